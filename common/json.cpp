@@ -1,0 +1,166 @@
+#include "json.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace orvane::json {
+namespace {
+
+// Length of the well-formed UTF-8 sequence at the start of `s`, or the length of its
+// maximal ill-formed subpart as a negative number (at least -1).
+int utf8SequenceLength(std::string_view s) {
+  const auto b0 = static_cast<unsigned char>(s[0]);
+  if (b0 < 0x80) return 1;
+  int need;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 1;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    need = 2;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;  // no surrogates
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    need = 3;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    return -1;
+  }
+  for (int i = 1; i <= need; ++i) {
+    if (static_cast<size_t>(i) >= s.size()) return -i;
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < lo || b > hi) return -i;
+    lo = 0x80;
+    hi = 0xBF;
+  }
+  return need + 1;
+}
+
+void appendString(std::string& out, std::string_view s, const Options& options) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('"');
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) {
+      const int n = utf8SequenceLength(s.substr(i));
+      if (n > 0) {
+        out.append(s.substr(i, n));
+        i += n;
+      } else {
+        out.append("\xEF\xBF\xBD");
+        i += -n;
+      }
+      continue;
+    }
+    switch (c) {
+      case '"': out.append("\\\""); break;
+      case '\\': out.append("\\\\"); break;
+      case '/':
+        if (options.escapeSlashes) out.append("\\/");
+        else out.push_back('/');
+        break;
+      case '\b': out.append("\\b"); break;
+      case '\f': out.append("\\f"); break;
+      case '\n': out.append("\\n"); break;
+      case '\r': out.append("\\r"); break;
+      case '\t': out.append("\\t"); break;
+      default:
+        if (c < 0x20) {
+          out.append("\\u00");
+          out.push_back(kHex[c >> 4]);
+          out.push_back(kHex[c & 0xF]);
+        } else {
+          out.push_back(static_cast<char>(c));
+        }
+    }
+    ++i;
+  }
+  out.push_back('"');
+}
+
+bool appendValue(std::string& out, const Value& value, const Options& options);
+
+bool appendObject(std::string& out, const Object& object, const Options& options) {
+  std::vector<const std::pair<std::string, Value>*> members;
+  members.reserve(object.size());
+  for (const auto& member : object) members.push_back(&member);
+  if (options.sortKeys) {
+    std::stable_sort(members.begin(), members.end(),
+                     [](auto* a, auto* b) { return a->first < b->first; });
+  }
+  out.push_back('{');
+  bool first = true;
+  for (const auto* member : members) {
+    if (!first) out.push_back(',');
+    first = false;
+    appendString(out, member->first, options);
+    out.push_back(':');
+    if (!appendValue(out, member->second, options)) return false;
+  }
+  out.push_back('}');
+  return true;
+}
+
+bool appendValue(std::string& out, const Value& value, const Options& options) {
+  struct Visitor {
+    std::string& out;
+    const Options& options;
+    bool operator()(std::nullptr_t) const { out.append("null"); return true; }
+    bool operator()(bool b) const { out.append(b ? "true" : "false"); return true; }
+    bool operator()(std::int64_t i) const { out.append(std::to_string(i)); return true; }
+    bool operator()(std::uint64_t u) const { out.append(std::to_string(u)); return true; }
+    bool operator()(double d) const {
+      if (!std::isfinite(d)) return false;
+      out.append(formatDouble(d));
+      return true;
+    }
+    bool operator()(const std::string& s) const { appendString(out, s, options); return true; }
+    bool operator()(const Array& a) const {
+      out.push_back('[');
+      for (size_t i = 0; i < a.size(); ++i) {
+        if (i) out.push_back(',');
+        if (!appendValue(out, a[i], options)) return false;
+      }
+      out.push_back(']');
+      return true;
+    }
+    bool operator()(const Object& o) const { return appendObject(out, o, options); }
+  };
+  return std::visit(Visitor{out, options}, value.data);
+}
+
+}  // namespace
+
+std::string formatDouble(double value) {
+  if (value == 0) return value == 0 && std::signbit(value) ? "-0" : "0";
+  char buffer[64];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+std::string sanitizeUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const int n = utf8SequenceLength(text.substr(i));
+    if (n > 0) {
+      out.append(text.substr(i, n));
+      i += n;
+    } else {
+      out.append("\xEF\xBF\xBD");
+      i += -n;
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> encode(const Value& value, Options options) {
+  std::string out;
+  if (!appendValue(out, value, options)) return std::nullopt;
+  return out;
+}
+
+}  // namespace orvane::json

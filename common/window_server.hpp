@@ -1,0 +1,59 @@
+// What the tools need from the window server, in its own vocabulary.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "window_record.hpp"
+
+namespace orvane {
+
+using DisplayId = std::uint32_t;
+
+// One of the application kit's screens: its "NSScreenNumber" entry (absent when the device
+// description has none) and its backing scale factor.
+struct ScreenInfo {
+  std::optional<RecordValue> screenNumber;
+  double backingScaleFactor = 1;
+};
+
+class WindowServer {
+ public:
+  virtual ~WindowServer() = default;
+
+  // CGWindowListCopyWindowInfo(options, relativeToWindow): the records front to back, or
+  // nothing when the call yields nothing. An entry that is not a dictionary is passed on as
+  // it is, so that callers can tell "not a list of dictionaries".
+  virtual std::optional<std::vector<RecordValue>> copyWindowInfo(std::uint32_t options,
+                                                                 std::uint32_t relativeToWindow) = 0;
+
+  // CGGetActiveDisplayList: asked with capacity 0 for the count, then for that many.
+  virtual std::uint32_t activeDisplayCount() = 0;
+  virtual std::vector<DisplayId> activeDisplays(std::uint32_t capacity) = 0;
+
+  // CGDisplayBounds, CGMainDisplayID.
+  virtual Rect displayBounds(DisplayId display) = 0;
+  virtual DisplayId mainDisplayId() = 0;
+
+  // CGEventCreate(NULL) and CGEventGetLocation; nothing when no event can be created.
+  virtual std::optional<Point> cursorLocation() = 0;
+
+  // NSScreen.screens, in order.
+  virtual std::vector<ScreenInfo> screens() = 0;
+};
+
+// The active display identifiers in the window server's order (main display first).
+std::vector<DisplayId> activeDisplayList(WindowServer& server);
+
+// Keeps only a snapshot that is a list of dictionaries; anything else reads as no records.
+std::optional<std::vector<WindowRecord>> recordsOf(
+    const std::optional<std::vector<RecordValue>>& snapshot);
+
+std::unique_ptr<WindowServer> makeWindowServerMacOS();
+std::unique_ptr<WindowServer> makeWindowServerX11();
+// The backend of the platform this program was built for.
+std::unique_ptr<WindowServer> makeWindowServer();
+
+}  // namespace orvane

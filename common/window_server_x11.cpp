@@ -1,0 +1,500 @@
+// The window server on an X11 desktop, speaking the record vocabulary of CoreGraphics.
+//
+// Window number: the client's top-level window (the one carrying WM_STATE under a window
+// manager, the root's child without one). Bounds: the window as seen on screen, that is the
+// client plus the frame the window manager draws (_NET_FRAME_EXTENTS). Coordinates: points
+// with the origin at the top-left of the primary RandR monitor. All requests of a snapshot
+// are sent before any reply is read, so a snapshot costs a few round trips whatever the
+// number of windows.
+#include <unistd.h>
+#include <xcb/randr.h>
+#include <xcb/res.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+
+#include "json.hpp"
+#include "window_server.hpp"
+#include "x11_util.hpp"
+
+namespace orvane {
+namespace {
+
+using x11::adopt;
+
+// macOS window levels the layers follow.
+constexpr std::int64_t kNormalLayer = 0;
+constexpr std::int64_t kFloatingLayer = 3;
+constexpr std::int64_t kDockLayer = 20;
+constexpr std::int64_t kPopUpMenuLayer = 101;
+
+enum Atom {
+  NET_WM_NAME,
+  UTF8_STRING,
+  NET_WM_PID,
+  NET_WM_WINDOW_TYPE,
+  NET_WM_WINDOW_TYPE_DESKTOP,
+  NET_WM_WINDOW_TYPE_DOCK,
+  NET_WM_WINDOW_TYPE_MENU,
+  NET_WM_WINDOW_TYPE_DROPDOWN_MENU,
+  NET_WM_WINDOW_TYPE_POPUP_MENU,
+  NET_WM_WINDOW_TYPE_TOOLTIP,
+  NET_WM_WINDOW_TYPE_NOTIFICATION,
+  NET_WM_WINDOW_TYPE_COMBO,
+  NET_WM_WINDOW_TYPE_DND,
+  NET_WM_STATE,
+  NET_WM_STATE_ABOVE,
+  NET_WM_STATE_HIDDEN,
+  NET_WM_WINDOW_OPACITY,
+  NET_FRAME_EXTENTS,
+  WM_STATE,
+  kAtomCount
+};
+
+const std::vector<std::string_view> kAtomNames = {
+    "_NET_WM_NAME",
+    "UTF8_STRING",
+    "_NET_WM_PID",
+    "_NET_WM_WINDOW_TYPE",
+    "_NET_WM_WINDOW_TYPE_DESKTOP",
+    "_NET_WM_WINDOW_TYPE_DOCK",
+    "_NET_WM_WINDOW_TYPE_MENU",
+    "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU",
+    "_NET_WM_WINDOW_TYPE_POPUP_MENU",
+    "_NET_WM_WINDOW_TYPE_TOOLTIP",
+    "_NET_WM_WINDOW_TYPE_NOTIFICATION",
+    "_NET_WM_WINDOW_TYPE_COMBO",
+    "_NET_WM_WINDOW_TYPE_DND",
+    "_NET_WM_STATE",
+    "_NET_WM_STATE_ABOVE",
+    "_NET_WM_STATE_HIDDEN",
+    "_NET_WM_WINDOW_OPACITY",
+    "_NET_FRAME_EXTENTS",
+    "WM_STATE",
+};
+
+struct Monitor {
+  DisplayId id;
+  Rect rootRect;  // root-window coordinates
+  bool primary;
+};
+
+class X11WindowServer final : public WindowServer {
+ public:
+  X11WindowServer() {
+    if (!conn_.ok()) return;
+    atoms_ = conn_.intern(kAtomNames, false);
+    auto* c = conn_.get();
+    const auto* randr = xcb_get_extension_data(c, &xcb_randr_id);
+    hasRandr_ = randr && randr->present;
+    const auto* res = xcb_get_extension_data(c, &xcb_res_id);
+    hasRes_ = res && res->present;
+    if (hasRandr_) {
+      auto version = adopt(xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
+      hasRandr_ = version && (version->major_version > 1 || version->minor_version >= 5);
+    }
+    if (hasRes_) {
+      auto version = adopt(xcb_res_query_version_reply(c, xcb_res_query_version(c, 1, 2), nullptr));
+      hasRes_ = version && (version->server_major > 1 || version->server_minor >= 2);
+    }
+  }
+
+  std::optional<std::vector<RecordValue>> copyWindowInfo(std::uint32_t options,
+                                                         std::uint32_t relativeToWindow) override {
+    if (!conn_.ok() || xcb_connection_has_error(conn_.get())) return std::nullopt;
+    auto* c = conn_.get();
+    auto monitors = requestMonitors();
+    std::vector<xcb_window_t> clients;
+    bool ok = true;
+    if (options & kCGWindowListOptionIncludingWindow) {
+      if (relativeToWindow != 0) clients.push_back(relativeToWindow);
+      refreshMonitors(monitors);
+    } else {
+      auto tree = xcb_query_tree(c, conn_.root());
+      refreshMonitors(monitors);
+      ok = topLevelClients(tree, clients);
+    }
+    if (!ok) return std::nullopt;
+    return describe(clients, options);
+  }
+
+  std::uint32_t activeDisplayCount() override {
+    return static_cast<std::uint32_t>(currentMonitors().size());
+  }
+
+  std::vector<DisplayId> activeDisplays(std::uint32_t capacity) override {
+    std::vector<DisplayId> ids;
+    for (const auto& m : currentMonitors()) {
+      if (ids.size() == capacity) break;
+      ids.push_back(m.id);
+    }
+    return ids;
+  }
+
+  Rect displayBounds(DisplayId display) override {
+    const auto& monitors = currentMonitors();
+    const Point origin = mainOrigin();
+    for (const auto& m : monitors) {
+      if (m.id == display) {
+        return {m.rootRect.x - origin.x, m.rootRect.y - origin.y, m.rootRect.width,
+                m.rootRect.height};
+      }
+    }
+    return {};
+  }
+
+  DisplayId mainDisplayId() override {
+    const auto& monitors = currentMonitors();
+    return monitors.empty() ? 1 : monitors.front().id;
+  }
+
+  std::optional<Point> cursorLocation() override {
+    if (!conn_.ok()) return std::nullopt;
+    auto* c = conn_.get();
+    auto pointer = adopt(xcb_query_pointer_reply(c, xcb_query_pointer(c, conn_.root()), nullptr));
+    if (!pointer) return std::nullopt;
+    const Point origin = mainOrigin();
+    return Point{pointer->root_x - origin.x, pointer->root_y - origin.y};
+  }
+
+  std::vector<ScreenInfo> screens() override {
+    std::vector<ScreenInfo> list;
+    if (!conn_.ok()) return list;
+    auto* c = conn_.get();
+    auto pending = x11::requestProperty(c, conn_.root(), XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING,
+                                        1 << 16);
+    double scale = 1;
+    if (auto p = x11::takeProperty(c, pending)) {
+      if (auto dpi = x11::xftDpi(p->bytes)) scale = *dpi / 96.0;
+    }
+    for (const auto& m : currentMonitors()) {
+      ScreenInfo& info = list.emplace_back();
+      info.screenNumber.emplace(static_cast<std::int64_t>(m.id));
+      info.backingScaleFactor = scale;
+    }
+    return list;
+  }
+
+ private:
+  struct PendingMonitors {
+    bool asked = false;
+    xcb_randr_get_monitors_cookie_t cookie{};
+  };
+
+  PendingMonitors requestMonitors() {
+    PendingMonitors p;
+    if (hasRandr_) {
+      p.asked = true;
+      p.cookie = xcb_randr_get_monitors(conn_.get(), conn_.root(), 1);
+    }
+    return p;
+  }
+
+  // Main (primary) monitor first, the others in the server's order. Without RandR the
+  // screen is one display.
+  void refreshMonitors(PendingMonitors pending) {
+    std::vector<Monitor> monitors;
+    if (pending.asked) {
+      auto reply = adopt(xcb_randr_get_monitors_reply(conn_.get(), pending.cookie, nullptr));
+      if (reply) {
+        for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
+             xcb_randr_monitor_info_next(&it)) {
+          const auto* info = it.data;
+          Monitor m{info->name, Rect{double(info->x), double(info->y), double(info->width),
+                                     double(info->height)},
+                    info->primary != 0};
+          if (m.primary) {
+            monitors.insert(monitors.begin(), m);
+          } else {
+            monitors.push_back(m);
+          }
+        }
+      }
+    }
+    if (monitors.empty() && conn_.ok()) {
+      const auto* s = conn_.screen();
+      monitors.push_back({1, Rect{0, 0, double(s->width_in_pixels), double(s->height_in_pixels)}, true});
+    }
+    monitors_ = std::move(monitors);
+    monitorsRead_ = std::chrono::steady_clock::now();
+  }
+
+  // Monitors as read with the latest snapshot; read afresh when that is older than a moment,
+  // so that a display query right after a snapshot costs no round trip.
+  const std::vector<Monitor>& currentMonitors() {
+    if (!conn_.ok()) return monitors_;
+    if (monitors_.empty() ||
+        std::chrono::steady_clock::now() - monitorsRead_ > std::chrono::milliseconds(250)) {
+      refreshMonitors(requestMonitors());
+    }
+    return monitors_;
+  }
+
+  Point mainOrigin() {
+    const auto& monitors = currentMonitors();
+    if (monitors.empty()) return {};
+    return {monitors.front().rootRect.x, monitors.front().rootRect.y};
+  }
+
+  // The root's children, front to back, each replaced by its client window (the descendant
+  // carrying WM_STATE) when it has one.
+  bool topLevelClients(xcb_query_tree_cookie_t treeCookie, std::vector<xcb_window_t>& out) {
+    auto* c = conn_.get();
+    auto tree = adopt(xcb_query_tree_reply(c, treeCookie, nullptr));
+    if (!tree) return false;
+    const auto* children = xcb_query_tree_children(tree.get());
+    const int count = xcb_query_tree_children_length(tree.get());
+    std::vector<xcb_window_t> tops(children, children + count);
+    std::reverse(tops.begin(), tops.end());  // the server lists bottom to top
+
+    struct Candidate {
+      xcb_window_t top;
+      xcb_window_t client = XCB_WINDOW_NONE;
+      bool keep = false;
+    };
+    std::vector<Candidate> candidates;
+    std::vector<xcb_get_window_attributes_cookie_t> attrCookies;
+    std::vector<x11::PendingProperty> stateCookies;
+    for (auto w : tops) {
+      attrCookies.push_back(xcb_get_window_attributes(c, w));
+      stateCookies.push_back(x11::requestProperty(c, w, atoms_[WM_STATE], XCB_ATOM_ANY, 2));
+    }
+    for (size_t i = 0; i < tops.size(); ++i) {
+      Candidate cand{tops[i]};
+      auto attrs = adopt(xcb_get_window_attributes_reply(c, attrCookies[i], nullptr));
+      auto state = x11::takeProperty(c, stateCookies[i]);
+      if (attrs && attrs->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT) {
+        cand.keep = true;
+        if (state || attrs->override_redirect) cand.client = tops[i];
+      }
+      candidates.push_back(cand);
+    }
+    // Frames of a reparenting window manager: look for WM_STATE a level or two down.
+    std::vector<std::pair<size_t, xcb_window_t>> level;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+      if (candidates[i].keep && candidates[i].client == XCB_WINDOW_NONE) {
+        level.push_back({i, candidates[i].top});
+      }
+    }
+    for (int depth = 0; depth < 3 && !level.empty(); ++depth) {
+      std::vector<xcb_query_tree_cookie_t> trees;
+      for (auto& [i, w] : level) trees.push_back(xcb_query_tree(c, w));
+      std::vector<std::pair<size_t, xcb_window_t>> next;
+      for (size_t k = 0; k < level.size(); ++k) {
+        auto sub = adopt(xcb_query_tree_reply(c, trees[k], nullptr));
+        if (!sub) continue;
+        const auto* kids = xcb_query_tree_children(sub.get());
+        for (int j = 0; j < xcb_query_tree_children_length(sub.get()); ++j) {
+          next.push_back({level[k].first, kids[j]});
+        }
+      }
+      std::vector<x11::PendingProperty> states;
+      for (auto& [i, w] : next) states.push_back(x11::requestProperty(c, w, atoms_[WM_STATE], XCB_ATOM_ANY, 2));
+      std::vector<std::pair<size_t, xcb_window_t>> deeper;
+      for (size_t k = 0; k < next.size(); ++k) {
+        auto state = x11::takeProperty(c, states[k]);
+        auto& cand = candidates[next[k].first];
+        if (state && cand.client == XCB_WINDOW_NONE) cand.client = next[k].second;
+        if (!state) deeper.push_back(next[k]);
+      }
+      level.clear();
+      for (auto& entry : deeper) {
+        if (candidates[entry.first].client == XCB_WINDOW_NONE) level.push_back(entry);
+      }
+    }
+    for (const auto& cand : candidates) {
+      if (!cand.keep) continue;
+      // A top-level window without any client below it is a client of its own (no window
+      // manager, or a window the window manager draws for itself).
+      out.push_back(cand.client != XCB_WINDOW_NONE ? cand.client : cand.top);
+    }
+    return true;
+  }
+
+  struct Requests {
+    xcb_get_window_attributes_cookie_t attrs;
+    xcb_get_geometry_cookie_t geometry;
+    xcb_translate_coordinates_cookie_t position;
+    x11::PendingProperty netName, name, wmClass, pid, type, state, opacity, extents;
+    bool askedRes = false;
+    xcb_res_query_client_ids_cookie_t res{};
+  };
+
+  std::vector<RecordValue> describe(const std::vector<xcb_window_t>& windows,
+                                    std::uint32_t options) {
+    auto* c = conn_.get();
+    std::vector<Requests> requests;
+    requests.reserve(windows.size());
+    for (auto w : windows) {
+      Requests r;
+      r.attrs = xcb_get_window_attributes(c, w);
+      r.geometry = xcb_get_geometry(c, w);
+      r.position = xcb_translate_coordinates(c, w, conn_.root(), 0, 0);
+      r.netName = x11::requestProperty(c, w, atoms_[NET_WM_NAME], atoms_[UTF8_STRING]);
+      r.name = x11::requestProperty(c, w, XCB_ATOM_WM_NAME);
+      r.wmClass = x11::requestProperty(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING);
+      r.pid = x11::requestProperty(c, w, atoms_[NET_WM_PID], XCB_ATOM_CARDINAL, 1);
+      r.type = x11::requestProperty(c, w, atoms_[NET_WM_WINDOW_TYPE], XCB_ATOM_ATOM, 32);
+      r.state = x11::requestProperty(c, w, atoms_[NET_WM_STATE], XCB_ATOM_ATOM, 32);
+      r.opacity = x11::requestProperty(c, w, atoms_[NET_WM_WINDOW_OPACITY], XCB_ATOM_CARDINAL, 1);
+      r.extents = x11::requestProperty(c, w, atoms_[NET_FRAME_EXTENTS], XCB_ATOM_CARDINAL, 4);
+      if (hasRes_) {
+        xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        r.askedRes = true;
+        r.res = xcb_res_query_client_ids(c, 1, &spec);
+      }
+      requests.push_back(r);
+    }
+    const Point origin = mainOrigin();
+    std::vector<RecordValue> records;
+    for (size_t i = 0; i < windows.size(); ++i) {
+      auto record = take(windows[i], requests[i], options, origin);
+      if (record) records.emplace_back(std::move(*record));
+    }
+    return records;
+  }
+
+  // Takes every reply of one window (all of them, so none is left queued) and builds its
+  // record; nothing when the window is gone or is not to be listed.
+  std::optional<Dictionary> take(xcb_window_t w, Requests& r, std::uint32_t options, Point origin) {
+    auto* c = conn_.get();
+    auto attrs = adopt(xcb_get_window_attributes_reply(c, r.attrs, nullptr));
+    auto geometry = adopt(xcb_get_geometry_reply(c, r.geometry, nullptr));
+    auto position = adopt(xcb_translate_coordinates_reply(c, r.position, nullptr));
+    auto netName = x11::takeProperty(c, r.netName);
+    auto name = x11::takeProperty(c, r.name);
+    auto wmClass = x11::takeProperty(c, r.wmClass);
+    auto pidProperty = x11::takeProperty(c, r.pid);
+    auto type = x11::takeProperty(c, r.type);
+    auto state = x11::takeProperty(c, r.state);
+    auto opacity = x11::takeProperty(c, r.opacity);
+    auto extents = x11::takeProperty(c, r.extents);
+    std::optional<std::uint32_t> pid;
+    if (r.askedRes) {
+      auto ids = adopt(xcb_res_query_client_ids_reply(c, r.res, nullptr));
+      if (ids) {
+        for (auto it = xcb_res_query_client_ids_ids_iterator(ids.get()); it.rem;
+             xcb_res_client_id_value_next(&it)) {
+          if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+              xcb_res_client_id_value_value_length(it.data) == 1) {
+            pid = *xcb_res_client_id_value_value(it.data);
+          }
+        }
+      }
+    }
+    if (!attrs || !geometry || !position) return std::nullopt;
+    if (attrs->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT) return std::nullopt;
+
+    std::vector<std::uint32_t> types = type ? type->cardinals() : std::vector<std::uint32_t>{};
+    std::vector<std::uint32_t> states = state ? state->cardinals() : std::vector<std::uint32_t>{};
+    auto has = [](const std::vector<std::uint32_t>& list, xcb_atom_t atom) {
+      return atom != XCB_ATOM_NONE && std::find(list.begin(), list.end(), atom) != list.end();
+    };
+    const bool desktop = has(types, atoms_[NET_WM_WINDOW_TYPE_DESKTOP]);
+    if (desktop && (options & kCGWindowListExcludeDesktopElements)) return std::nullopt;
+    const bool onScreen =
+        attrs->map_state == XCB_MAP_STATE_VIEWABLE && !has(states, atoms_[NET_WM_STATE_HIDDEN]);
+    if (!onScreen && (options & kCGWindowListOptionOnScreenOnly)) return std::nullopt;
+
+    std::int64_t layer = kNormalLayer;
+    if (attrs->override_redirect || has(types, atoms_[NET_WM_WINDOW_TYPE_MENU]) ||
+        has(types, atoms_[NET_WM_WINDOW_TYPE_DROPDOWN_MENU]) ||
+        has(types, atoms_[NET_WM_WINDOW_TYPE_POPUP_MENU]) ||
+        has(types, atoms_[NET_WM_WINDOW_TYPE_TOOLTIP]) ||
+        has(types, atoms_[NET_WM_WINDOW_TYPE_NOTIFICATION]) ||
+        has(types, atoms_[NET_WM_WINDOW_TYPE_COMBO]) ||
+        has(types, atoms_[NET_WM_WINDOW_TYPE_DND])) {
+      layer = kPopUpMenuLayer;
+    } else if (has(types, atoms_[NET_WM_WINDOW_TYPE_DOCK])) {
+      layer = kDockLayer;
+    } else if (has(states, atoms_[NET_WM_STATE_ABOVE])) {
+      layer = kFloatingLayer;
+    } else if (desktop) {
+      layer = -2147483603;  // kCGDesktopWindowLevel
+    }
+
+    // The frame as the user sees it: the client, its border, and the window manager's frame.
+    const double border = geometry->border_width;
+    double left = border, right = border, top = border, bottom = border;
+    if (extents) {
+      auto e = extents->cardinals();
+      if (e.size() == 4) {
+        left += e[0];
+        right += e[1];
+        top += e[2];
+        bottom += e[3];
+      }
+    }
+    const Rect bounds{position->dst_x - left - origin.x, position->dst_y - top - origin.y,
+                      geometry->width + left + right, geometry->height + top + bottom};
+
+    double alpha = 1;
+    if (opacity) {
+      auto v = opacity->cardinals();
+      if (!v.empty()) alpha = v[0] / 4294967295.0;
+    }
+    if (!pid && pidProperty) {
+      auto v = pidProperty->cardinals();
+      if (!v.empty() && v[0] > 0) pid = v[0];
+    }
+
+    Dictionary record;
+    record.emplace_back(std::string(kCGWindowNumber), static_cast<std::int64_t>(w));
+    record.emplace_back(std::string(kCGWindowLayer), layer);
+    record.emplace_back(std::string(kCGWindowBounds), dictionaryFromRect(bounds));
+    record.emplace_back(std::string(kCGWindowAlpha), alpha);
+    if (pid) record.emplace_back(std::string(kCGWindowOwnerPID), static_cast<std::int64_t>(*pid));
+    if (auto owner = ownerName(wmClass, pid)) {
+      record.emplace_back(std::string(kCGWindowOwnerName), std::move(*owner));
+    }
+    if (auto title = windowTitle(netName, name)) {
+      record.emplace_back(std::string(kCGWindowName), std::move(*title));
+    }
+    record.emplace_back(std::string(kCGWindowIsOnscreen), onScreen);
+    return record;
+  }
+
+  // WM_CLASS holds the instance name and then the class name, each ended by a NUL.
+  static std::optional<std::string> ownerName(const std::optional<x11::Property>& wmClass,
+                                              std::optional<std::uint32_t> pid) {
+    if (wmClass && wmClass->format == 8) {
+      const std::string& bytes = wmClass->bytes;
+      const size_t split = bytes.find('\0');
+      if (split != std::string::npos) {
+        std::string cls = bytes.substr(split + 1);
+        if (auto end = cls.find('\0'); end != std::string::npos) cls.resize(end);
+        if (!cls.empty()) return json::sanitizeUtf8(x11::latin1ToUtf8(cls));
+      }
+    }
+    if (pid) {
+      std::ifstream comm("/proc/" + std::to_string(*pid) + "/comm");
+      std::string process;
+      if (std::getline(comm, process) && !process.empty()) return json::sanitizeUtf8(process);
+    }
+    return std::nullopt;
+  }
+
+  std::optional<std::string> windowTitle(const std::optional<x11::Property>& netName,
+                                         const std::optional<x11::Property>& name) const {
+    if (netName && netName->format == 8) return json::sanitizeUtf8(netName->bytes);
+    if (name && name->format == 8) {
+      if (name->type == XCB_ATOM_STRING) return x11::latin1ToUtf8(name->bytes);
+      return json::sanitizeUtf8(name->bytes);
+    }
+    return std::nullopt;
+  }
+
+  x11::Connection conn_;
+  std::vector<xcb_atom_t> atoms_ = std::vector<xcb_atom_t>(kAtomCount, XCB_ATOM_NONE);
+  bool hasRandr_ = false;
+  bool hasRes_ = false;
+  std::vector<Monitor> monitors_;
+  std::chrono::steady_clock::time_point monitorsRead_{};
+};
+
+}  // namespace
+
+std::unique_ptr<WindowServer> makeWindowServerX11() { return std::make_unique<X11WindowServer>(); }
+
+}  // namespace orvane

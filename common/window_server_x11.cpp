@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 
 #include "json.hpp"
@@ -468,6 +469,10 @@ class X11WindowServer final : public WindowServer {
       }
     }
     if (pid) {
+      // The executable's name; /proc/PID/comm would cut it to 15 bytes.
+      std::error_code error;
+      auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(*pid) + "/exe", error);
+      if (!error && !exe.filename().empty()) return json::sanitizeUtf8(exe.filename().string());
       std::ifstream comm("/proc/" + std::to_string(*pid) + "/comm");
       std::string process;
       if (std::getline(comm, process) && !process.empty()) return json::sanitizeUtf8(process);

@@ -38,7 +38,7 @@ class XServer:
 
     def run(self, *args, check=True, **kwargs):
         return subprocess.run(list(args), env=self.env(), check=check, capture_output=True,
-                              text=True, timeout=30, **kwargs)
+                              text=True, errors="surrogateescape", timeout=30, **kwargs)
 
     def start(self):
         r, w = os.pipe()
@@ -66,7 +66,8 @@ class XServer:
         ordered = sorted(monitors, key=lambda m: m is monitors[-1])
         for i, (name, w, h, x, y, primary) in enumerate(ordered):
             output = "screen" if i == len(ordered) - 1 else "none"
-            self.run("xrandr", "--setmonitor", ("+" if primary else "") + name,
+            # "*" before the name marks the primary monitor ("+" would mean automatic).
+            self.run("xrandr", "--setmonitor", ("*" if primary else "") + name,
                      "%d/%dx%d/%d+%d+%d" % (w, w * 254 // 960, h, h * 254 // 960, x, y), output)
 
     def start_wm(self):
@@ -78,9 +79,27 @@ class XServer:
         while time.time() < deadline:
             out = self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK", check=False).stdout
             if "window id" in out:
+                # The check window comes before the manager has taken over the root; a
+                # short pause lets it finish starting.
+                time.sleep(0.3)
                 return
             time.sleep(0.05)
         raise RuntimeError("the window manager did not start")
+
+    def wait_viewable(self, *windows, timeout=10):
+        """Waits until each window is shown (under a window manager, once it has been managed)."""
+        deadline = time.time() + timeout
+        for w in windows:
+            while "IsViewable" not in self.run("xwininfo", "-id", str(w), check=False).stdout:
+                if time.time() > deadline:
+                    raise RuntimeError("window %d was never shown" % w)
+                time.sleep(0.02)
+            if self.wm:
+                while "=" not in self.run("xprop", "-id", str(w), "_NET_FRAME_EXTENTS",
+                                          check=False).stdout:
+                    if time.time() > deadline:
+                        raise RuntimeError("window %d was never managed" % w)
+                    time.sleep(0.02)
 
     def fixture(self, binary):
         f = Fixture(binary, self.env())

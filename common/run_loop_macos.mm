@@ -1,0 +1,97 @@
+// The run loop on macOS: NSTimer on the main run loop in the common modes, the main dispatch
+// queue for calls handed to the main thread, and a global queue for the input reader.
+#if !__has_feature(objc_arc)
+#error "This file must be compiled with ARC (-fobjc-arc)."
+#endif
+
+#import <Foundation/Foundation.h>
+#include <dispatch/dispatch.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+
+#include "run_loop.hpp"
+
+namespace orvane {
+namespace {
+
+// NOTE: exit() is not async-signal-safe (atexit handlers, stdio locks); every line is
+// written straight to the descriptor, so _exit loses nothing.
+void endProcess(int) { _exit(0); }
+
+class CocoaRunLoop final : public RunLoop {
+ public:
+  void addRepeatingTimer(double intervalSeconds, std::function<void()> action) override {
+    @autoreleasepool {
+      auto shared = std::make_shared<std::function<void()>>(std::move(action));
+      NSTimer* timer = [NSTimer timerWithTimeInterval:intervalSeconds
+                                              repeats:YES
+                                                block:^(NSTimer*) {
+                                                  @autoreleasepool {
+                                                    (*shared)();
+                                                  }
+                                                }];
+      [[NSRunLoop mainRunLoop] addTimer:timer forMode:NSRunLoopCommonModes];
+      timers_ = [timers_ arrayByAddingObject:timer];
+    }
+  }
+
+  void performOnMain(std::function<void()> work) override {
+    auto shared = std::make_shared<std::function<void()>>(std::move(work));
+    dispatch_async(dispatch_get_main_queue(), ^{
+      @autoreleasepool {
+        (*shared)();
+      }
+    });
+  }
+
+  void performOnMainAfter(double delaySeconds, std::function<void()> work) override {
+    auto shared = std::make_shared<std::function<void()>>(std::move(work));
+    const auto delay = static_cast<std::int64_t>(delaySeconds * NSEC_PER_SEC);
+    dispatch_after(dispatch_time(DISPATCH_TIME_NOW, delay), dispatch_get_main_queue(), ^{
+      @autoreleasepool {
+        (*shared)();
+      }
+    });
+  }
+
+  void exitOnTerminationSignals() override {
+    signal(SIGINT, endProcess);
+    signal(SIGTERM, endProcess);
+  }
+
+  void readStandardInputLines(std::function<void(const std::string&)> onLine) override {
+    auto splitter = std::make_shared<LineSplitter>(std::move(onLine));
+    dispatch_async(dispatch_get_global_queue(QOS_CLASS_USER_INITIATED, 0), ^{
+      char buffer[4096];
+      for (;;) {
+        const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        @autoreleasepool {
+          splitter->feed(buffer, static_cast<std::size_t>(n));
+        }
+      }
+      @autoreleasepool {
+        splitter->finish();
+      }
+    });
+  }
+
+  void run() override {
+    @autoreleasepool {
+      [[NSRunLoop mainRunLoop] run];
+    }
+  }
+
+ private:
+  NSArray<NSTimer*>* timers_ = @[];
+};
+
+}  // namespace
+
+std::unique_ptr<RunLoop> makeRunLoopMacOS() { return std::make_unique<CocoaRunLoop>(); }
+
+}  // namespace orvane

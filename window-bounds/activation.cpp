@@ -1,0 +1,14 @@
+#include "activation.hpp"
+
+namespace orvane::windowbounds {
+
+std::unique_ptr<Activation> makeActivation([[maybe_unused]] WindowServer& server,
+                                           [[maybe_unused]] std::uint32_t windowId) {
+#if defined(__APPLE__)
+  return makeActivationMacOS();
+#else
+  return makeActivationX11(server, windowId);
+#endif
+}
+
+}  // namespace orvane::windowbounds

@@ -1,0 +1,47 @@
+#!/usr/bin/env python3
+"""Runs orvane-haptic as the host does: lines on standard input, nothing back, status 0."""
+import subprocess
+import sys
+import time
+import unittest
+
+TOOL = None
+
+
+class HapticProcess(unittest.TestCase):
+    def run_tool(self, data, args=()):
+        return subprocess.run([TOOL, *args], input=data, capture_output=True, timeout=10)
+
+    def assertSilentSuccess(self, result):
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stdout, b"")
+        self.assertEqual(result.stderr, b"")
+
+    def test_patterns_and_ignored_arguments(self):
+        self.assertSilentSuccess(self.run_tool(b"generic\nlevel-change\nother\n\nlast"))
+        self.assertSilentSuccess(self.run_tool(b"generic\n", ["--help", "level-change", "-x"]))
+
+    def test_empty_input_ends_at_once(self):
+        self.assertSilentSuccess(self.run_tool(b""))
+        result = subprocess.run([TOOL], stdin=subprocess.DEVNULL, capture_output=True, timeout=10)
+        self.assertSilentSuccess(result)
+
+    def test_lives_until_its_input_is_closed(self):
+        process = subprocess.Popen([TOOL], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        process.stdin.write(b"generic\n")
+        process.stdin.flush()
+        time.sleep(0.3)
+        self.assertIsNone(process.poll())
+        process.stdin.write(b"level-change")
+        process.stdin.close()
+        self.assertEqual(process.wait(timeout=10), 0)
+        self.assertEqual(process.stdout.read(), b"")
+        self.assertEqual(process.stderr.read(), b"")
+        process.stdout.close()
+        process.stderr.close()
+
+
+if __name__ == "__main__":
+    TOOL = sys.argv.pop(1)
+    unittest.main()

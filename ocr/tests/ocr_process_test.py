@@ -1,0 +1,178 @@
+#!/usr/bin/env python3
+"""Runs the built orvane-ocr on images rendered for the test, as the host does.
+
+    ocr_process_test.py ORVANE_OCR ORVANE_OCR_RENDER
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOL = RENDER = None
+WIDTH, HEIGHT = 480, 160
+
+
+def render(path, lines, background="ffffff", foreground="222222", pixels=14,
+           size=(WIDTH, HEIGHT)):
+    args = [RENDER, path, str(size[0]), str(size[1]), background, foreground, str(pixels)]
+    for x, y, text in lines:
+        args += [str(x), str(y), text]
+    subprocess.run(args, check=True)
+
+
+def ocr(*paths):
+    result = subprocess.run([TOOL, *paths], capture_output=True, timeout=120)
+    assert result.returncode == 0, result.returncode
+    assert result.stderr == b"", result.stderr
+    return result.stdout
+
+
+def reencoded(value):
+    """The tool's own form: compact, keys as given, "/" and non-ASCII as they are, whole
+    numbers without a fraction."""
+    if isinstance(value, dict):
+        return "{" + ",".join(json.dumps(k, ensure_ascii=False) + ":" + reencoded(v)
+                              for k, v in value.items()) + "}"
+    if isinstance(value, list):
+        return "[" + ",".join(reencoded(v) for v in value) + "]"
+    if isinstance(value, float) and value.is_integer():
+        return str(int(value))
+    return json.dumps(value, ensure_ascii=False)
+
+
+class OcrProcess(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="ocr-process-")
+        cls.images = os.path.join(cls.dir, "frames", "light")
+        os.makedirs(cls.images)
+        d = cls.images
+        render(f"{d}/one.png", [(20, 20, "Recording started at 10:42 AM")])
+        render(f"{d}/two.png", [(20, 20, "Show in Finder"), (20, 60, "Move to Trash")])
+        render(f"{d}/upper-lower.png", [(30, 8, "Upper toolbar"), (30, 132, "Lower status bar")])
+        render(f"{d}/blank.png", [])
+        render(f"{d}/punctuation.png", [(16, 30, 'Save "Report.docx" before closing?'),
+                                        (16, 80, "Battery: 87% (charging)")])
+        render(f"{d}/dark.png", [(16, 24, "Sign in with your work email"),
+                                 (16, 64, "Version 3.2.1")], "1e1e1e", "e6e6e6", 12)
+        render(f"{d}/small.png", [(10, 10, "Last edited 5 minutes ago")], pixels=11,
+               size=(260, 40))
+        with open(f"{d}/one.png", "rb") as f:
+            png = f.read()
+        with open(f"{d}/truncated.png", "wb") as f:
+            f.write(png[: len(png) // 2])
+        with open(f"{d}/header-only.png", "wb") as f:
+            f.write(png[:60])
+        with open(f"{d}/empty.png", "wb"):
+            pass
+        with open(f"{d}/notes.png", "w") as f:
+            f.write("Move to Trash\n")
+        os.mkdir(f"{d}/folder.png")
+        cls.unreadable = f"{d}/unreadable.png"
+        shutil.copy(f"{d}/one.png", cls.unreadable)
+        os.chmod(cls.unreadable, 0)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir)
+
+    def results(self, *names):
+        return json.loads(ocr(*(os.path.join(self.images, n) for n in names)))
+
+    def assertEmptyResult(self, result, path):
+        self.assertEqual(result, {"imagePath": path, "text": "", "blocks": []})
+
+    def assertSane(self, block):
+        box = block["box"]
+        self.assertEqual(list(block), ["text", "box", "conf"])
+        self.assertEqual(list(box), ["x", "y", "w", "h"])
+        self.assertGreater(block["conf"], 0)
+        self.assertLessEqual(block["conf"], 1)
+        self.assertGreater(box["w"], 0)
+        self.assertGreater(box["h"], 0)
+        self.assertGreaterEqual(box["x"], 0)
+        self.assertGreaterEqual(box["y"], 0)
+        self.assertLessEqual(box["x"] + box["w"], 1 + 1e-9)
+        self.assertLessEqual(box["y"] + box["h"], 1 + 1e-9)
+
+    def test_one_line(self):
+        [result] = self.results("one.png")
+        self.assertEqual(list(result), ["imagePath", "text", "blocks"])
+        self.assertEqual(result["text"], "Recording started at 10:42 AM")
+        [block] = result["blocks"]
+        self.assertEqual(block["text"], result["text"])
+        self.assertSane(block)
+        box = block["box"]
+        # Drawn from x = 20 and y = 20 (top-down) in a 480 x 160 image, 14 pixels high.
+        self.assertAlmostEqual(box["x"], 20 / WIDTH, delta=0.02)
+        self.assertAlmostEqual(1 - box["y"] - box["h"], 20 / HEIGHT, delta=0.05)
+        self.assertAlmostEqual(box["h"] * HEIGHT, 14, delta=6)
+
+    def test_two_lines_join_with_one_line_feed(self):
+        [result] = self.results("two.png")
+        self.assertEqual(result["text"], "Show in Finder\nMove to Trash")
+        self.assertEqual([b["text"] for b in result["blocks"]], ["Show in Finder", "Move to Trash"])
+        first, second = (b["box"] for b in result["blocks"])
+        self.assertGreater(first["y"], second["y"] + second["h"])
+
+    def test_boxes_keep_the_bottom_left_origin(self):
+        [result] = self.results("upper-lower.png")
+        self.assertEqual(result["text"], "Upper toolbar\nLower status bar")
+        upper, lower = (b["box"] for b in result["blocks"])
+        self.assertAlmostEqual(upper["y"], 1 - upper["h"], delta=0.1)
+        self.assertLess(lower["y"], 0.12)
+        for block in result["blocks"]:
+            self.assertSane(block)
+
+    def test_punctuation_inner_spaces_and_dark_backgrounds(self):
+        punctuation, dark, small = self.results("punctuation.png", "dark.png", "small.png")
+        self.assertEqual(punctuation["text"],
+                         'Save "Report.docx" before closing?\nBattery: 87% (charging)')
+        self.assertEqual(dark["text"], "Sign in with your work email\nVersion 3.2.1")
+        self.assertEqual(small["text"], "Last edited 5 minutes ago")
+        for result in (punctuation, dark, small):
+            for block in result["blocks"]:
+                self.assertSane(block)
+
+    def test_exact_output_form(self):
+        paths = [os.path.join(self.images, n) for n in ("two.png", "blank.png")]
+        out = ocr(*paths).decode()
+        self.assertEqual(out, reencoded(json.loads(out)))
+        self.assertNotIn("\\/", out)
+        self.assertFalse(out.endswith("\n"))
+        self.assertTrue(out.endswith(
+            ',{"imagePath":"%s","text":"","blocks":[]}]' % paths[1]))
+
+    def test_images_that_cannot_be_read_give_empty_results(self):
+        names = ["one.png", "missing.png", "folder.png", "notes.png", "empty.png",
+                 "truncated.png", "header-only.png", "two.png"]
+        if os.geteuid() != 0:  # root reads files whatever their mode
+            names.insert(1, "unreadable.png")
+        results = self.results(*names)
+        self.assertEqual([r["imagePath"] for r in results],
+                         [os.path.join(self.images, n) for n in names])
+        self.assertEqual(results[0]["text"], "Recording started at 10:42 AM")
+        self.assertEqual(results[-1]["text"], "Show in Finder\nMove to Trash")
+        for name, result in zip(names[1:-1], results[1:-1]):
+            with self.subTest(name):
+                self.assertEmptyResult(result, os.path.join(self.images, name))
+
+    def test_blank_image_and_no_arguments(self):
+        path = os.path.join(self.images, "blank.png")
+        self.assertEqual(ocr(path), b'[{"imagePath":"%s","text":"","blocks":[]}]' % path.encode())
+        self.assertEqual(ocr(), b"[]")
+
+    def test_same_path_twice_and_paths_as_given(self):
+        spelled = "./" + os.path.relpath(os.path.join(self.images, "two.png")).replace("/", "//")
+        first, second = json.loads(ocr(spelled, spelled))
+        self.assertEqual(first, second)
+        self.assertEqual(first["imagePath"], spelled)
+        self.assertEqual(len(first["blocks"]), 2)
+
+
+if __name__ == "__main__":
+    TOOL, RENDER = sys.argv.pop(1), sys.argv.pop(1)
+    unittest.main()

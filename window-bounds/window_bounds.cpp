@@ -117,7 +117,8 @@ void WindowBoundsPoller::tick() {
   std::optional<Rect> bounds;
   if (const auto* value = find(*record, kCGWindowBounds)) bounds = rectFromDictionary(*value);
   // Non-finite values are as unusable as a missing frame: they could not be printed.
-  if (!bounds || !finite(*bounds) || bounds->width < 1 || bounds->height < 1) {
+  // Width and height as CGRectGetWidth/CGRectGetHeight give them: never negative.
+  if (!bounds || !finite(*bounds) || std::abs(bounds->width) < 1 || std::abs(bounds->height) < 1) {
     emitIfChanged(kUnavailable, std::nullopt, std::nullopt);
     return;
   }

@@ -49,6 +49,8 @@ enum Atom {
   NET_WM_STATE_HIDDEN,
   NET_WM_WINDOW_OPACITY,
   NET_FRAME_EXTENTS,
+  NET_CLIENT_LIST_STACKING,
+  NET_SUPPORTING_WM_CHECK,
   WM_STATE,
   kAtomCount
 };
@@ -72,6 +74,8 @@ const std::vector<std::string_view> kAtomNames = {
     "_NET_WM_STATE_HIDDEN",
     "_NET_WM_WINDOW_OPACITY",
     "_NET_FRAME_EXTENTS",
+    "_NET_CLIENT_LIST_STACKING",
+    "_NET_SUPPORTING_WM_CHECK",
     "WM_STATE",
 };
 
@@ -85,18 +89,32 @@ class X11WindowServer final : public WindowServer {
  public:
   X11WindowServer() {
     if (!conn_.ok()) return;
-    atoms_ = conn_.intern(kAtomNames, false);
     auto* c = conn_.get();
+    // Extension look-ups, version checks and atoms travel together: two round trips.
+    xcb_prefetch_extension_data(c, &xcb_randr_id);
+    xcb_prefetch_extension_data(c, &xcb_res_id);
+    std::vector<xcb_intern_atom_cookie_t> atomCookies;
+    for (auto name : kAtomNames) {
+      atomCookies.push_back(xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.data()));
+    }
     const auto* randr = xcb_get_extension_data(c, &xcb_randr_id);
-    hasRandr_ = randr && randr->present;
     const auto* res = xcb_get_extension_data(c, &xcb_res_id);
+    hasRandr_ = randr && randr->present;
     hasRes_ = res && res->present;
+    xcb_randr_query_version_cookie_t randrVersion{};
+    xcb_res_query_version_cookie_t resVersion{};
+    if (hasRandr_) randrVersion = xcb_randr_query_version(c, 1, 5);
+    if (hasRes_) resVersion = xcb_res_query_version(c, 1, 2);
+    for (size_t i = 0; i < atomCookies.size(); ++i) {
+      auto reply = adopt(xcb_intern_atom_reply(c, atomCookies[i], nullptr));
+      if (reply) atoms_[i] = reply->atom;
+    }
     if (hasRandr_) {
-      auto version = adopt(xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
+      auto version = adopt(xcb_randr_query_version_reply(c, randrVersion, nullptr));
       hasRandr_ = version && (version->major_version > 1 || version->minor_version >= 5);
     }
     if (hasRes_) {
-      auto version = adopt(xcb_res_query_version_reply(c, xcb_res_query_version(c, 1, 2), nullptr));
+      auto version = adopt(xcb_res_query_version_reply(c, resVersion, nullptr));
       hasRes_ = version && (version->server_major > 1 || version->server_minor >= 2);
     }
   }
@@ -113,8 +131,12 @@ class X11WindowServer final : public WindowServer {
       refreshMonitors(monitors);
     } else {
       auto tree = xcb_query_tree(c, conn_.root());
+      auto stacking = x11::requestProperty(c, conn_.root(), atoms_[NET_CLIENT_LIST_STACKING],
+                                           XCB_ATOM_WINDOW, 1 << 16);
+      auto check = x11::requestProperty(c, conn_.root(), atoms_[NET_SUPPORTING_WM_CHECK],
+                                        XCB_ATOM_WINDOW, 1);
       refreshMonitors(monitors);
-      ok = topLevelClients(tree, clients);
+      ok = topLevelClients(tree, stacking, check, clients);
     }
     if (!ok) return std::nullopt;
     return describe(clients, options);
@@ -238,16 +260,57 @@ class X11WindowServer final : public WindowServer {
     return {monitors.front().rootRect.x, monitors.front().rootRect.y};
   }
 
-  // The root's children, front to back, each replaced by its client window (the descendant
-  // carrying WM_STATE) when it has one.
-  bool topLevelClients(xcb_query_tree_cookie_t treeCookie, std::vector<xcb_window_t>& out) {
+  // The windows to describe, front to back. Under a window manager that keeps the EWMH
+  // stacking list, its clients in that order, after the override-redirect windows (menus,
+  // tooltips), which sit above them. Otherwise the root's children, each replaced by its
+  // client window (the descendant carrying WM_STATE) when it has one.
+  bool topLevelClients(xcb_query_tree_cookie_t treeCookie, x11::PendingProperty stackingCookie,
+                       x11::PendingProperty checkCookie, std::vector<xcb_window_t>& out) {
     auto* c = conn_.get();
     auto tree = adopt(xcb_query_tree_reply(c, treeCookie, nullptr));
+    auto stacking = x11::takeProperty(c, stackingCookie);
+    auto check = x11::takeProperty(c, checkCookie);
     if (!tree) return false;
     const auto* children = xcb_query_tree_children(tree.get());
     const int count = xcb_query_tree_children_length(tree.get());
     std::vector<xcb_window_t> tops(children, children + count);
     std::reverse(tops.begin(), tops.end());  // the server lists bottom to top
+
+    std::vector<xcb_get_window_attributes_cookie_t> attrCookies;
+    attrCookies.reserve(tops.size());
+    for (auto w : tops) attrCookies.push_back(xcb_get_window_attributes(c, w));
+    // A window manager that has gone leaves its properties behind: its check window must
+    // still name itself.
+    std::optional<x11::PendingProperty> checkAgain;
+    const auto checkWindow = check ? check->cardinals() : std::vector<std::uint32_t>{};
+    if (!checkWindow.empty() && stacking) {
+      checkAgain = x11::requestProperty(c, checkWindow[0], atoms_[NET_SUPPORTING_WM_CHECK],
+                                        XCB_ATOM_WINDOW, 1);
+    }
+    std::vector<x11::Reply<xcb_get_window_attributes_reply_t>> attrs;
+    attrs.reserve(tops.size());
+    for (auto cookie : attrCookies) {
+      attrs.push_back(adopt(xcb_get_window_attributes_reply(c, cookie, nullptr)));
+    }
+    bool managed = false;
+    if (checkAgain) {
+      auto self = x11::takeProperty(c, *checkAgain);
+      managed = self && self->cardinals() == checkWindow;
+    }
+    auto viewableInputOutput = [](const auto& a) {
+      return a && a->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT;
+    };
+    if (managed) {
+      for (size_t i = 0; i < tops.size(); ++i) {
+        if (viewableInputOutput(attrs[i]) && attrs[i]->override_redirect &&
+            attrs[i]->map_state == XCB_MAP_STATE_VIEWABLE) {
+          out.push_back(tops[i]);
+        }
+      }
+      auto clients = stacking->cardinals();
+      out.insert(out.end(), clients.rbegin(), clients.rend());
+      return true;
+    }
 
     struct Candidate {
       xcb_window_t top;
@@ -255,30 +318,28 @@ class X11WindowServer final : public WindowServer {
       bool keep = false;
     };
     std::vector<Candidate> candidates;
-    std::vector<xcb_get_window_attributes_cookie_t> attrCookies;
     std::vector<x11::PendingProperty> stateCookies;
     for (auto w : tops) {
-      attrCookies.push_back(xcb_get_window_attributes(c, w));
       stateCookies.push_back(x11::requestProperty(c, w, atoms_[WM_STATE], XCB_ATOM_ANY, 2));
     }
     for (size_t i = 0; i < tops.size(); ++i) {
       Candidate cand{tops[i]};
-      auto attrs = adopt(xcb_get_window_attributes_reply(c, attrCookies[i], nullptr));
       auto state = x11::takeProperty(c, stateCookies[i]);
-      if (attrs && attrs->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT) {
+      if (viewableInputOutput(attrs[i])) {
         cand.keep = true;
-        if (state || attrs->override_redirect) cand.client = tops[i];
+        if (state || attrs[i]->override_redirect) cand.client = tops[i];
       }
       candidates.push_back(cand);
     }
-    // Frames of a reparenting window manager: look for WM_STATE a level or two down.
+    // Frames of a reparenting window manager without the stacking list: look for WM_STATE a
+    // level or two down.
     std::vector<std::pair<size_t, xcb_window_t>> level;
     for (size_t i = 0; i < candidates.size(); ++i) {
       if (candidates[i].keep && candidates[i].client == XCB_WINDOW_NONE) {
         level.push_back({i, candidates[i].top});
       }
     }
-    for (int depth = 0; depth < 3 && !level.empty(); ++depth) {
+    for (int depth = 0; depth < 2 && !level.empty(); ++depth) {
       std::vector<xcb_query_tree_cookie_t> trees;
       for (auto& [i, w] : level) trees.push_back(xcb_query_tree(c, w));
       std::vector<std::pair<size_t, xcb_window_t>> next;
@@ -291,7 +352,9 @@ class X11WindowServer final : public WindowServer {
         }
       }
       std::vector<x11::PendingProperty> states;
-      for (auto& [i, w] : next) states.push_back(x11::requestProperty(c, w, atoms_[WM_STATE], XCB_ATOM_ANY, 2));
+      for (auto& [i, w] : next) {
+        states.push_back(x11::requestProperty(c, w, atoms_[WM_STATE], XCB_ATOM_ANY, 2));
+      }
       std::vector<std::pair<size_t, xcb_window_t>> deeper;
       for (size_t k = 0; k < next.size(); ++k) {
         auto state = x11::takeProperty(c, states[k]);

@@ -17,8 +17,9 @@ def hexs(text):
 class XServer:
     """Xvfb on a free display number. `monitors` is a list of (name, w, h, x, y, primary)."""
 
-    def __init__(self, width=1920, height=1080, monitors=None, wm=False):
+    def __init__(self, width=1920, height=1080, monitors=None, wm=False, disable=()):
         self.width, self.height = width, height
+        self.disable = disable  # extensions the server leaves out
         self.monitors = monitors
         self.wm = wm
         self.procs = []
@@ -44,7 +45,8 @@ class XServer:
         r, w = os.pipe()
         xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(w), "-noreset", "-nolisten", "tcp",
-             "-screen", "0", "%dx%dx24" % (self.width, self.height)],
+             "-screen", "0", "%dx%dx24" % (self.width, self.height)]
+            + [arg for name in self.disable for arg in ("-extension", name)],
             pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(w)
         self.procs.append(xvfb)
@@ -114,6 +116,9 @@ class XServer:
                     p.wait(5)
                 except subprocess.TimeoutExpired:
                     p.kill()
+            for stream in (p.stdin, p.stdout):
+                if stream:
+                    stream.close()
         self.procs = []
 
 

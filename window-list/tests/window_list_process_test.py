@@ -102,6 +102,16 @@ class WindowList(unittest.TestCase):
                                  [(right, 80, 10), (left, -1820, 200)])
                 self.assertIn('"x":-1820,', self.listing(x).stdout)
 
+    def test_owner_pid_from_window_property_without_resource_extension(self):
+        with XServer(disable=["X-Resource"]) as x:
+            f = x.fixture(FIXTURE)
+            claimed = f.create(10, 10, 100, 100, pid="31337", title="claimed")
+            silent = f.create(10, 10, 100, 100, title="silent")
+            x.wait_viewable(claimed, silent)
+            windows = json.loads(self.listing(x).stdout)
+            self.assertEqual([(w["id"], w["ownerPid"], w["ownerName"]) for w in windows],
+                             [(silent, 0, ""), (claimed, 31337, "")])
+
     def test_empty_desktop_and_no_display(self):
         with XServer() as x:
             self.assertEqual(self.listing(x).stdout, "[]\n")

@@ -57,6 +57,8 @@ using PixPtr = std::unique_ptr<Pix, PixDeleter>;
 // 30 pixels high.
 constexpr double kWantedTextHeight = 30;
 constexpr double kMaxScale = 4;
+// Half the side of the square whose mean brightness tells a dark panel from a light one.
+constexpr int kNeighbourhood = 12;
 // Enlarging stops where the enlarged image would pass this many pixels.
 constexpr double kMaxScaledPixels = 40e6;
 
@@ -90,11 +92,12 @@ PixPtr prepared(Pix* original, double& scale) {
                                             : pixConvertTo8(flat.get(), 0));
   if (!gray) return nullptr;
 
-  // A mostly dark image is light text on a dark background.
-  l_float32 mean = 255;
-  if (pixGetAverageMasked(gray.get(), nullptr, 0, 0, 1, L_MEAN_ABSVAL, &mean) == 0 && mean < 128) {
-    pixInvert(gray.get(), gray.get());
-  }
+  // Screens mix light and dark panels: wherever the neighbourhood is dark, the text is light,
+  // so those parts are inverted and the whole image reads dark on light.
+  PixPtr localMean(pixBlockconv(gray.get(), kNeighbourhood, kNeighbourhood));
+  PixPtr darkParts(localMean ? pixThresholdToBinary(localMean.get(), 128) : nullptr);
+  PixPtr inverted(pixInvert(nullptr, gray.get()));
+  if (darkParts && inverted) pixCombineMasked(gray.get(), inverted.get(), darkParts.get());
 
   scale = 1;
   if (auto height = typicalGlyphHeight(gray.get())) scale = kWantedTextHeight / *height;
@@ -159,6 +162,7 @@ class TesseractRecognizer final : public TextRecognizer {
         // Dark backgrounds are inverted beforehand; a second, inverted reading of every
         // doubtful line only costs time.
         api_.SetVariable("tessedit_do_invert", "0");
+        api_.SetVariable("thresholding_method", "2");
       }
     }
     return ready_;

@@ -1,9 +1,11 @@
 // Draws lines of text on a plain background and writes a PNG, for the OCR tests and benchmark.
 //
-//   orvane-ocr-render OUT.png WIDTH HEIGHT BACKGROUND FOREGROUND PIXELS [X Y TEXT]...
+//   orvane-ocr-render OUT.png WIDTH HEIGHT BACKGROUND FOREGROUND PIXELS ITEM...
 //
-// Colours are RRGGBB, PIXELS is the font's size in pixels, X and Y place the top-left corner of
-// each line's layout box. The font is DejaVu Sans, which fonts-dejavu-core provides.
+// Each ITEM is either `X Y TEXT`, a line whose layout box has its top-left corner at X, Y, or
+// `panel X Y W H BACKGROUND FOREGROUND`, a filled rectangle whose foreground colour the following
+// lines take. Colours are RRGGBB, PIXELS is the font's size in pixels. The font is DejaVu Sans,
+// which fonts-dejavu-core provides.
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
@@ -27,9 +29,8 @@ bool parseColour(const char* text, double rgb[3]) {
 
 int main(int argc, char** argv) {
   double background[3], foreground[3];
-  if (argc < 7 || (argc - 7) % 3 != 0 || !parseColour(argv[4], background) ||
-      !parseColour(argv[5], foreground)) {
-    std::fputs("usage: orvane-ocr-render OUT.png WIDTH HEIGHT BG FG PIXELS [X Y TEXT]...\n", stderr);
+  if (argc < 7 || !parseColour(argv[4], background) || !parseColour(argv[5], foreground)) {
+    std::fputs("usage: orvane-ocr-render OUT.png WIDTH HEIGHT BG FG PIXELS ITEM...\n", stderr);
     return 2;
   }
   const int width = std::atoi(argv[2]);
@@ -47,16 +48,32 @@ int main(int argc, char** argv) {
   PangoFontDescription* font = pango_font_description_from_string("DejaVu Sans");
   pango_font_description_set_absolute_size(font, pixels * PANGO_SCALE);
   pango_layout_set_font_description(layout, font);
-  for (int i = 7; i + 2 < argc; i += 3) {
-    cairo_move_to(cr, std::atof(argv[i]), std::atof(argv[i + 1]));
-    pango_layout_set_text(layout, argv[i + 2], -1);
-    pango_cairo_show_layout(cr, layout);
+  bool valid = true;
+  for (int i = 7; i < argc && valid;) {
+    if (std::string(argv[i]) == "panel" && i + 6 < argc) {
+      valid = parseColour(argv[i + 5], background) && parseColour(argv[i + 6], foreground);
+      cairo_set_source_rgb(cr, background[0], background[1], background[2]);
+      cairo_rectangle(cr, std::atof(argv[i + 1]), std::atof(argv[i + 2]), std::atof(argv[i + 3]),
+                      std::atof(argv[i + 4]));
+      cairo_fill(cr);
+      i += 7;
+    } else if (i + 2 < argc) {
+      cairo_set_source_rgb(cr, foreground[0], foreground[1], foreground[2]);
+      cairo_move_to(cr, std::atof(argv[i]), std::atof(argv[i + 1]));
+      pango_layout_set_text(layout, argv[i + 2], -1);
+      pango_cairo_show_layout(cr, layout);
+      i += 3;
+    } else {
+      valid = false;
+    }
   }
   pango_font_description_free(font);
   g_object_unref(layout);
   cairo_destroy(cr);
   cairo_surface_flush(surface);
-  const bool written = cairo_surface_write_to_png(surface, argv[1]) == CAIRO_STATUS_SUCCESS;
+  const bool written =
+      valid && cairo_surface_write_to_png(surface, argv[1]) == CAIRO_STATUS_SUCCESS;
   cairo_surface_destroy(surface);
+  if (!valid) std::fputs("orvane-ocr-render: bad item or colour\n", stderr);
   return written ? 0 : 1;
 }

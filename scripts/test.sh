@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing (Debian 12, apt), builds everything and runs the unit and process
+# tests. With a macOS SDK sysroot at hand (first argument, or the macos-sysroot tool's default
+# place), the macOS sources are compile-checked first.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+scripts/deps.sh
+sysroot=${1:-${HOME}/.cache/orvane-macos-sysroot/sysroot}
+if [ -d "$sysroot/System/Library/Frameworks" ]; then
+  scripts/macos-check "$sysroot"
+else
+  echo "test: no macOS sysroot at $sysroot; the macOS compile check is skipped"
+fi
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)"
+ctest --test-dir build --output-on-failure -j2

@@ -18,8 +18,8 @@ WIDTH, HEIGHT = 480, 160
 def render(path, lines, background="ffffff", foreground="222222", pixels=14,
            size=(WIDTH, HEIGHT)):
     args = [RENDER, path, str(size[0]), str(size[1]), background, foreground, str(pixels)]
-    for x, y, text in lines:
-        args += [str(x), str(y), text]
+    for item in lines:
+        args += [str(part) for part in item] if isinstance(item, tuple) else [str(item)]
     subprocess.run(args, check=True)
 
 
@@ -58,6 +58,13 @@ class OcrProcess(unittest.TestCase):
                                         (16, 80, "Battery: 87% (charging)")])
         render(f"{d}/dark.png", [(16, 24, "Sign in with your work email"),
                                  (16, 64, "Version 3.2.1")], "1e1e1e", "e6e6e6", 12)
+        cls.sidebar = ["Favorites", "Recents", "Downloads", "Desktop"]
+        cls.files = ["Quarterly Report.pdf", "Meeting Notes.txt", "Budget 2024.csv", "Drafts"]
+        render(f"{d}/panels.png",
+               ["panel", 0, 0, 150, 160, "1e1e1e", "e0e0e0"]
+               + [(12, 12 + 36 * i, t) for i, t in enumerate(cls.sidebar)]
+               + ["panel", 150, 0, 330, 160, "ffffff", "1d1d1f"]
+               + [(190, 12 + 36 * i, t) for i, t in enumerate(cls.files)])
         render(f"{d}/small.png", [(10, 10, "Last edited 5 minutes ago")], pixels=11,
                size=(260, 40))
         with open(f"{d}/one.png", "rb") as f:
@@ -136,6 +143,15 @@ class OcrProcess(unittest.TestCase):
         for result in (punctuation, dark, small):
             for block in result["blocks"]:
                 self.assertSane(block)
+
+    def test_light_and_dark_panels_in_one_frame(self):
+        [result] = self.results("panels.png")
+        self.assertEqual(sorted(result["text"].split("\n")), sorted(self.sidebar + self.files))
+        for block in result["blocks"]:
+            self.assertSane(block)
+            # Left panel is the left third.
+            left = block["text"] in self.sidebar
+            self.assertEqual(block["box"]["x"] + block["box"]["w"] < 1 / 3, left, block)
 
     def test_exact_output_form(self):
         paths = [os.path.join(self.images, n) for n in ("two.png", "blank.png")]

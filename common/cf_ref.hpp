@@ -35,15 +35,44 @@ class Ref {
   T object_ = nullptr;
 };
 
-// UTF-8 text of a CFString.
+// UTF-8 text of a CFString, all of it (embedded NULs included). A lone UTF-16 surrogate,
+// as in a title cut in the middle of an emoji, becomes U+FFFD instead of failing the whole text.
 inline std::string toUtf8(CFStringRef text) {
   if (!text) return {};
-  if (const char* fast = CFStringGetCStringPtr(text, kCFStringEncodingUTF8)) return fast;
   const CFIndex length = CFStringGetLength(text);
-  const CFIndex capacity = CFStringGetMaximumSizeForEncoding(length, kCFStringEncodingUTF8) + 1;
-  std::string out(static_cast<size_t>(capacity), '\0');
-  if (!CFStringGetCString(text, out.data(), capacity, kCFStringEncodingUTF8)) return {};
-  out.resize(std::char_traits<char>::length(out.c_str()));
+  std::u16string units(static_cast<size_t>(length), u'\0');
+  CFStringGetCharacters(text, CFRangeMake(0, length), reinterpret_cast<UniChar*>(units.data()));
+  std::string out;
+  out.reserve(units.size());
+  auto append = [&out](char32_t c) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  };
+  for (size_t i = 0; i < units.size(); ++i) {
+    const char16_t u = units[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      append(0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(units[i + 1]) - 0xDC00));
+      ++i;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      append(0xFFFD);
+    } else {
+      append(u);
+    }
+  }
   return out;
 }
 

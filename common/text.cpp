@@ -1,37 +1,31 @@
 #include "text.hpp"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 namespace orvane {
 namespace {
 
+struct CaseRun {
+  char32_t first;
+  char32_t last;
+  std::int32_t delta;
+  std::uint8_t stride;
+};
+
+constexpr CaseRun kLowercaseRuns[] = {
+#include "lowercase_table.inc"
+};
+
 char32_t lower(char32_t c) {
-  if (c >= 'A' && c <= 'Z') return c + 32;
-  if (c < 0x80) return c;
-  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;
-  if (c >= 0x100 && c <= 0x17F) {
-    // Latin Extended-A pairs capitals and small letters; the odd stretch 0x139-0x148 and
-    // 0x179-0x17E has capitals on odd code points.
-    if (c == 0x130) return 'i';
-    if (c == 0x178) return 0xFF;
-    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c + 1 : c;
-    if (c == 0x138 || c == 0x149 || c == 0x17F) return c;
-    return (c & 1) ? c : c + 1;
-  }
-  if (c == 0x386) return 0x3AC;
-  if (c >= 0x388 && c <= 0x38A) return c + 37;
-  if (c == 0x38C) return 0x3CC;
-  if (c == 0x38E || c == 0x38F) return c + 63;
-  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
-  if (c >= 0x400 && c <= 0x40F) return c + 80;
-  if (c >= 0x410 && c <= 0x42F) return c + 32;
-  if (c >= 0x460 && c <= 0x4FF && c != 0x482 && !(c >= 0x483 && c <= 0x489)) {
-    if (c == 0x4C0) return 0x4CF;
-    if (c >= 0x4C1 && c <= 0x4CE) return (c & 1) ? c + 1 : c;
-    if (c == 0x4CF) return c;
-    return (c & 1) ? c : c + 1;
-  }
-  return c;
+  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+  auto it = std::upper_bound(std::begin(kLowercaseRuns), std::end(kLowercaseRuns), c,
+                             [](char32_t value, const CaseRun& run) { return value < run.first; });
+  if (it == std::begin(kLowercaseRuns)) return c;
+  --it;
+  if (c > it->last || (c - it->first) % it->stride != 0) return c;
+  return static_cast<char32_t>(static_cast<std::int32_t>(c) + it->delta);
 }
 
 void append(std::string& out, char32_t c) {
@@ -52,27 +46,51 @@ void append(std::string& out, char32_t c) {
   }
 }
 
+// The code point of the well-formed sequence at the start of `s` and its length; length 0
+// when the sequence is ill-formed.
+std::pair<char32_t, size_t> decode(std::string_view s) {
+  const auto b0 = static_cast<unsigned char>(s[0]);
+  if (b0 < 0x80) return {b0, 1};
+  size_t need;
+  char32_t c;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 1, c = b0 & 0x1F;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    need = 2, c = b0 & 0x0F;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    need = 3, c = b0 & 0x07;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    return {0, 0};
+  }
+  if (s.size() <= need) return {0, 0};
+  for (size_t i = 1; i <= need; ++i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < lo || b > hi) return {0, 0};
+    lo = 0x80, hi = 0xBF;
+    c = (c << 6) | (b & 0x3F);
+  }
+  return {c, need + 1};
+}
+
 }  // namespace
 
 std::string lowercased(std::string_view s) {
   std::string out;
   out.reserve(s.size());
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    // Decode only the two-byte sequences the mapping touches; pass everything else through.
-    if (b0 < 0x80) {
-      out.push_back(static_cast<char>(lower(b0)));
-      ++i;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF && i + 1 < s.size() &&
-               (static_cast<unsigned char>(s[i + 1]) & 0xC0) == 0x80) {
-      const char32_t c = (char32_t(b0 & 0x1F) << 6) | (static_cast<unsigned char>(s[i + 1]) & 0x3F);
-      append(out, lower(c));
-      i += 2;
-    } else {
-      out.push_back(s[i]);
-      ++i;
+  while (!s.empty()) {
+    auto [c, length] = decode(s);
+    if (length == 0) {
+      out.push_back(s[0]);
+      s.remove_prefix(1);
+      continue;
     }
+    append(out, lower(c));
+    s.remove_prefix(length);
   }
   return out;
 }

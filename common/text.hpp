@@ -6,8 +6,8 @@
 
 namespace orvane {
 
-// Lower-cases letters of the Latin, Greek and Cyrillic scripts (the simple case mappings of
-// ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic); other characters stay as they are.
+// Lower-cases every letter that has a lower-case form in Unicode (full mappings of single
+// code points; U+0130 becomes "i"). Bytes that are not valid UTF-8 pass through unchanged.
 std::string lowercased(std::string_view utf8);
 
 }  // namespace orvane

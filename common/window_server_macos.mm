@@ -15,14 +15,15 @@ namespace {
 
 std::optional<RecordValue> convert(CFTypeRef value);
 
-Dictionary convertDictionary(CFDictionaryRef dictionary) {
+// Nothing when a key is not text: such a dictionary is not a record.
+std::optional<Dictionary> convertDictionary(CFDictionaryRef dictionary) {
   Dictionary out;
   const CFIndex count = CFDictionaryGetCount(dictionary);
   std::vector<const void*> keys(static_cast<size_t>(count)), values(static_cast<size_t>(count));
   CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
   for (CFIndex i = 0; i < count; ++i) {
     CFTypeRef key = keys[static_cast<size_t>(i)];
-    if (!key || CFGetTypeID(key) != CFStringGetTypeID()) continue;
+    if (!key || CFGetTypeID(key) != CFStringGetTypeID()) return std::nullopt;
     if (auto value = convert(values[static_cast<size_t>(i)])) {
       out.emplace_back(cf::toUtf8(static_cast<CFStringRef>(key)), std::move(*value));
     }
@@ -51,7 +52,9 @@ std::optional<RecordValue> convert(CFTypeRef value) {
   }
   if (type == CFStringGetTypeID()) return RecordValue(cf::toUtf8(static_cast<CFStringRef>(value)));
   if (type == CFDictionaryGetTypeID()) {
-    return RecordValue(convertDictionary(static_cast<CFDictionaryRef>(value)));
+    if (auto dictionary = convertDictionary(static_cast<CFDictionaryRef>(value))) {
+      return RecordValue(std::move(*dictionary));
+    }
   }
   return std::nullopt;
 }

@@ -50,6 +50,7 @@ enum Atom {
   NET_WM_WINDOW_OPACITY,
   NET_FRAME_EXTENTS,
   NET_CLIENT_LIST_STACKING,
+  GTK_FRAME_EXTENTS,
   NET_SUPPORTING_WM_CHECK,
   WM_STATE,
   kAtomCount
@@ -75,6 +76,7 @@ const std::vector<std::string_view> kAtomNames = {
     "_NET_WM_WINDOW_OPACITY",
     "_NET_FRAME_EXTENTS",
     "_NET_CLIENT_LIST_STACKING",
+    "_GTK_FRAME_EXTENTS",
     "_NET_SUPPORTING_WM_CHECK",
     "WM_STATE",
 };
@@ -159,10 +161,7 @@ class X11WindowServer final : public WindowServer {
     const auto& monitors = currentMonitors();
     const Point origin = mainOrigin();
     for (const auto& m : monitors) {
-      if (m.id == display) {
-        return {m.rootRect.x - origin.x, m.rootRect.y - origin.y, m.rootRect.width,
-                m.rootRect.height};
-      }
+      if (m.id == display) return toPoints(m.rootRect, origin);
     }
     return {};
   }
@@ -178,23 +177,17 @@ class X11WindowServer final : public WindowServer {
     auto pointer = adopt(xcb_query_pointer_reply(c, xcb_query_pointer(c, conn_.root()), nullptr));
     if (!pointer) return std::nullopt;
     const Point origin = mainOrigin();
-    return Point{pointer->root_x - origin.x, pointer->root_y - origin.y};
+    const Rect p = toPoints(Rect{double(pointer->root_x), double(pointer->root_y), 0, 0}, origin);
+    return Point{p.x, p.y};
   }
 
   std::vector<ScreenInfo> screens() override {
     std::vector<ScreenInfo> list;
     if (!conn_.ok()) return list;
-    auto* c = conn_.get();
-    auto pending = x11::requestProperty(c, conn_.root(), XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING,
-                                        1 << 16);
-    double scale = 1;
-    if (auto p = x11::takeProperty(c, pending)) {
-      if (auto dpi = x11::xftDpi(p->bytes)) scale = *dpi / 96.0;
-    }
     for (const auto& m : currentMonitors()) {
       ScreenInfo& info = list.emplace_back();
       info.screenNumber.emplace(static_cast<std::int64_t>(m.id));
-      info.backingScaleFactor = scale;
+      info.backingScaleFactor = scale_;
     }
     return list;
   }
@@ -203,10 +196,14 @@ class X11WindowServer final : public WindowServer {
   struct PendingMonitors {
     bool asked = false;
     xcb_randr_get_monitors_cookie_t cookie{};
+    x11::PendingProperty resources{};
   };
 
+  // The display layout: RandR monitors and the resource database's Xft.dpi.
   PendingMonitors requestMonitors() {
     PendingMonitors p;
+    p.resources = x11::requestProperty(conn_.get(), conn_.root(), XCB_ATOM_RESOURCE_MANAGER,
+                                       XCB_ATOM_STRING, 1 << 16);
     if (hasRandr_) {
       p.asked = true;
       p.cookie = xcb_randr_get_monitors(conn_.get(), conn_.root(), 1);
@@ -217,6 +214,10 @@ class X11WindowServer final : public WindowServer {
   // Main (primary) monitor first, the others in the server's order. Without RandR the
   // screen is one display.
   void refreshMonitors(PendingMonitors pending) {
+    scale_ = 1;
+    if (auto resources = x11::takeProperty(conn_.get(), pending.resources)) {
+      if (auto dpi = x11::xftDpi(resources->bytes)) scale_ = *dpi / 96.0;
+    }
     std::vector<Monitor> monitors;
     if (pending.asked) {
       auto reply = adopt(xcb_randr_get_monitors_reply(conn_.get(), pending.cookie, nullptr));
@@ -252,6 +253,13 @@ class X11WindowServer final : public WindowServer {
       refreshMonitors(requestMonitors());
     }
     return monitors_;
+  }
+
+  // Root-window pixels to global points: from the primary monitor's top-left, divided by the
+  // scale factor (pixels per point), as the window server of macOS counts.
+  Rect toPoints(const Rect& pixels, Point origin) const {
+    return {(pixels.x - origin.x) / scale_, (pixels.y - origin.y) / scale_, pixels.width / scale_,
+            pixels.height / scale_};
   }
 
   Point mainOrigin() {
@@ -380,7 +388,7 @@ class X11WindowServer final : public WindowServer {
     xcb_get_window_attributes_cookie_t attrs;
     xcb_get_geometry_cookie_t geometry;
     xcb_translate_coordinates_cookie_t position;
-    x11::PendingProperty netName, name, wmClass, pid, type, state, opacity, extents;
+    x11::PendingProperty netName, name, wmClass, pid, type, state, opacity, extents, gtkExtents;
     bool askedRes = false;
     xcb_res_query_client_ids_cookie_t res{};
   };
@@ -403,6 +411,7 @@ class X11WindowServer final : public WindowServer {
       r.state = x11::requestProperty(c, w, atoms_[NET_WM_STATE], XCB_ATOM_ATOM, 32);
       r.opacity = x11::requestProperty(c, w, atoms_[NET_WM_WINDOW_OPACITY], XCB_ATOM_CARDINAL, 1);
       r.extents = x11::requestProperty(c, w, atoms_[NET_FRAME_EXTENTS], XCB_ATOM_CARDINAL, 4);
+      r.gtkExtents = x11::requestProperty(c, w, atoms_[GTK_FRAME_EXTENTS], XCB_ATOM_CARDINAL, 4);
       if (hasRes_) {
         xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
         r.askedRes = true;
@@ -434,7 +443,8 @@ class X11WindowServer final : public WindowServer {
     auto state = x11::takeProperty(c, r.state);
     auto opacity = x11::takeProperty(c, r.opacity);
     auto extents = x11::takeProperty(c, r.extents);
-    std::optional<std::uint32_t> pid;
+    auto gtkExtents = x11::takeProperty(c, r.gtkExtents);
+    std::optional<std::uint32_t> pid;  // from the X server: a local client's process
     if (r.askedRes) {
       auto ids = adopt(xcb_res_query_client_ids_reply(c, r.res, nullptr));
       if (ids) {
@@ -475,7 +485,7 @@ class X11WindowServer final : public WindowServer {
     } else if (has(states, atoms_[NET_WM_STATE_ABOVE])) {
       layer = kFloatingLayer;
     } else if (desktop) {
-      layer = -2147483603;  // kCGDesktopWindowLevel
+      layer = -2147483603;  // kCGDesktopIconWindowLevel
     }
 
     // The frame as the user sees it: the client, its border, and the window manager's frame.
@@ -490,14 +500,27 @@ class X11WindowServer final : public WindowServer {
         bottom += e[3];
       }
     }
-    const Rect bounds{position->dst_x - left - origin.x, position->dst_y - top - origin.y,
-                      geometry->width + left + right, geometry->height + top + bottom};
+    // A client that draws its own decorations keeps an invisible shadow margin inside its
+    // window, which is not part of what the user sees.
+    if (gtkExtents) {
+      auto e = gtkExtents->cardinals();
+      if (e.size() == 4) {
+        left -= e[0];
+        right -= e[1];
+        top -= e[2];
+        bottom -= e[3];
+      }
+    }
+    const Rect bounds = toPoints(Rect{position->dst_x - left, position->dst_y - top,
+                                      geometry->width + left + right, geometry->height + top + bottom},
+                                 origin);
 
     double alpha = 1;
     if (opacity) {
       auto v = opacity->cardinals();
       if (!v.empty()) alpha = v[0] / 4294967295.0;
     }
+    const std::optional<std::uint32_t> localPid = pid;
     if (!pid && pidProperty) {
       auto v = pidProperty->cardinals();
       if (!v.empty() && v[0] > 0) pid = v[0];
@@ -509,7 +532,7 @@ class X11WindowServer final : public WindowServer {
     record.emplace_back(std::string(kCGWindowBounds), dictionaryFromRect(bounds));
     record.emplace_back(std::string(kCGWindowAlpha), alpha);
     if (pid) record.emplace_back(std::string(kCGWindowOwnerPID), static_cast<std::int64_t>(*pid));
-    if (auto owner = ownerName(wmClass, pid)) {
+    if (auto owner = ownerName(wmClass, localPid)) {
       record.emplace_back(std::string(kCGWindowOwnerName), std::move(*owner));
     }
     if (auto title = windowTitle(netName, name)) {
@@ -520,9 +543,11 @@ class X11WindowServer final : public WindowServer {
   }
 
   // WM_CLASS holds the instance name and then the class name, each ended by a NUL.
+  // The process name is looked up only for a pid the X server reported for a local client:
+  // _NET_WM_PID may come from another host.
   static std::optional<std::string> ownerName(const std::optional<x11::Property>& wmClass,
                                               std::optional<std::uint32_t> pid) {
-    if (wmClass && wmClass->format == 8) {
+    if (wmClass && wmClass->format == 8 && wmClass->type == XCB_ATOM_STRING) {
       const std::string& bytes = wmClass->bytes;
       const size_t split = bytes.find('\0');
       if (split != std::string::npos) {
@@ -535,7 +560,12 @@ class X11WindowServer final : public WindowServer {
       // The executable's name; /proc/PID/comm would cut it to 15 bytes.
       std::error_code error;
       auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(*pid) + "/exe", error);
-      if (!error && !exe.filename().empty()) return json::sanitizeUtf8(exe.filename().string());
+      std::string name = exe.filename().string();
+      constexpr std::string_view kDeleted = " (deleted)";
+      if (name.size() > kDeleted.size() && name.ends_with(kDeleted)) {
+        name.resize(name.size() - kDeleted.size());
+      }
+      if (!error && !name.empty()) return json::sanitizeUtf8(name);
       std::ifstream comm("/proc/" + std::to_string(*pid) + "/comm");
       std::string process;
       if (std::getline(comm, process) && !process.empty()) return json::sanitizeUtf8(process);
@@ -545,7 +575,9 @@ class X11WindowServer final : public WindowServer {
 
   std::optional<std::string> windowTitle(const std::optional<x11::Property>& netName,
                                          const std::optional<x11::Property>& name) const {
-    if (netName && netName->format == 8) return json::sanitizeUtf8(netName->bytes);
+    if (netName && netName->format == 8 && netName->type == atoms_[UTF8_STRING]) {
+      return json::sanitizeUtf8(netName->bytes);
+    }
     if (name && name->format == 8) {
       if (name->type == XCB_ATOM_STRING) return x11::latin1ToUtf8(name->bytes);
       return json::sanitizeUtf8(name->bytes);
@@ -558,6 +590,7 @@ class X11WindowServer final : public WindowServer {
   bool hasRandr_ = false;
   bool hasRes_ = false;
   std::vector<Monitor> monitors_;
+  double scale_ = 1;  // pixels per point
   std::chrono::steady_clock::time_point monitorsRead_{};
 };
 

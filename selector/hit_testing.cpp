@@ -76,7 +76,9 @@ DisplayId screenDisplayId(WindowServer& server, const ScreenInfo& screen) {
       return static_cast<DisplayId>(*i);
     }
     if (const auto* d = std::get_if<double>(&screen.screenNumber->data)) {
-      if (std::isfinite(*d)) return static_cast<DisplayId>(static_cast<std::int64_t>(*d));
+      if (std::isfinite(*d) && std::abs(*d) < 9223372036854775808.0) {
+        return static_cast<DisplayId>(static_cast<std::int64_t>(*d));
+      }
     }
   }
   return server.mainDisplayId();

@@ -102,6 +102,18 @@ class WindowList(unittest.TestCase):
                                  [(right, 80, 10), (left, -1820, 200)])
                 self.assertIn('"x":-1820,', self.listing(x).stdout)
 
+    def test_points_at_a_scale_of_two(self):
+        # Xft.dpi 192 makes two pixels one point; the primary monitor starts at pixel 200.
+        with XServer(width=2200, height=1200,
+                     monitors=[("P", 2000, 1200, 200, 0, True), ("Q", 200, 1200, 0, 0, False)]) as x:
+            subprocess.run(["xrdb", "-nocpp", "-merge"], input="Xft.dpi: 192\n", env=x.env(),
+                           text=True, check=True)
+            f = x.fixture(FIXTURE)
+            w = f.create(400, 100, 400, 300, title="hidpi")
+            x.wait_viewable(w)
+            self.assertIn('"bounds":{"x":100,"y":50,"width":200,"height":150}',
+                          self.listing(x).stdout)
+
     def test_owner_pid_from_window_property_without_resource_extension(self):
         with XServer(disable=["X-Resource"]) as x:
             f = x.fixture(FIXTURE)

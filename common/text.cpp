@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <vector>
 
 namespace orvane {
 namespace {
@@ -17,6 +18,59 @@ struct CaseRun {
 constexpr CaseRun kLowercaseRuns[] = {
 #include "lowercase_table.inc"
 };
+
+struct Decomposition {
+  char32_t from;
+  char32_t first;
+  char32_t second;  // 0 for a single code point
+};
+
+constexpr Decomposition kDecompositions[] = {
+#define ORVANE_DECOMPOSITIONS
+#include "decomposition_table.inc"
+#undef ORVANE_DECOMPOSITIONS
+};
+
+struct CombiningRun {
+  char32_t first;
+  char32_t last;
+  std::uint8_t combiningClass;
+};
+
+constexpr CombiningRun kCombiningClasses[] = {
+#define ORVANE_COMBINING_CLASSES
+#include "decomposition_table.inc"
+#undef ORVANE_COMBINING_CLASSES
+};
+
+std::uint8_t combiningClass(char32_t c) {
+  auto it = std::upper_bound(std::begin(kCombiningClasses), std::end(kCombiningClasses), c,
+                             [](char32_t v, const CombiningRun& run) { return v < run.first; });
+  if (it == std::begin(kCombiningClasses)) return 0;
+  --it;
+  return c <= it->last ? it->combiningClass : 0;
+}
+
+void decompose(char32_t c, std::vector<char32_t>& out) {
+  // Hangul syllables decompose by rule.
+  constexpr char32_t kSBase = 0xAC00, kLBase = 0x1100, kVBase = 0x1161, kTBase = 0x11A7;
+  constexpr char32_t kTCount = 28, kNCount = 588, kSCount = 11172;
+  if (c >= kSBase && c < kSBase + kSCount) {
+    const char32_t index = c - kSBase;
+    out.push_back(kLBase + index / kNCount);
+    out.push_back(kVBase + (index % kNCount) / kTCount);
+    if (index % kTCount) out.push_back(kTBase + index % kTCount);
+    return;
+  }
+  auto it = std::lower_bound(std::begin(kDecompositions), std::end(kDecompositions), c,
+                             [](const Decomposition& d, char32_t v) { return d.from < v; });
+  if (it == std::end(kDecompositions) || it->from != c) {
+    out.push_back(c);
+    return;
+  }
+  decompose(it->first, out);
+  if (it->second) decompose(it->second, out);
+}
 
 char32_t lower(char32_t c) {
   if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
@@ -78,6 +132,42 @@ std::pair<char32_t, size_t> decode(std::string_view s) {
 }
 
 }  // namespace
+
+std::string canonicalDecomposition(std::string_view s) {
+  std::vector<char32_t> points;
+  std::string out;
+  auto flush = [&] {
+    // Canonical ordering: marks between two starters sorted by class, stably.
+    auto start = points.begin();
+    while (start != points.end()) {
+      if (combiningClass(*start) == 0) {
+        ++start;
+        continue;
+      }
+      auto end = start;
+      while (end != points.end() && combiningClass(*end) != 0) ++end;
+      std::stable_sort(start, end, [](char32_t a, char32_t b) {
+        return combiningClass(a) < combiningClass(b);
+      });
+      start = end;
+    }
+    for (char32_t c : points) append(out, c);
+    points.clear();
+  };
+  while (!s.empty()) {
+    auto [c, length] = decode(s);
+    if (length == 0) {
+      flush();
+      out.push_back(s[0]);
+      s.remove_prefix(1);
+      continue;
+    }
+    decompose(c, points);
+    s.remove_prefix(length);
+  }
+  flush();
+  return out;
+}
 
 std::string lowercased(std::string_view s) {
   std::string out;

@@ -2,15 +2,21 @@
 
 #include <cmath>
 
+#include "text.hpp"
+
 
 namespace orvane::selector {
 namespace {
 
-// NOTE: names are compared byte for byte, which matches canonically equivalent texts only when
-// both are in the same normalization form; window servers and hosts hand over precomposed
-// (NFC) names.
+// Owner names match when they are the same text in Unicode, whichever normalization form
+// either side arrived in.
 bool isExcludedOwner(const std::set<std::string>& excluded, const std::string& name) {
-  return excluded.count(name) != 0;
+  if (excluded.count(name)) return true;
+  const std::string decomposed = canonicalDecomposition(name);
+  for (const auto& candidate : excluded) {
+    if (canonicalDecomposition(candidate) == decomposed) return true;
+  }
+  return false;
 }
 
 }  // namespace

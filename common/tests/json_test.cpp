@@ -23,12 +23,16 @@ TEST(JsonWriter, KeysInDeclarationOrderOrSortedAtEveryLevel) {
   const Value v = Object{{"b", 1}, {"a", Object{{"y", 1}, {"x", 2}}}, {"A", Array{1, "s"}}};
   EXPECT_EQ(enc(v), R"({"b":1,"a":{"y":1,"x":2},"A":[1,"s"]})");
   EXPECT_EQ(enc(v, {.sortKeys = true}), R"({"A":[1,"s"],"a":{"x":2,"y":1},"b":1})");
+  // Keys are strings like any other: escaped the same way, sorted by their bytes.
+  EXPECT_EQ(enc(Object{{"\u00e9", 1}, {"z/\n", 2}}, {.sortKeys = true}),
+            "{\"z\\/\\n\":2,\"\u00e9\":1}");
 }
 
 TEST(JsonWriter, NumberForms) {
   EXPECT_EQ(enc(Array{900.0, -144.5, 0.0, 0.1, 1.0 / 3, 2.5e-7, 4294967295u, -9223372036854775807LL - 1}),
             "[900,-144.5,0,0.1,0.3333333333333333,2.5e-07,4294967295,-9223372036854775808]");
   EXPECT_EQ(enc(Array{true, false, nullptr}), "[true,false,null]");
+  EXPECT_EQ(enc(-0.0), "-0");
 }
 
 TEST(JsonWriter, ShortestDoublesReadBack) {

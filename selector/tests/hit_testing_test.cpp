@@ -49,6 +49,10 @@ TEST_F(HitTesting, FirstOfferableWindowFromTheFront) {
   EXPECT_EQ(hit({set(window(1), kCGWindowNumber, std::nullopt), back}), 9u);
   EXPECT_EQ(hit({set(window(1), kCGWindowBounds, "x"), back}), 9u);
   EXPECT_EQ(hit({window(1, {0, 0, 31.5, 300}), back}), 9u);
+  EXPECT_EQ(hit({window(1, {0, 0, 300, 31.5}), back}), 9u);
+  EXPECT_EQ(hit({window(1, {400, 300, -400, -300}), back}), 1u);  // sizes taken as absolute
+  EXPECT_EQ(hit({set(window(1), kCGWindowLayer, 0.5), back}), 9u);    // not an integer
+  EXPECT_EQ(hit({set(window(1), kCGWindowNumber, 1.5), back}), 9u);   // not an integer
   EXPECT_EQ(hit({window(1, {100, 100, 32, 32}), back}), 1u);
   EXPECT_EQ(hit({window(1, {200, 200, 300, 300}), back}), 9u);  // not under the pointer
   // Wholly covered at the pointer by an offerable window: never the answer.
@@ -65,11 +69,17 @@ TEST_F(HitTesting, ExclusionsAndDefaults) {
   EXPECT_FALSE(hit({noOwner}, {}, {""}));
   EXPECT_FALSE(hit({window(3)}, {}, {"Notes"}));
   EXPECT_EQ(hit({window(3)}, {}, {"notes"}), 3u);  // case-sensitive
+  // Canonically equivalent names are the same name.
+  EXPECT_FALSE(hit({set(window(5), kCGWindowOwnerName, "Caf\u00E9")}, {}, {"Cafe\u0301"}));
+  EXPECT_EQ(hit({set(window(5), kCGWindowOwnerName, "Caf\u00E9")}, {}, {"Cafe"}), 5u);
+  EXPECT_FALSE(hit({window(6)}, {50}));
 
   server.windows = std::vector<RecordValue>{set(set(window(4), kCGWindowOwnerPID, std::nullopt),
                                                 kCGWindowName, std::nullopt)};
   auto c = windowUnderCursor(server, {}, {});
   ASSERT_TRUE(c);
+  EXPECT_EQ(server.queries.back().options, 17u);
+  EXPECT_EQ(server.queries.back().relativeToWindow, 0u);
   EXPECT_EQ(*c, (WindowCandidate{4, -1, "Notes", "", {0, 0, 400, 300}, 1}));
 }
 

@@ -77,8 +77,10 @@ TEST(WindowListFilters, SizeAndOpacityThresholds) {
       without(window(7), kCGWindowBounds),
       with(window(8), kCGWindowBounds, "not a dictionary"),
       with(window(9), kCGWindowBounds, Dictionary{{"X", 0}, {"Y", 0}, {"Width", 64}}),
+      with(window(10), kCGWindowBounds, dictionaryFromRect({300, 0, -300, 200})),  // no abs()
+      with(window(11), kCGWindowAlpha, true),  // a boolean is a number: 1
   };
-  EXPECT_EQ(listed(s), (Ids{3, 5}));
+  EXPECT_EQ(listed(s), (Ids{3, 5, 11}));
 }
 
 TEST(WindowListFilters, LayersNumbersAndReadersOfLooseValues) {
@@ -89,13 +91,14 @@ TEST(WindowListFilters, LayersNumbersAndReadersOfLooseValues) {
       with(window(4), kCGWindowLayer, 0.7),  // truncates to 0
       with(window(5), kCGWindowLayer, "0"),  // not a number: 0
       with(window(6), kCGWindowLayer, -1),
+      with(window(11), kCGWindowLayer, -0.5),  // truncates to 0
       without(window(7), kCGWindowNumber),
       with(window(8), kCGWindowNumber, 0),
       with(window(9), kCGWindowNumber, 9.9),  // truncates to 9
       with(window(10), kCGWindowNumber, 4294967296.0),  // does not fit: dropped
       RecordValue("not a record"),
   };
-  EXPECT_EQ(listed(s), (Ids{3, 4, 5, 9}));
+  EXPECT_EQ(listed(s), (Ids{3, 4, 5, 11, 9}));  // snapshot order
 }
 
 TEST(WindowListFilters, PidAndOwnerExclusions) {
@@ -119,6 +122,7 @@ TEST(WindowListOutput, ExactBytes) {
       with(with(window(812, "Te\"r/m", 97), kCGWindowName, "a\\b/c é"), kCGWindowBounds,
            dictionaryFromRect({-144.5, 0, 900, 700})),
       without(window(813, "", 98), kCGWindowName),
+      with(with(window(814), kCGWindowName, 5), kCGWindowOwnerName, Dictionary{}),
   };
   CapturedOutput out;
   EXPECT_EQ(run({}, kOwnPid, server, out), 0);
@@ -126,6 +130,8 @@ TEST(WindowListOutput, ExactBytes) {
             R"([{"id":812,"ownerPid":97,"ownerName":"Te\"r\/m","title":"a\\b\/c é",)"
             R"("bounds":{"x":-144.5,"y":0,"width":900,"height":700}},)"
             R"({"id":813,"ownerPid":98,"ownerName":"","title":"",)"
+            R"("bounds":{"x":10,"y":20,"width":300,"height":200}},)"
+            R"({"id":814,"ownerPid":100,"ownerName":"","title":"",)"
             R"("bounds":{"x":10,"y":20,"width":300,"height":200}}])"
             "\n");
   EXPECT_EQ(out.outWrites, 2);  // the array, then the newline

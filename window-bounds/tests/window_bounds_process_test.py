@@ -67,15 +67,21 @@ def extents(x, window):
     return tuple(int(v) for v in out.split("=")[1].split(","))
 
 
+def num(v):
+    return "%d" % v if v == int(v) else repr(v)
+
+
 def body(x, window, status, frame=None, display=None, scale="1"):
     """The line after "atUnixMs", as the tool must print it. `frame` is the client's requested
-    (x, y, w, h); the window manager's frame around it is added."""
+    (x, y, w, h) in pixels; the window manager's frame around it is added, and the whole is
+    given in points (pixels divided by the scale factor)."""
     parts = []
     if frame:
         left, right, top, bottom = extents(x, window)
         fx, fy, w, h = frame
-        parts.append('"bounds":{"height":%d,"width":%d,"x":%d,"y":%d}' % (
-            h + top + bottom, w + left + right, fx, fy))
+        pp = float(scale)
+        parts.append('"bounds":{"height":%s,"width":%s,"x":%s,"y":%s}' % (
+            num((h + top + bottom) / pp), num((w + left + right) / pp), num(fx / pp), num(fy / pp)))
     if display is not None:
         parts.append('"displayId":%d,"scaleFactor":%s' % (display, scale))
     parts.append('"status":"%s","windowId":%d' % (status, window))

@@ -4,38 +4,10 @@
 #include <charconv>
 #include <cmath>
 
+#include "text.hpp"
+
 namespace orvane::json {
 namespace {
-
-// Length of the well-formed UTF-8 sequence at the start of `s`, or the length of its
-// maximal ill-formed subpart as a negative number (at least -1).
-int utf8SequenceLength(std::string_view s) {
-  const auto b0 = static_cast<unsigned char>(s[0]);
-  if (b0 < 0x80) return 1;
-  int need;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    need = 1;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    need = 2;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;  // no surrogates
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    need = 3;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return -1;
-  }
-  for (int i = 1; i <= need; ++i) {
-    if (static_cast<size_t>(i) >= s.size()) return -i;
-    const auto b = static_cast<unsigned char>(s[i]);
-    if (b < lo || b > hi) return -i;
-    lo = 0x80;
-    hi = 0xBF;
-  }
-  return need + 1;
-}
 
 void appendString(std::string& out, std::string_view s, const Options& options) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -44,14 +16,9 @@ void appendString(std::string& out, std::string_view s, const Options& options) 
   while (i < s.size()) {
     const auto c = static_cast<unsigned char>(s[i]);
     if (c >= 0x80) {
-      const int n = utf8SequenceLength(s.substr(i));
-      if (n > 0) {
-        out.append(s.substr(i, n));
-        i += n;
-      } else {
-        out.append("\xEF\xBF\xBD");
-        i += -n;
-      }
+      const Utf8Char ch = decodeUtf8(s.substr(i));
+      out.append(ch.valid ? s.substr(i, ch.length) : "\xEF\xBF\xBD");
+      i += ch.length;
       continue;
     }
     switch (c) {
@@ -145,14 +112,9 @@ std::string sanitizeUtf8(std::string_view text) {
   out.reserve(text.size());
   size_t i = 0;
   while (i < text.size()) {
-    const int n = utf8SequenceLength(text.substr(i));
-    if (n > 0) {
-      out.append(text.substr(i, n));
-      i += n;
-    } else {
-      out.append("\xEF\xBF\xBD");
-      i += -n;
-    }
+    const Utf8Char ch = decodeUtf8(text.substr(i));
+    out.append(ch.valid ? text.substr(i, ch.length) : "\xEF\xBF\xBD");
+    i += ch.length;
   }
   return out;
 }

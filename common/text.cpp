@@ -82,7 +82,38 @@ char32_t lower(char32_t c) {
   return static_cast<char32_t>(static_cast<std::int32_t>(c) + it->delta);
 }
 
-void append(std::string& out, char32_t c) {
+}  // namespace
+
+Utf8Char decodeUtf8(std::string_view s) {
+  const auto b0 = static_cast<unsigned char>(s[0]);
+  if (b0 < 0x80) return {b0, 1, true};
+  std::size_t need;
+  char32_t c;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 1, c = b0 & 0x1F;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    need = 2, c = b0 & 0x0F;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;  // no surrogates
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    need = 3, c = b0 & 0x07;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    return {0, 1, false};
+  }
+  for (std::size_t i = 1; i <= need; ++i) {
+    if (i >= s.size()) return {0, i, false};
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < lo || b > hi) return {0, i, false};
+    lo = 0x80, hi = 0xBF;
+    c = (c << 6) | (b & 0x3F);
+  }
+  return {c, need + 1, true};
+}
+
+void appendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
     out.push_back(static_cast<char>(c));
   } else if (c < 0x800) {
@@ -99,39 +130,6 @@ void append(std::string& out, char32_t c) {
     out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
   }
 }
-
-// The code point of the well-formed sequence at the start of `s` and its length; length 0
-// when the sequence is ill-formed.
-std::pair<char32_t, size_t> decode(std::string_view s) {
-  const auto b0 = static_cast<unsigned char>(s[0]);
-  if (b0 < 0x80) return {b0, 1};
-  size_t need;
-  char32_t c;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    need = 1, c = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    need = 2, c = b0 & 0x0F;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    need = 3, c = b0 & 0x07;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return {0, 0};
-  }
-  if (s.size() <= need) return {0, 0};
-  for (size_t i = 1; i <= need; ++i) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    if (b < lo || b > hi) return {0, 0};
-    lo = 0x80, hi = 0xBF;
-    c = (c << 6) | (b & 0x3F);
-  }
-  return {c, need + 1};
-}
-
-}  // namespace
 
 std::string canonicalDecomposition(std::string_view s) {
   std::vector<char32_t> points;
@@ -151,19 +149,18 @@ std::string canonicalDecomposition(std::string_view s) {
       });
       start = end;
     }
-    for (char32_t c : points) append(out, c);
+    for (char32_t c : points) appendUtf8(out, c);
     points.clear();
   };
   while (!s.empty()) {
-    auto [c, length] = decode(s);
-    if (length == 0) {
+    const Utf8Char ch = decodeUtf8(s);
+    if (!ch.valid) {
       flush();
-      out.push_back(s[0]);
-      s.remove_prefix(1);
-      continue;
+      out.append(s.substr(0, ch.length));
+    } else {
+      decompose(ch.value, points);
     }
-    decompose(c, points);
-    s.remove_prefix(length);
+    s.remove_prefix(ch.length);
   }
   flush();
   return out;
@@ -173,14 +170,13 @@ std::string lowercased(std::string_view s) {
   std::string out;
   out.reserve(s.size());
   while (!s.empty()) {
-    auto [c, length] = decode(s);
-    if (length == 0) {
-      out.push_back(s[0]);
-      s.remove_prefix(1);
-      continue;
+    const Utf8Char ch = decodeUtf8(s);
+    if (ch.valid) {
+      appendUtf8(out, lower(ch.value));
+    } else {
+      out.append(s.substr(0, ch.length));
     }
-    append(out, lower(c));
-    s.remove_prefix(length);
+    s.remove_prefix(ch.length);
   }
   return out;
 }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "json.hpp"
+#include "text.hpp"
 
 namespace orvane::ocr {
 namespace {
@@ -24,25 +25,10 @@ bool isWhiteSpaceOrNewline(char32_t c) {
 // bytes there are not one.
 std::size_t decodeFirst(std::string_view s, char32_t& c) {
   if (s.empty()) return 0;
-  const auto b0 = static_cast<std::uint8_t>(s[0]);
-  if (b0 < 0x80) {
-    c = b0;
-    return 1;
-  }
-  std::size_t length = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC2 ? 2 : 0;
-  if (length == 0 || b0 > 0xF4 || s.size() < length) return 0;
-  char32_t value = b0 & (0xFF >> (length + 1));
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto b = static_cast<std::uint8_t>(s[i]);
-    if ((b & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (b & 0x3F);
-  }
-  static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (value < kSmallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-    return 0;
-  }
-  c = value;
-  return length;
+  const Utf8Char ch = decodeUtf8(s);
+  if (!ch.valid) return 0;
+  c = ch.value;
+  return ch.length;
 }
 
 // Length of the well-formed sequence that ends `s`, as decodeFirst does from the front.

@@ -6,7 +6,7 @@ packages=(
   libxcb1-dev libxcb-randr0-dev libxcb-res0-dev libglib2.0-dev
   libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng
   libcairo2-dev libpango1.0-dev fonts-dejavu-core
-  xvfb xauth xdotool wmctrl openbox x11-xserver-utils x11-utils
+  xvfb xauth xdotool wmctrl openbox x11-xserver-utils x11-utils xtrace
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -129,8 +129,9 @@ class X11WindowServer final : public WindowServer {
     std::vector<xcb_window_t> clients;
     bool ok = true;
     if (options & kCGWindowListOptionIncludingWindow) {
+      // One window: its requests travel with the monitors' in a single round trip.
       if (relativeToWindow != 0) clients.push_back(relativeToWindow);
-      refreshMonitors(monitors);
+      return describe(clients, options, &monitors);
     } else {
       auto tree = xcb_query_tree(c, conn_.root());
       auto stacking = x11::requestProperty(c, conn_.root(), atoms_[NET_CLIENT_LIST_STACKING],
@@ -141,7 +142,7 @@ class X11WindowServer final : public WindowServer {
       ok = topLevelClients(tree, stacking, check, clients);
     }
     if (!ok) return std::nullopt;
-    return describe(clients, options);
+    return describe(clients, options, nullptr);
   }
 
   std::uint32_t activeDisplayCount() override {
@@ -393,8 +394,10 @@ class X11WindowServer final : public WindowServer {
     xcb_res_query_client_ids_cookie_t res{};
   };
 
+  // `monitors`, when given, is a layout request still to be taken, once the windows'
+  // requests are on their way.
   std::vector<RecordValue> describe(const std::vector<xcb_window_t>& windows,
-                                    std::uint32_t options) {
+                                    std::uint32_t options, PendingMonitors* monitors) {
     auto* c = conn_.get();
     std::vector<Requests> requests;
     requests.reserve(windows.size());
@@ -419,6 +422,7 @@ class X11WindowServer final : public WindowServer {
       }
       requests.push_back(r);
     }
+    if (monitors) refreshMonitors(*monitors);
     const Point origin = mainOrigin();
     std::vector<RecordValue> records;
     for (size_t i = 0; i < windows.size(); ++i) {

@@ -416,9 +416,9 @@ class X11WindowServer final : public WindowServer {
       r.extents = x11::requestProperty(c, w, atoms_[NET_FRAME_EXTENTS], XCB_ATOM_CARDINAL, 4);
       r.gtkExtents = x11::requestProperty(c, w, atoms_[GTK_FRAME_EXTENTS], XCB_ATOM_CARDINAL, 4);
       if (hasRes_) {
-        xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        xcb_res_client_id_spec_t wanted{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
         r.askedRes = true;
-        r.res = xcb_res_query_client_ids(c, 1, &spec);
+        r.res = xcb_res_query_client_ids(c, 1, &wanted);
       }
       requests.push_back(r);
     }
@@ -454,8 +454,8 @@ class X11WindowServer final : public WindowServer {
       if (ids) {
         for (auto it = xcb_res_query_client_ids_ids_iterator(ids.get()); it.rem;
              xcb_res_client_id_value_next(&it)) {
-          if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
-              xcb_res_client_id_value_value_length(it.data) == 1) {
+          // Only the local client's process was asked for, so every value is a pid.
+          if (xcb_res_client_id_value_value_length(it.data) == 1) {
             pid = *xcb_res_client_id_value_value(it.data);
           }
         }

@@ -35,8 +35,8 @@ class VisionRecognizer final : public TextRecognizer {
         TextObservation item;
         VNRecognizedText* top = [observation topCandidates:1].firstObject;
         if (top) {
-          const char* utf8 = top.string.UTF8String;
-          item.topCandidate = std::string(utf8 ? utf8 : "");
+          // Lone surrogates become U+FFFD rather than losing the whole reading.
+          item.topCandidate = cf::toUtf8((__bridge CFStringRef)top.string);
           item.confidence = top.confidence;
         }
         const CGRect box = observation.boundingBox;

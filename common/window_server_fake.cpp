@@ -7,7 +7,9 @@ namespace orvane {
 std::optional<std::vector<RecordValue>> FakeWindowServer::copyWindowInfo(
     std::uint32_t options, std::uint32_t relativeToWindow) {
   queries.push_back({options, relativeToWindow});
-  if (!windows || !(options & kCGWindowListOptionIncludingWindow)) return windows;
+  if (!windows || !(options & kCGWindowListOptionIncludingWindow) || !onlyTheIncludedWindow) {
+    return windows;
+  }
   // Like the window server: only the records of the given window.
   std::vector<RecordValue> matching;
   for (const auto& entry : *windows) {

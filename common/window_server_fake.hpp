@@ -19,6 +19,9 @@ class FakeWindowServer : public WindowServer {
   std::vector<Display> displays;  // main display first
   std::optional<Point> cursor;
   std::vector<ScreenInfo> screenList;
+  // Like the window server, answer a single-window query with that window's records only;
+  // off, every record is answered, so that callers' own matching can be tested.
+  bool onlyTheIncludedWindow = true;
 
   // What was asked.
   struct Query {

@@ -4,6 +4,7 @@
 #include <xcb/xcb.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "activation.hpp"
@@ -60,6 +61,9 @@ class X11Activator {
       }
     }
     xcb_flush(c);
+    // Nothing reads this connection's events: drop what has arrived (errors of requests on a
+    // window that closed meanwhile) so that they do not pile up.
+    while (xcb_generic_event_t* pending = xcb_poll_for_event(c)) std::free(pending);
   }
 
  private:

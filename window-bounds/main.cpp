@@ -1,3 +1,5 @@
+#include <csignal>
+
 #include "line_writer.hpp"
 #include "window_bounds.hpp"
 
@@ -11,7 +13,11 @@ int main(int argc, char** argv) {
     output.writeErr(windowbounds::kMissingWindowId);
     return 2;
   }
+  // The host stops the tool with a signal at any time, connecting to the desktop included;
+  // a host that stops reading costs lines, never the process.
   auto runLoop = makeRunLoop();
+  runLoop->exitOnTerminationSignals();
+  std::signal(SIGPIPE, SIG_IGN);
   auto server = makeWindowServer();
   auto activation = windowbounds::makeActivation(*server, parsed.windowId);
   return windowbounds::run(parsed, *server, *activation, *runLoop, output, nowUnixMs);

@@ -281,6 +281,33 @@ TEST_F(PollerTest, DisplayOrScaleChangeAloneIsANewLine) {
   EXPECT_NE(lines().at(0).find("\"displayId\":2"), std::string::npos);
 }
 
+TEST(WindowInfo, AsksForTheOneWindowAndTakesOnlyItsRecord) {
+  FakeWindowServer server;
+  server.onlyTheIncludedWindow = false;
+  WindowRecord other = window({0, 0, 10, 10});
+  other[0].second = RecordValue(99);
+  WindowRecord unnumbered = window({0, 0, 20, 20});
+  unnumbered.erase(unnumbered.begin());
+  WindowRecord inexact = window({0, 0, 30, 30});
+  inexact[0].second = RecordValue(kWindow + 0.5);
+  WindowRecord wholeDouble = window({0, 0, 40, 40});
+  wholeDouble[0].second = RecordValue(double(kWindow));
+  server.windows = std::vector<RecordValue>{other, unnumbered, inexact, wholeDouble};
+  const auto found = windowInfo(server, kWindow);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(rectFromDictionary(*find(*found, kCGWindowBounds)), (Rect{0, 0, 40, 40}));
+  ASSERT_EQ(server.queries.size(), 1u);
+  EXPECT_EQ(server.queries[0].options, 24u);
+  EXPECT_EQ(server.queries[0].relativeToWindow, kWindow);
+
+  server.windows = std::vector<RecordValue>{other, inexact};
+  EXPECT_FALSE(windowInfo(server, kWindow));
+  server.windows = std::vector<RecordValue>{wholeDouble, RecordValue("not a record")};
+  EXPECT_FALSE(windowInfo(server, kWindow));  // not a list of records
+  server.windows = std::nullopt;
+  EXPECT_FALSE(windowInfo(server, kWindow));
+}
+
 TEST(Signature, EqualExactlyWhenEverythingIsEqual) {
   const Rect r{0.1 + 0.2, 0, 10, 10};
   const Rect s{0.3, 0, 10, 10};

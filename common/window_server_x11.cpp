@@ -389,7 +389,7 @@ class X11WindowServer final : public WindowServer {
     xcb_get_window_attributes_cookie_t attrs;
     xcb_get_geometry_cookie_t geometry;
     xcb_translate_coordinates_cookie_t position;
-    x11::PendingProperty netName, name, wmClass, pid, type, state, opacity, extents, gtkExtents;
+    x11::PendingProperty netName, wmClass, type, state, opacity, extents, gtkExtents;
     bool askedRes = false;
     xcb_res_query_client_ids_cookie_t res{};
   };
@@ -407,9 +407,7 @@ class X11WindowServer final : public WindowServer {
       r.geometry = xcb_get_geometry(c, w);
       r.position = xcb_translate_coordinates(c, w, conn_.root(), 0, 0);
       r.netName = x11::requestProperty(c, w, atoms_[NET_WM_NAME], atoms_[UTF8_STRING]);
-      r.name = x11::requestProperty(c, w, XCB_ATOM_WM_NAME);
       r.wmClass = x11::requestProperty(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING);
-      r.pid = x11::requestProperty(c, w, atoms_[NET_WM_PID], XCB_ATOM_CARDINAL, 1);
       r.type = x11::requestProperty(c, w, atoms_[NET_WM_WINDOW_TYPE], XCB_ATOM_ATOM, 32);
       r.state = x11::requestProperty(c, w, atoms_[NET_WM_STATE], XCB_ATOM_ATOM, 32);
       r.opacity = x11::requestProperty(c, w, atoms_[NET_WM_WINDOW_OPACITY], XCB_ATOM_CARDINAL, 1);
@@ -424,25 +422,63 @@ class X11WindowServer final : public WindowServer {
     }
     if (monitors) refreshMonitors(*monitors);
     const Point origin = mainOrigin();
-    std::vector<RecordValue> records;
+    // Most windows answer everything in the first round; the legacy title and the claimed
+    // pid are asked for only of those that lack the modern title or an X server pid.
+    struct Fallback {
+      size_t record;
+      bool name, pid;
+      x11::PendingProperty nameCookie, pidCookie;
+    };
+    std::vector<Dictionary> records;
+    std::vector<Fallback> fallbacks;
     for (size_t i = 0; i < windows.size(); ++i) {
-      auto record = take(windows[i], requests[i], options, origin);
-      if (record) records.emplace_back(std::move(*record));
+      bool needsName = false, needsPid = false;
+      auto record = take(windows[i], requests[i], options, origin, needsName, needsPid);
+      if (!record) continue;
+      if (needsName || needsPid) {
+        Fallback f{records.size(), needsName, needsPid, {}, {}};
+        if (needsName) f.nameCookie = x11::requestProperty(c, windows[i], XCB_ATOM_WM_NAME);
+        if (needsPid) {
+          f.pidCookie =
+              x11::requestProperty(c, windows[i], atoms_[NET_WM_PID], XCB_ATOM_CARDINAL, 1);
+        }
+        fallbacks.push_back(f);
+      }
+      records.push_back(std::move(*record));
     }
-    return records;
+    for (auto& f : fallbacks) {
+      Dictionary& record = records[f.record];
+      if (f.name) {
+        auto name = x11::takeProperty(c, f.nameCookie);
+        if (name && name->format == 8) {
+          record.emplace_back(std::string(kCGWindowName), name->type == XCB_ATOM_STRING
+                                                              ? x11::latin1ToUtf8(name->bytes)
+                                                              : json::sanitizeUtf8(name->bytes));
+        }
+      }
+      if (f.pid) {
+        auto claimed = x11::takeProperty(c, f.pidCookie);
+        auto v = claimed ? claimed->cardinals() : std::vector<std::uint32_t>{};
+        if (!v.empty() && v[0] > 0) {
+          record.emplace_back(std::string(kCGWindowOwnerPID), static_cast<std::int64_t>(v[0]));
+        }
+      }
+    }
+    return {std::make_move_iterator(records.begin()), std::make_move_iterator(records.end())};
   }
 
   // Takes every reply of one window (all of them, so none is left queued) and builds its
   // record; nothing when the window is gone or is not to be listed.
-  std::optional<Dictionary> take(xcb_window_t w, Requests& r, std::uint32_t options, Point origin) {
+  // `needsName` and `needsPid` tell that the window has no modern title, or no pid from the X
+  // server, so that the caller can ask for the older properties.
+  std::optional<Dictionary> take(xcb_window_t w, Requests& r, std::uint32_t options, Point origin,
+                                 bool& needsName, bool& needsPid) {
     auto* c = conn_.get();
     auto attrs = adopt(xcb_get_window_attributes_reply(c, r.attrs, nullptr));
     auto geometry = adopt(xcb_get_geometry_reply(c, r.geometry, nullptr));
     auto position = adopt(xcb_translate_coordinates_reply(c, r.position, nullptr));
     auto netName = x11::takeProperty(c, r.netName);
-    auto name = x11::takeProperty(c, r.name);
     auto wmClass = x11::takeProperty(c, r.wmClass);
-    auto pidProperty = x11::takeProperty(c, r.pid);
     auto type = x11::takeProperty(c, r.type);
     auto state = x11::takeProperty(c, r.state);
     auto opacity = x11::takeProperty(c, r.opacity);
@@ -524,11 +560,7 @@ class X11WindowServer final : public WindowServer {
       auto v = opacity->cardinals();
       if (!v.empty()) alpha = v[0] / 4294967295.0;
     }
-    const std::optional<std::uint32_t> localPid = pid;
-    if (!pid && pidProperty) {
-      auto v = pidProperty->cardinals();
-      if (!v.empty() && v[0] > 0) pid = v[0];
-    }
+    needsPid = !pid;
 
     Dictionary record;
     record.emplace_back(std::string(kCGWindowNumber), static_cast<std::int64_t>(w));
@@ -536,11 +568,13 @@ class X11WindowServer final : public WindowServer {
     record.emplace_back(std::string(kCGWindowBounds), dictionaryFromRect(bounds));
     record.emplace_back(std::string(kCGWindowAlpha), alpha);
     if (pid) record.emplace_back(std::string(kCGWindowOwnerPID), static_cast<std::int64_t>(*pid));
-    if (auto owner = ownerName(wmClass, localPid)) {
+    if (auto owner = ownerName(wmClass, pid)) {
       record.emplace_back(std::string(kCGWindowOwnerName), std::move(*owner));
     }
-    if (auto title = windowTitle(netName, name)) {
-      record.emplace_back(std::string(kCGWindowName), std::move(*title));
+    if (netName && netName->format == 8 && netName->type == atoms_[UTF8_STRING]) {
+      record.emplace_back(std::string(kCGWindowName), json::sanitizeUtf8(netName->bytes));
+    } else {
+      needsName = true;
     }
     record.emplace_back(std::string(kCGWindowIsOnscreen), onScreen);
     return record;
@@ -573,18 +607,6 @@ class X11WindowServer final : public WindowServer {
       std::ifstream comm("/proc/" + std::to_string(*pid) + "/comm");
       std::string process;
       if (std::getline(comm, process) && !process.empty()) return json::sanitizeUtf8(process);
-    }
-    return std::nullopt;
-  }
-
-  std::optional<std::string> windowTitle(const std::optional<x11::Property>& netName,
-                                         const std::optional<x11::Property>& name) const {
-    if (netName && netName->format == 8 && netName->type == atoms_[UTF8_STRING]) {
-      return json::sanitizeUtf8(netName->bytes);
-    }
-    if (name && name->format == 8) {
-      if (name->type == XCB_ATOM_STRING) return x11::latin1ToUtf8(name->bytes);
-      return json::sanitizeUtf8(name->bytes);
     }
     return std::nullopt;
   }

@@ -102,8 +102,15 @@ bool appendValue(std::string& out, const Value& value, const Options& options) {
 
 std::string formatDouble(double value) {
   if (value == 0) return value == 0 && std::signbit(value) ? "-0" : "0";
-  char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  char buffer[400];
+  // Plain decimals between 1e-5 and 1e16, as Foundation writes them: the shortest form alone
+  // would turn round values such as 100000 or 0.0001 into "1e+05" and "1e-04".
+  const double magnitude = std::fabs(value);
+  const auto format = magnitude >= 1e-5 && magnitude < 1e16 ? std::chars_format::fixed
+                                                            : std::chars_format::general;
+  auto result = format == std::chars_format::fixed
+                    ? std::to_chars(buffer, buffer + sizeof buffer, value, format)
+                    : std::to_chars(buffer, buffer + sizeof buffer, value);
   return std::string(buffer, result.ptr);
 }
 

@@ -48,7 +48,8 @@ struct Options {
 std::optional<std::string> encode(const Value& value, Options options = {});
 
 // The shortest decimal form that reads back to the same double; whole values carry no
-// fraction ("900", "-144.5", "0"). Only for finite values.
+// fraction ("900", "-144.5", "0"), and magnitudes from 1e-5 up to 1e16 are written without an
+// exponent ("100000", "0.0001"). Only for finite values.
 std::string formatDouble(double value);
 
 // `text` with every ill-formed UTF-8 sequence replaced by U+FFFD (maximal subparts, as

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace orvane::haptic {
 
@@ -14,14 +16,11 @@ HapticPattern patternForLine(std::string_view line) {
 
 bool LineReader::fill() {
   if (ended_) return false;
-  // Drop what was handed out already so the buffer holds one line at most.
-  buffer_.erase(0, start_);
-  start_ = 0;
-  char chunk[4096];
   for (;;) {
-    const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+    const ssize_t n = ::read(fd_, chunk_, sizeof chunk_);
     if (n > 0) {
-      buffer_.append(chunk, static_cast<std::size_t>(n));
+      begin_ = 0;
+      end_ = static_cast<std::size_t>(n);
       return true;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -31,24 +30,32 @@ bool LineReader::fill() {
 }
 
 std::optional<std::string> LineReader::next() {
-  std::size_t searched = start_;
-  for (;;) {
-    const std::size_t newline = buffer_.find('\n', searched);
-    if (newline != std::string::npos) {
-      std::size_t end = newline;
-      if (end > start_ && buffer_[end - 1] == '\r') --end;
-      std::string line = buffer_.substr(start_, end - start_);
-      start_ = newline + 1;
-      return line;
+  // One byte more than any name is enough to tell, and one more again for a "\r" before "\n".
+  constexpr std::size_t kLimit = kKeptBytes + 2;
+  std::string line;
+  bool overlong = false;
+  bool any = false;  // a byte of this line was read: even an empty last line counts
+  bool ended = false;
+  while (!ended) {
+    if (begin_ == end_ && !fill()) break;
+    any = true;
+    const char* start = chunk_ + begin_;
+    const std::size_t available = end_ - begin_;
+    const void* found = std::memchr(start, '\n', available);
+    const std::size_t take =
+        found ? static_cast<std::size_t>(static_cast<const char*>(found) - start) : available;
+    const std::size_t room = kLimit - line.size();
+    if (take > room) overlong = true;
+    line.append(start, std::min(take, room));
+    begin_ += found ? take + 1 : take;
+    if (found) {
+      if (!overlong && !line.empty() && line.back() == '\r') line.pop_back();
+      ended = true;
     }
-    // Everything after start_ has been searched; fill() moves the line's start to 0.
-    searched = buffer_.size() - start_;
-    if (!fill()) break;
   }
-  if (start_ >= buffer_.size()) return std::nullopt;
-  std::string last = buffer_.substr(start_);
-  start_ = buffer_.size();
-  return last;
+  if (!any) return std::nullopt;
+  if (overlong || line.size() > kKeptBytes) line.resize(kKeptBytes + 1);
+  return line;
 }
 
 int run(int inputFd, HapticPerformer& performer) {

@@ -31,6 +31,15 @@ class TextRecognizer {
   virtual std::optional<std::vector<TextObservation>> recognize(const std::string& path) = 0;
 };
 
+// The largest image recognised, in pixels: well above any screen (an 8K frame is 33 million),
+// far below what would exhaust memory. An image that declares more is not decoded at all and
+// gives the empty result, so a small file that claims a huge bitmap costs nothing.
+inline constexpr double kMaxImagePixels = 64e6;
+
+inline bool withinPixelLimit(double width, double height) {
+  return width > 0 && height > 0 && width * height <= kMaxImagePixels;
+}
+
 // Vision on macOS, Tesseract on Linux. Never writes to the standard streams.
 std::unique_ptr<TextRecognizer> makeTextRecognizer();
 

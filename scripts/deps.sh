@@ -29,3 +29,40 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# Whatever installed them, the build and the tests need these: a missing one stops here, naming
+# the package to install, rather than deep inside CMake or a test.
+modules=(  # pkg-config module = Debian package
+  xcb=libxcb1-dev xcb-randr=libxcb-randr0-dev xcb-res=libxcb-res0-dev
+  xcb-ewmh=libxcb-ewmh-dev xcb-icccm=libxcb-icccm4-dev xcb-xinput=libxcb-xinput-dev
+  xcb-xkb=libxcb-xkb-dev xcb-shape=libxcb-shape0-dev xcb-xfixes=libxcb-xfixes0-dev
+  xcb-cursor=libxcb-cursor-dev xkbcommon=libxkbcommon-dev xkbcommon-x11=libxkbcommon-x11-dev
+  atspi-2=libatspi2.0-dev glib-2.0=libglib2.0-dev gio-2.0=libglib2.0-dev
+  tesseract=libtesseract-dev lept=libleptonica-dev cairo=libcairo2-dev
+  pangocairo=libpango1.0-dev RapidJSON=rapidjson-dev gtest=libgtest-dev
+)
+programs=(  # program = Debian package
+  cmake=cmake g++=g++ clang++=clang pkg-config=pkg-config python3=python3
+  tesseract=tesseract-ocr Xvfb=xvfb xdotool=xdotool wmctrl=wmctrl openbox=openbox
+  xrandr=x11-xserver-utils xprop=x11-utils xtrace=xtrace xinput=xinput xcompmgr=xcompmgr
+  slop=slop dbus-daemon=dbus dbus-launch=dbus-x11 import=imagemagick chromium=chromium
+)
+problems=()
+for entry in "${modules[@]}"; do
+  pkg-config --exists "${entry%%=*}" 2>/dev/null ||
+    problems+=("pkg-config module ${entry%%=*} is missing: install the package ${entry#*=}")
+done
+for entry in "${programs[@]}"; do
+  command -v "${entry%%=*}" >/dev/null ||
+    problems+=("program ${entry%%=*} is missing: install the package ${entry#*=}")
+done
+[ -x /usr/libexec/at-spi-bus-launcher ] ||
+  problems+=("/usr/libexec/at-spi-bus-launcher is missing: install the package at-spi2-core")
+/usr/bin/python3 -c 'import gi; gi.require_version("Gtk", "3.0"); gi.require_version("Atspi", "2.0")' 2>/dev/null ||
+  problems+=("PyGObject with GTK 3 and AT-SPI is missing: install python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0")
+[ -s /usr/share/tesseract-ocr/5/tessdata/eng.traineddata ] ||
+  problems+=("Tesseract's English model is missing: install the package tesseract-ocr-eng")
+if [ ${#problems[@]} -gt 0 ]; then
+  printf 'deps: %s\n' "${problems[@]}" >&2
+  exit 1
+fi

@@ -33,10 +33,14 @@ TEST(JsonWriter, NumberForms) {
             "[900,-144.5,0,0.1,0.3333333333333333,2.5e-07,4294967295,-9223372036854775808]");
   EXPECT_EQ(enc(Array{true, false, nullptr}), "[true,false,null]");
   EXPECT_EQ(enc(-0.0), "-0");
+  // Round values stay plain decimals; only the far ends take an exponent.
+  EXPECT_EQ(enc(Array{100000.0, 1e6, -2e15, 0.0001, 1e-5, 1e16, 1e21}),
+            "[100000,1000000,-2000000000000000,0.0001,0.00001,1e+16,1e+21]");
 }
 
 TEST(JsonWriter, ShortestDoublesReadBack) {
-  for (double d : {0.1 + 0.2, 1e300, 5e-324, 123456789.125, -0.011, 1.5}) {
+  for (double d : {0.1 + 0.2, 1e300, 5e-324, 123456789.125, -0.011, 1.5, 1e-5 + 1e-20,
+                   9999999999999998.0, 123456.7e-3}) {
     EXPECT_EQ(std::strtod(formatDouble(d).c_str(), nullptr), d) << formatDouble(d);
   }
 }

@@ -41,6 +41,25 @@ class HapticProcess(unittest.TestCase):
         process.stdout.close()
         process.stderr.close()
 
+    def test_memory_stays_flat_on_an_endless_line(self):
+        # 256 MB without a line break, then a name: the tool reads it all and keeps nothing.
+        process = subprocess.Popen([TOOL], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        block = b"x" * (1 << 20)
+        for _ in range(256):
+            process.stdin.write(block)
+        process.stdin.write(b"\ngeneric\n")
+        process.stdin.flush()
+        time.sleep(0.2)  # the last line read; the tool waits for more
+        with open("/proc/%d/status" % process.pid) as f:
+            peak = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
+        process.stdin.close()
+        self.assertEqual(process.wait(timeout=10), 0)
+        self.assertEqual(process.stdout.read(), b"")
+        self.assertEqual(process.stderr.read(), b"")
+        process.stdout.close()
+        process.stderr.close()
+        self.assertLess(peak, 8 * 1024, "peak resident KB")
 
 if __name__ == "__main__":
     TOOL = sys.argv.pop(1)

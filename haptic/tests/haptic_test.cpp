@@ -41,9 +41,9 @@ std::vector<P> play(const std::vector<std::string>& chunks, bool pause = false) 
 TEST(HapticPatternChoice, OnlyExactNamesSelectGenericAndLevelChange) {
   EXPECT_EQ(patternForLine("generic"), P::generic);
   EXPECT_EQ(patternForLine("level-change"), P::levelChange);
-  for (const char* near : {"Generic", "GENERIC", "generic ", " generic", "generic\t",
-                           "level change", "level-change ", "levelChange", "alignment", "",
-                           "gener"}) {
+  for (const char* near :
+       {"Generic", "GENERIC", "generic ", " generic", "generic\t", "level change", "level-change ",
+        "levelChange", "alignment", "", "gener"}) {
     EXPECT_EQ(patternForLine(near), P::alignment) << '"' << near << '"';
   }
   EXPECT_EQ(patternForLine(std::string_view("generic\0", 8)), P::alignment);
@@ -56,8 +56,7 @@ TEST(HapticInput, PlaysEveryLineInOrderWithTimeNow) {
 
 TEST(HapticInput, NearMissesAndEmptyLinesPlayAlignment) {
   EXPECT_EQ(play({"Generic\ngeneric \n\nlevel-change\n\n"}),
-            (std::vector{P::alignment, P::alignment, P::alignment, P::levelChange,
-                         P::alignment}));
+            (std::vector{P::alignment, P::alignment, P::alignment, P::levelChange, P::alignment}));
 }
 
 TEST(HapticInput, LastLineWithoutLineBreakIsPlayed) {
@@ -96,6 +95,19 @@ TEST(HapticInput, LongBurstsKeepEveryLine) {
   expected.push_back(P::alignment);
   expected.push_back(P::generic);
   EXPECT_EQ(play({input}), expected);
+}
+
+TEST(HapticInput, OverlongLinesPlayAlignmentAndAreNotKept) {
+  // Names followed by more than the reader keeps, split across reads in every way.
+  const std::string tail(LineReader::kKeptBytes * 3, 'x');
+  EXPECT_EQ(play({"generic" + tail + "\ngeneric\n"}, true),
+            (std::vector{P::alignment, P::generic}));
+  EXPECT_EQ(play({"level-change" + tail + "\r\nlevel-change"}),
+            (std::vector{P::alignment, P::levelChange}));
+  // Exactly at the kept length, with and without "\r": still one line each.
+  const std::string kept(LineReader::kKeptBytes, 'g');
+  EXPECT_EQ(play({kept + "\r\n" + kept + "\n" + kept}),
+            (std::vector{P::alignment, P::alignment, P::alignment}));
 }
 
 }  // namespace

@@ -9,7 +9,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import struct
 import unittest
+import zlib
 
 TOOL = RENDER = None
 WIDTH, HEIGHT = 480, 160
@@ -21,6 +23,20 @@ def render(path, lines, background="ffffff", foreground="222222", pixels=14,
     for item in lines:
         args += [str(part) for part in item] if isinstance(item, tuple) else [str(item)]
     subprocess.run(args, check=True)
+
+
+def declared_huge_png(path, width=20000, height=20000):
+    """A small file that declares a huge one-bit bitmap: every row compresses to almost nothing."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xffffffff))
+    row = b"\x00" + b"\xff" * ((width + 7) // 8)
+    packer = zlib.compressobj(9)
+    data = b"".join(packer.compress(row) for _ in range(height)) + packer.flush()
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" +
+                chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 1, 0, 0, 0, 0)) +
+                chunk(b"IDAT", data) + chunk(b"IEND", b""))
 
 
 def ocr(*paths):
@@ -67,6 +83,22 @@ class OcrProcess(unittest.TestCase):
                + [(190, 12 + 36 * i, t) for i, t in enumerate(cls.files)])
         render(f"{d}/small.png", [(10, 10, "Last edited 5 minutes ago")], pixels=11,
                size=(260, 40))
+        # Interface panes where deciding light or dark text pixel by pixel cut words out of lines:
+        # white text on mid-grey, grey text on pale grey, and a pale panel on a mid-grey desktop.
+        cls.pane_lines = ["Meeting notes: Thursday 10:30 AM", "Search or type a command",
+                          "Total: $1,284.50 (incl. tax)"]
+        render(f"{d}/mid-grey.png", [(8, 3 + 22 * i, t) for i, t in enumerate(cls.pane_lines)],
+               "808080", "ffffff", 14, (460, 70))
+        render(f"{d}/pale.png", [(8, 3 + 22 * i, t) for i, t in enumerate(cls.pane_lines)],
+               "f4f4f4", "707070", 14, (460, 70))
+        cls.desktop_lines = ["https://example.org/docs/getting-started",
+                             "Build succeeded in 4.2 seconds", "Kenji joined the call at 11:44 PM"]
+        render(f"{d}/desktop.png",
+               ["panel", 60, 300, 420, 30, "f4f4f4", "707070", (80, 306, cls.desktop_lines[2]),
+                "panel", 900, 500, 420, 60, "1e1e1e", "a0a0a0",
+                (920, 508, cls.desktop_lines[0]), (920, 532, cls.desktop_lines[1])],
+               "808080", "ffffff", 14, (1920, 1080))
+        declared_huge_png(f"{d}/declared-huge.png")
         with open(f"{d}/one.png", "rb") as f:
             png = f.read()
         with open(f"{d}/truncated.png", "wb") as f:
@@ -152,6 +184,41 @@ class OcrProcess(unittest.TestCase):
             # Left panel is the left third.
             left = block["text"] in self.sidebar
             self.assertEqual(block["box"]["x"] + block["box"]["w"] < 1 / 3, left, block)
+
+    def assertWholeLines(self, result, lines, size, starts):
+        """Every line in one block, all its words, its box from its first letter to its last."""
+        by_text = {b["text"]: b["box"] for b in result["blocks"]}
+        for line, x in zip(lines, starts):
+            with self.subTest(line):
+                self.assertIn(line, by_text, result["text"])
+                box = by_text[line]
+                self.assertAlmostEqual(box["x"] * size[0], x, delta=6)
+                # DejaVu Sans letters with the spaces between words average half the font size in width.
+                self.assertGreater(box["w"] * size[0], 0.4 * 14 * len(line))
+
+    def test_lines_on_mid_grey_and_pale_panels_come_out_whole(self):
+        grey, pale, desktop = self.results("mid-grey.png", "pale.png", "desktop.png")
+        for result in (grey, pale):
+            self.assertEqual(result["text"], "\n".join(self.pane_lines))
+            self.assertWholeLines(result, self.pane_lines, (460, 70), [8, 8, 8])
+        self.assertEqual(sorted(desktop["text"].split("\n")), sorted(self.desktop_lines))
+        self.assertWholeLines(desktop, self.desktop_lines, (1920, 1080), [920, 920, 80])
+
+    def test_declared_huge_image_costs_nothing(self):
+        # 20,000 x 20,000 pixels declared in 76 KB: the empty result without decoding it, and the
+        # next image still read.
+        huge, after = (os.path.join(self.images, n) for n in ("declared-huge.png", "one.png"))
+        process = subprocess.Popen([TOOL, huge, after], stdout=subprocess.PIPE)
+        out = process.stdout.read()
+        _, status, usage = os.wait4(process.pid, 0)
+        process.returncode = os.waitstatus_to_exitcode(status)
+        process.stdout.close()
+        self.assertEqual(process.returncode, 0)
+        first, second = json.loads(out)
+        self.assertEmptyResult(first, huge)
+        self.assertEqual(second["text"], "Recording started at 10:42 AM")
+        # The engine and its English model take about 40 MB; the bitmap alone would be 400 MB.
+        self.assertLess(usage.ru_maxrss, 150 * 1024, "peak resident KB")
 
     def test_exact_output_form(self):
         paths = [os.path.join(self.images, n) for n in ("two.png", "blank.png")]

@@ -1,11 +1,11 @@
 // Draws lines of text on a plain background and writes a PNG, for the OCR tests and benchmark.
 //
-//   orvane-ocr-render OUT.png WIDTH HEIGHT BACKGROUND FOREGROUND PIXELS ITEM...
+//   orvane-ocr-render [--font FAMILY] OUT.png WIDTH HEIGHT BACKGROUND FOREGROUND PIXELS ITEM...
 //
 // Each ITEM is either `X Y TEXT`, a line whose layout box has its top-left corner at X, Y, or
 // `panel X Y W H BACKGROUND FOREGROUND`, a filled rectangle whose foreground colour the following
-// lines take. Colours are RRGGBB, PIXELS is the font's size in pixels. The font is DejaVu Sans,
-// which fonts-dejavu-core provides.
+// lines take. Colours are RRGGBB, PIXELS is the font's size in pixels. The font is DejaVu Sans
+// (fonts-dejavu-core) unless --font names another installed family.
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
@@ -28,6 +28,13 @@ bool parseColour(const char* text, double rgb[3]) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::string family = "DejaVu Sans";
+  if (argc > 2 && std::string(argv[1]) == "--font") {
+    family = argv[2];
+    argv[2] = argv[0];
+    argv += 2;
+    argc -= 2;
+  }
   double background[3], foreground[3];
   if (argc < 7 || !parseColour(argv[4], background) || !parseColour(argv[5], foreground)) {
     std::fputs("usage: orvane-ocr-render OUT.png WIDTH HEIGHT BG FG PIXELS ITEM...\n", stderr);
@@ -45,7 +52,7 @@ int main(int argc, char** argv) {
   cairo_set_source_rgb(cr, foreground[0], foreground[1], foreground[2]);
 
   PangoLayout* layout = pango_cairo_create_layout(cr);
-  PangoFontDescription* font = pango_font_description_from_string("DejaVu Sans");
+  PangoFontDescription* font = pango_font_description_from_string(family.c_str());
   pango_font_description_set_absolute_size(font, pixels * PANGO_SCALE);
   pango_layout_set_font_description(layout, font);
   bool valid = true;

@@ -84,7 +84,11 @@ std::string windowDisplayName(const WindowCandidate& candidate) {
   const std::string owner = trimmed(candidate.ownerName);
   const std::string title = trimmed(candidate.title);
   if (!owner.empty()) {
-    if (title.empty() || title == owner) return owner;
+    // A title that only spells the owner's name another way (precomposed or decomposed
+    // accents, as file-system names often come) is the owner's name.
+    if (title.empty() || canonicalDecomposition(title) == canonicalDecomposition(owner)) {
+      return owner;
+    }
     return owner + " \u2014 " + title;
   }
   return title.empty() ? "This window" : title;

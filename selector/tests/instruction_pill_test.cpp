@@ -23,6 +23,9 @@ TEST(WindowDisplayName, TrimsBlanksButNotLineBreaks) {
   EXPECT_EQ(windowDisplayName(named("", "Only title")), "Only title");
   EXPECT_EQ(windowDisplayName(named("   ", "")), "This window");
   EXPECT_EQ(windowDisplayName(named("Mail", "\t")), "Mail");
+  // The same name, once precomposed and once decomposed, is shown once.
+  EXPECT_EQ(windowDisplayName(named("Caf\xC3\xA9", " Cafe\xCC\x81")), "Caf\xC3\xA9");
+  EXPECT_EQ(windowDisplayName(named("Cafe", "Caf\xC3\xA9")), "Cafe \u2014 Caf\xC3\xA9");
   // No-break and ideographic spaces are blanks; a line break is kept.
   EXPECT_EQ(windowDisplayName(named("\xC2\xA0Mail\xE3\x80\x80", "a\n")), "Mail \u2014 a\n");
   EXPECT_EQ(windowDisplayName(named("", "\nx")), "\nx");

@@ -29,6 +29,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+# Font caches up to date before anything draws text: otherwise the first program to use
+# fontconfig (a window manager starting under a test) spends seconds scanning every font.
+command -v fc-cache >/dev/null && fc-cache >/dev/null 2>&1 || true
 
 # Whatever installed them, the build and the tests need these: a missing one stops here, naming
 # the package to install, rather than deep inside CMake or a test.

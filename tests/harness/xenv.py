@@ -88,7 +88,7 @@ class XServer:
             time.sleep(0.05)
         raise RuntimeError("the window manager did not start")
 
-    def wait_viewable(self, *windows, timeout=10):
+    def wait_viewable(self, *windows, timeout=30):
         """Waits until each window is shown (under a window manager, once it has been managed)."""
         deadline = time.time() + timeout
         for w in windows:

@@ -53,17 +53,18 @@ class AXElement {
   std::shared_ptr<const Node> node_;
 };
 
-// AXValueType numbers of the geometry values.
-enum AXValueType : int {
-  kAXValueCGPointType = 1,
-  kAXValueCGSizeType = 2,
-  kAXValueCGRectType = 3,
+// The geometry types of an AXValueRef, by their AXValueType numbers (kAXValueCGPointType 1,
+// kAXValueCGSizeType 2, kAXValueCGRectType 3).
+enum AXGeometryType : int {
+  kAXGeometryPoint = 1,
+  kAXGeometrySize = 2,
+  kAXGeometryRect = 3,
 };
 
 // A geometry value (AXValueRef) in global display points: origin at the top-left of the main
 // display, y downwards. A point uses x and y; a size uses width and height; a rectangle all four.
 struct AXGeometry {
-  AXValueType type = kAXValueCGRectType;
+  AXGeometryType type = kAXGeometryRect;
   double x = 0;
   double y = 0;
   double width = 0;

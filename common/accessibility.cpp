@@ -4,7 +4,7 @@ namespace orvane {
 
 namespace {
 
-const AXGeometry* geometryOf(const AXValue& value, AXValueType wanted) {
+const AXGeometry* geometryOf(const AXValue& value, AXGeometryType wanted) {
   const auto* geometry = std::get_if<AXGeometry>(&value);
   return geometry && geometry->type == wanted ? geometry : nullptr;
 }
@@ -12,19 +12,19 @@ const AXGeometry* geometryOf(const AXValue& value, AXValueType wanted) {
 }  // namespace
 
 std::optional<Point> axPointValue(const AXValue& value) {
-  const auto* g = geometryOf(value, kAXValueCGPointType);
+  const auto* g = geometryOf(value, kAXGeometryPoint);
   if (!g) return std::nullopt;
   return Point{g->x, g->y};
 }
 
 std::optional<Rect> axSizeValue(const AXValue& value) {
-  const auto* g = geometryOf(value, kAXValueCGSizeType);
+  const auto* g = geometryOf(value, kAXGeometrySize);
   if (!g) return std::nullopt;
   return Rect{0, 0, g->width, g->height};
 }
 
 std::optional<Rect> axRectValue(const AXValue& value) {
-  const auto* g = geometryOf(value, kAXValueCGRectType);
+  const auto* g = geometryOf(value, kAXGeometryRect);
   if (!g) return std::nullopt;
   return Rect{g->x, g->y, g->width, g->height};
 }

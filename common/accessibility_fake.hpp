@@ -88,10 +88,10 @@ class FakeAccessibility : public Accessibility {
 };
 
 // Geometry values for scripting.
-inline AXGeometry axPoint(double x, double y) { return {kAXValueCGPointType, x, y, 0, 0}; }
-inline AXGeometry axSize(double w, double h) { return {kAXValueCGSizeType, 0, 0, w, h}; }
+inline AXGeometry axPoint(double x, double y) { return {kAXGeometryPoint, x, y, 0, 0}; }
+inline AXGeometry axSize(double w, double h) { return {kAXGeometrySize, 0, 0, w, h}; }
 inline AXGeometry axRect(double x, double y, double w, double h) {
-  return {kAXValueCGRectType, x, y, w, h};
+  return {kAXGeometryRect, x, y, w, h};
 }
 
 }  // namespace orvane

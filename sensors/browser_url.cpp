@@ -23,7 +23,7 @@ std::optional<std::string> axURLString(Accessibility& ax, const AXElement& eleme
 }
 
 std::vector<AXElement> axChildren(Accessibility& ax, const AXElement& element) {
-  auto value = ax.copyAttributeValue(element, kAXChildrenAttribute);
+  auto value = ax.copyAttributeValue(element, kAttrChildren);
   if (!value) return {};
   auto* children = std::get_if<std::vector<AXElement>>(&*value);
   if (!children) return {};
@@ -42,7 +42,7 @@ bool looksLikeUrl(std::string_view text) {
 
 std::optional<AXElement> findWebArea(Accessibility& ax, const AXElement& element, int depth) {
   if (depth > kMaxSearchDepth) return std::nullopt;
-  if (axString(ax, element, kAXRoleAttribute) == kWebAreaRole) return element;
+  if (axString(ax, element, kAttrRole) == kWebAreaRole) return element;
   for (const auto& child : axChildren(ax, element)) {
     if (auto found = findWebArea(ax, child, depth + 1)) return found;
   }
@@ -51,8 +51,8 @@ std::optional<AXElement> findWebArea(Accessibility& ax, const AXElement& element
 
 std::optional<std::string> findAddressBar(Accessibility& ax, const AXElement& element, int depth) {
   if (depth > kMaxSearchDepth) return std::nullopt;
-  if (axString(ax, element, kAXRoleAttribute) == kTextFieldRole) {
-    auto value = axString(ax, element, kAXValueAttribute);
+  if (axString(ax, element, kAttrRole) == kTextFieldRole) {
+    auto value = axString(ax, element, kAttrValue);
     if (value && looksLikeUrl(*value)) return value;
   }
   for (const auto& child : axChildren(ax, element)) {
@@ -65,14 +65,14 @@ std::optional<std::string> browserUrl(Accessibility& ax, std::int32_t pid,
                                       std::string_view bundleId) {
   const AXElement appElement = ax.createApplication(pid);
   if (bundleId != kSafari) {
-    ax.setAttributeValue(appElement, kAXManualAccessibilityAttribute, true);
-    ax.setAttributeValue(appElement, kAXEnhancedUserInterfaceAttribute, true);
+    ax.setAttributeValue(appElement, kAttrManualAccessibility, true);
+    ax.setAttributeValue(appElement, kAttrEnhancedUserInterface, true);
   }
-  const auto window = axElement(ax, appElement, kAXFocusedWindowAttribute);
+  const auto window = axElement(ax, appElement, kAttrFocusedWindow);
   if (!window) return std::nullopt;
 
   if (const auto webArea = findWebArea(ax, *window, 0)) {
-    if (auto url = axURLString(ax, *webArea, kAXURLAttribute)) return url;
+    if (auto url = axURLString(ax, *webArea, kAttrURL)) return url;
   }
   auto candidate = findAddressBar(ax, *window, 0);
   if (!candidate) return std::nullopt;

@@ -8,8 +8,8 @@
 namespace orvane::sensors {
 namespace {
 
-constexpr std::string_view kLabelAttributes[] = {kAXTitleAttribute, kAXDescriptionAttribute,
-                                                 kAXValueAttribute, kAXHelpAttribute};
+constexpr std::string_view kLabelAttributes[] = {kAttrTitle, kAttrDescription, kAttrValue,
+                                                 kAttrHelp};
 
 // White space and line breaks as the platform's trimming set has them: the separators
 // (Zs, Zl, Zp), the controls U+0009 to U+000D, and U+0085.
@@ -92,12 +92,12 @@ std::string axLabel(Accessibility& ax, const AXElement& element) {
 }
 
 std::optional<Rect> axRect(Accessibility& ax, const AXElement& element) {
-  if (const auto frame = ax.copyAttributeValue(element, kAXFrameAttribute)) {
+  if (const auto frame = ax.copyAttributeValue(element, kAttrFrame)) {
     if (auto rect = axRectValue(*frame)) return rect;
   }
-  const auto position = ax.copyAttributeValue(element, kAXPositionAttribute);
+  const auto position = ax.copyAttributeValue(element, kAttrPosition);
   if (!position) return std::nullopt;
-  const auto size = ax.copyAttributeValue(element, kAXSizeAttribute);
+  const auto size = ax.copyAttributeValue(element, kAttrSize);
   if (!size) return std::nullopt;
   const auto origin = axPointValue(*position);
   const auto extent = axSizeValue(*size);
@@ -163,15 +163,15 @@ void ClickInspector::emitAxElementAt(Point point, const std::optional<std::strin
   Accessibility& ax = context.accessibility;
   if (const auto front = context.workspace.frontmostApplication()) {
     const AXElement appElement = ax.createApplication(front->processIdentifier);
-    ax.setAttributeValue(appElement, kAXManualAccessibilityAttribute, true);
-    ax.setAttributeValue(appElement, kAXEnhancedUserInterfaceAttribute, true);
+    ax.setAttributeValue(appElement, kAttrManualAccessibility, true);
+    ax.setAttributeValue(appElement, kAttrEnhancedUserInterface, true);
   }
   const auto hit = ax.copyElementAtPosition(ax.createSystemWide(), static_cast<float>(point.x),
                                             static_cast<float>(point.y));
   if (!hit || !*hit) return;
   const AXElement target = labeledDescendantUnderPoint(ax, *hit, point).value_or(*hit);
 
-  const std::string role = axString(ax, target, kAXRoleAttribute).value_or("");
+  const std::string role = axString(ax, target, kAttrRole).value_or("");
   const std::string label = axLabel(ax, target);
   if (role.empty() && label.empty()) return;
 

@@ -62,9 +62,9 @@ std::optional<RunningApplication> frontmostContentApp(Workspace& workspace,
 
 std::optional<std::string> focusedWindowTitle(Accessibility& ax, std::int32_t pid) {
   const AXElement appElement = ax.createApplication(pid);
-  const auto window = axElement(ax, appElement, kAXFocusedWindowAttribute);
+  const auto window = axElement(ax, appElement, kAttrFocusedWindow);
   if (!window) return std::nullopt;
-  return axString(ax, *window, kAXTitleAttribute);
+  return axString(ax, *window, kAttrTitle);
 }
 
 SensorPoller::SensorPoller(std::int64_t pollMs, Context& context)

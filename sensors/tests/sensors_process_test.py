@@ -213,6 +213,11 @@ class RealBrowser(unittest.TestCase):
         with open(page, "w") as f:
             f.write("<!doctype html><title>Orvane page</title><p>Hello</p>")
         with XServer(width=1280, height=800, wm=True) as x, AccessibilityBus(x.env()) as bus:
+            # Chromium joins the accessibility bus only when accessibility is on for the
+            # session when it starts, as a screen reader would have it.
+            bus.call("--dest=org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties.Set",
+                     "string:org.a11y.Status", "string:IsEnabled", "variant:boolean:true",
+                     check=True)
             browser = subprocess.Popen(
                 [CHROMIUM, "--no-sandbox", "--user-data-dir=" + profile, "--no-first-run",
                  "--no-default-browser-check", "--disable-gpu", "--force-renderer-accessibility",

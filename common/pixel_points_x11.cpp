@@ -1,4 +1,4 @@
-#include "x11_points.hpp"
+#include "pixel_points_x11.hpp"
 
 #include <xcb/randr.h>
 

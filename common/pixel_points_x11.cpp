@@ -53,6 +53,11 @@ Point PointMapping::toPoints(double xPixels, double yPixels) {
   return {(xPixels - originX_) / scale_, (yPixels - originY_) / scale_};
 }
 
+Point PointMapping::toPixels(Point points) {
+  refresh();
+  return {points.x * scale_ + originX_, points.y * scale_ + originY_};
+}
+
 Rect PointMapping::toPoints(const Rect& pixels) {
   refresh();
   return {(pixels.x - originX_) / scale_, (pixels.y - originY_) / scale_, pixels.width / scale_,

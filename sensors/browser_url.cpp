@@ -77,6 +77,9 @@ std::optional<std::string> browserUrl(Accessibility& ax, std::int32_t pid,
   auto candidate = findAddressBar(ax, *window, 0);
   if (!candidate) return std::nullopt;
   if (hasWebScheme(*candidate)) return candidate;
+  // NOTE: Chromium on Linux shows a local file's address as its bare path; "https://" before
+  // it would name no page at all.
+  if (candidate->starts_with('/')) return "file://" + *candidate;
   return "https://" + *candidate;
 }
 

@@ -97,8 +97,9 @@ class SensorPoller {
 // --- Browser address.
 
 // The address shown in the focused window of that browser: the web area's "AXURL" first, then
-// the first address-like text field ("https://" added when it has no scheme). Every browser
-// but Safari is switched on with the two switch-on attributes on every call.
+// the first address-like text field ("https://" added when it has no scheme, "file://" when it
+// is a bare path). Every browser but Safari is switched on with the two switch-on attributes
+// on every call.
 std::optional<std::string> browserUrl(Accessibility& ax, std::int32_t pid,
                                       std::string_view bundleId);
 // Depth-first, pre-order, depths 0 to 12; a web area's own descendants are not searched.

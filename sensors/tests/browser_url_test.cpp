@@ -96,6 +96,10 @@ TEST(BrowserUrl, AddressBarCandidates) {
   const Id secure = b.field("https://intranet");
   b.ax.setChildren(b.window, {plain, secure, later});
   EXPECT_EQ(browserUrl(b.ax, 10, "com.google.Chrome"), "https://intranet");
+  // A bare path (a local file) is no web address.
+  const Id path = b.field("/tmp/page.html");
+  b.ax.setChildren(b.window, {path});
+  EXPECT_EQ(browserUrl(b.ax, 10, "com.google.Chrome"), "file:///tmp/page.html");
   const Id http = b.field("http://a.b");
   b.ax.setChildren(b.window, {http});
   EXPECT_EQ(browserUrl(b.ax, 10, "com.google.Chrome"), "http://a.b");

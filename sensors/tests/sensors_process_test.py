@@ -227,9 +227,14 @@ class RealBrowser(unittest.TestCase):
             tool = None
             try:
                 tool = Tool(bus.env())
+                # Before the page has loaded the address bar may answer first: with the same
+                # address, so that one line is all there is.
                 url = tool.next(of_type("url"), timeout=90)
                 self.assertEqual(json.loads(url)["url"], "file://" + page)
                 self.assertEqual(json.loads(url)["app"], "Chromium")
+                tool.next(of_type("window", title="Orvane page - Chromium"), timeout=30)
+                time.sleep(1)
+                self.assertEqual([l for l in tool.lines if json.loads(l)["type"] == "url"], [url])
                 rc, _ = tool.stop()
                 self.assertEqual(rc, 0)
             finally:

@@ -57,7 +57,6 @@ def lookup(x, y):
         return "%s|%s|%d %d %d %d" % (node.getRoleName(), node.name or node.description,
                                        ext.x, ext.y, ext.width, ext.height)
     return "none"
-lookup(0, 0)
 print("ready", flush=True)
 for line in sys.stdin:
     x, y = (int(v) for v in line.split())
@@ -181,9 +180,11 @@ def main():
             peer_cpu, peer_runs = xdotool_loop(env, args.seconds)
 
             # Clicks: press, wait for the lines, release, wait for the release's line.
+            # Both sides are measured warm: the first press at a point makes the application
+            # build the accessible objects there, which no client can avoid.
             xtest = XTest(x.display)
             click_ms, element_ms = [], []
-            for px, py in points:
+            for i, (px, py) in enumerate([points[0]] + points):
                 xtest.move(px, py)
                 start = lines.count()
                 t0 = time.monotonic()
@@ -194,8 +195,9 @@ def main():
                 lines.wait_for(start, "clickUp")
                 if t_click is None or t_element is None:
                     raise RuntimeError("a press gave no click or ax-element line")
-                click_ms.append((t_click - t0) * 1000)
-                element_ms.append((t_element - t0) * 1000)
+                if i > 0:
+                    click_ms.append((t_click - t0) * 1000)
+                    element_ms.append((t_element - t0) * 1000)
             tool.send_signal(signal.SIGTERM)
             tool.wait(5)
 
@@ -206,12 +208,13 @@ def main():
                 raise RuntimeError("the pyatspi peer did not start")
             peer_ms = []
             answer = ""
-            for px, py in points:
+            for i, (px, py) in enumerate([points[0]] + points):
                 t0 = time.monotonic()
                 peer.stdin.write("%d %d\n" % (px, py))
                 peer.stdin.flush()
                 answer = peer.stdout.readline().strip()
-                peer_ms.append((time.monotonic() - t0) * 1000)
+                if i > 0:
+                    peer_ms.append((time.monotonic() - t0) * 1000)
             peer.stdin.close()
             peer.wait(5)
         finally:
@@ -235,6 +238,9 @@ def main():
     print("%-46s %9.2f %9.2f" % ("warm pyatspi lookup (request -> answer)",
                                  percentile(peer_ms, 50), percentile(peer_ms, 99)))
     print("pyatspi's last answer: %s" % answer)
+    if os.environ.get("ORVANE_BENCH_DETAIL"):
+        print("press -> click, in order:", " ".join("%.1f" % v for v in click_ms))
+        print("press -> ax-element, in order:", " ".join("%.1f" % v for v in element_ms))
     print("ax-element p99 / pyatspi p99: %.2f (goal at most 1: %s)"
           % (percentile(element_ms, 99) / percentile(peer_ms, 99),
              "met" if percentile(element_ms, 99) <= percentile(peer_ms, 99) else "MISSED"))

@@ -145,8 +145,10 @@ void ClickInspector::clickTapCallback(std::uint32_t type, const TapEvent& event)
   }
   const Point point = event.location();
   const bool release = isRelease(type);
-  std::optional<std::string> app;
-  if (const auto front = context.workspace.frontmostApplication()) app = front->localizedName;
+  // One query serves the line's "app" and the switch-on after a press: both name the
+  // application in front at this event.
+  const auto front = context.workspace.frontmostApplication();
+  const std::optional<std::string> app = front ? front->localizedName : std::nullopt;
 
   json::Object line{{"type", release ? "clickUp" : "click"},
                     {"atUnixMs", context.clock()},
@@ -156,12 +158,13 @@ void ClickInspector::clickTapCallback(std::uint32_t type, const TapEvent& event)
   if (app) line.emplace_back("app", *app);
   emit(context.stdoutQueue, line);
 
-  if (!release) emitAxElementAt(point, app);
+  if (!release) emitAxElementAt(point, front);
 }
 
-void ClickInspector::emitAxElementAt(Point point, const std::optional<std::string>& app) {
+void ClickInspector::emitAxElementAt(Point point, const std::optional<RunningApplication>& front) {
   Accessibility& ax = context.accessibility;
-  if (const auto front = context.workspace.frontmostApplication()) {
+  const std::optional<std::string> app = front ? front->localizedName : std::nullopt;
+  if (front) {
     const AXElement appElement = ax.createApplication(front->processIdentifier);
     ax.setAttributeValue(appElement, kAttrManualAccessibility, true);
     ax.setAttributeValue(appElement, kAttrEnhancedUserInterface, true);

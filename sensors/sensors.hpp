@@ -149,9 +149,9 @@ class ClickInspector {
   // after a press, and the tap enabled again when the system switched it off.
   void clickTapCallback(std::uint32_t type, const TapEvent& event);
 
-  // Finds the element under the point and emits its "ax-element" line, when it has a role or
-  // a label.
-  void emitAxElementAt(Point point, const std::optional<std::string>& app);
+  // Switches the application in front on, finds the element under the point and emits its
+  // "ax-element" line (with the application's name) when it has a role or a label.
+  void emitAxElementAt(Point point, const std::optional<RunningApplication>& front);
 
  private:
   Context& context;

@@ -14,25 +14,9 @@ constexpr std::string_view kLabelAttributes[] = {kAttrTitle, kAttrDescription, k
 // White space and line breaks as the platform's trimming set has them: the separators
 // (Zs, Zl, Zp), the controls U+0009 to U+000D, and U+0085.
 bool isWhiteSpaceOrLineBreak(char32_t c) {
-  switch (c) {
-    case 0x09:
-    case 0x0A:
-    case 0x0B:
-    case 0x0C:
-    case 0x0D:
-    case 0x20:
-    case 0x85:
-    case 0xA0:
-    case 0x1680:
-    case 0x202F:
-    case 0x205F:
-    case 0x3000:
-    case 0x2028:
-    case 0x2029:
-      return true;
-    default:
-      return c >= 0x2000 && c <= 0x200A;
-  }
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
 std::string_view trimmed(std::string_view text) {

@@ -3,9 +3,9 @@
 // Roles: the table of accessibility_roles.cpp. Attributes: AXTitle is the accessible name,
 // AXDescription the accessible description, AXValue the text of a text element (a number for
 // an element with a value, such as a slider), AXURL the document's "DocURL" attribute, else
-// its "URI" (an empty text is no address), AXChildren the accessible children, AXFrame,
-// AXPosition and AXSize the Component extents on the screen in global points. AXFocusedWindow
-// of an application is its frame in the ACTIVE state, else its first showing frame.
+// its "URI" (an empty text is no address), of a web area only, AXChildren the accessible children,
+// AXFrame, AXPosition and AXSize the Component extents on the screen in global points.
+// AXFocusedWindow of an application is its frame in the ACTIVE state, else its first showing frame.
 // AXFocusedUIElement of the system-wide element is the object that last gained focus, kept
 // from AT-SPI focus events; before the first event, one query of the active frames.
 // The element at a position: the window-server snapshot names the window under the point, its
@@ -544,8 +544,13 @@ class AtspiAccessibility : public Accessibility {
     return AXNumberValue{current};
   }
 
-  // NOTE: Chromium answers "DocURL" with an empty text and keeps the address in "URI".
+  // NOTE: Chromium answers "DocURL" with an empty text and keeps the address in "URI". It
+  // also lets every element of a page answer as the document, so only web areas have an
+  // address here, as on macOS.
   static std::optional<AXValue> url(AtspiAccessible* object) {
+    bool ok = false;
+    const std::string role = roleName(object, ok);
+    if (!ok || axRoleForAtspiRole(role).role != "AXWebArea") return std::nullopt;
     GRef<AtspiDocument> document(atspi_accessible_get_document_iface(object));
     if (!document) return std::nullopt;
     for (const char* name : {"DocURL", "URI"}) {

@@ -29,8 +29,8 @@
 
 #include "event_tap.hpp"
 #include "input_mapping.hpp"
-#include "text.hpp"
 #include "pixel_points_x11.hpp"
+#include "text.hpp"
 #include "x11_util.hpp"
 
 namespace orvane {

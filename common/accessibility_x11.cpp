@@ -41,6 +41,7 @@ namespace orvane {
 namespace {
 
 constexpr int kBusTimeoutMs = 2000;
+constexpr int kCallTimeoutMs = 800;
 constexpr int kMaxHitDepth = 64;
 
 // A GObject reference, released when the holder goes.
@@ -130,6 +131,9 @@ class AtspiAccessibility : public Accessibility {
     const int status = atspi_init();
     if (status != 0 && status != 1) return;
     active_ = true;
+    // An application that does not answer holds up the main thread, ticks and taps included,
+    // for the whole timeout; libatspi would wait up to 15 s for one that has just started.
+    atspi_set_timeout(kCallTimeoutMs, kCallTimeoutMs);
     listener_ = GRef<AtspiEventListener>(
         atspi_event_listener_new(&AtspiAccessibility::onFocus, this, nullptr));
     Error error;

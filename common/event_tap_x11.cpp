@@ -29,8 +29,8 @@
 
 #include "event_tap.hpp"
 #include "input_mapping.hpp"
-#include "text.hpp"
 #include "pixel_points_x11.hpp"
+#include "text.hpp"
 #include "x11_util.hpp"
 
 namespace orvane {
@@ -113,8 +113,9 @@ class X11EventTap : public EventTap {
 
   void addToCurrentRunLoop() override {
     if (watch_) return;
-    watch_ = g_unix_fd_add(xcb_get_file_descriptor(conn_->get()), G_IO_IN, &X11EventTap::onReadable,
-                           this);
+    watch_ = g_unix_fd_add(xcb_get_file_descriptor(conn_->get()),
+                           static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
+                           &X11EventTap::onReadable, this);
     // Events read while setting up wait in XCB's queue, not in the socket.
     idle_ = g_idle_add(&X11EventTap::onIdle, this);
   }

@@ -7,8 +7,10 @@ against GTK 3 fixture apps on a private X display and accessibility bus.
 import json
 import os
 import select
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -56,6 +58,16 @@ class Probe:
             if predicate(answer) or time.time() > deadline:
                 return answer
             time.sleep(0.1)
+
+    def tree(self, pid):
+        self.proc.stdin.write(("tree %d\n" % pid).encode())
+        self.proc.stdin.flush()
+        lines = []
+        while True:
+            line = self.line()
+            if line.get("end"):
+                return lines
+            lines.append(line)
 
     def events(self, count, timeout=20):
         return [self.line(timeout) for _ in range(count)]
@@ -244,6 +256,42 @@ class Tap(unittest.TestCase):
         self.x.run("xdotool", "keydown", "shift", "keydown", "x", "keyup", "x", "keyup", "shift")
         events = [(e["event"], e["keyCode"], e["text"]) for e in probe.events(4)]
         self.assertEqual(events, [(12, 0x38, ""), (10, 7, "X"), (11, 7, "X"), (12, 0x38, "")])
+
+
+@unittest.skipUnless(available() and shutil.which("chromium"), "no Chromium")
+class RealChromium(unittest.TestCase):
+    def test_the_web_area_of_a_local_page_has_its_address(self):
+        with XServer(wm=True) as x, AccessibilityBus(x.env()) as bus:
+            work = tempfile.mkdtemp(prefix="orvane-chromium-")
+            self.addCleanup(shutil.rmtree, work, True)
+            page = os.path.join(work, "page.html")
+            with open(page, "w") as f:
+                f.write("<!doctype html><title>Local page</title><h1>Hello</h1><button>Go</button>")
+            probe = Probe(bus.env())
+            self.addCleanup(probe.close)
+            # Chromium decides at start whether it joins the accessibility bus: switch it on
+            # first, as the tools do, through any application element.
+            self.assertEqual(probe.ask("switchon %d" % os.getpid()),
+                             {"manual": True, "enhanced": True})
+            browser = subprocess.Popen(
+                ["chromium", "--force-renderer-accessibility", "--no-sandbox", "--no-first-run",
+                 "--disable-gpu", "--user-data-dir=" + os.path.join(work, "profile"),
+                 "file://" + page], env=bus.env(), stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL)
+            self.addCleanup(browser.wait, 30)
+            self.addCleanup(browser.terminate)
+            front = probe.until("front", lambda a: a.get("name") == "Chromium", timeout=60)
+            self.assertEqual(front["bundleId"], "chromium")
+            deadline = time.time() + 60
+            while True:
+                areas = [e for e in probe.tree(front["pid"]) if e.get("AXRole") == "AXWebArea"]
+                urls = [e.get("AXURL") for e in areas if e.get("AXURL")]
+                if urls or time.time() > deadline:
+                    break
+                time.sleep(0.5)
+            self.assertEqual(urls, ["file://" + page])
+            window = probe.ask("window %d" % front["pid"])
+            self.assertEqual(window["AXTitle"], "Local page - Chromium")
 
 
 if __name__ == "__main__":

@@ -4,7 +4,6 @@ clicks from xdotool, and one real browser."""
 
 import json
 import os
-import re
 import shutil
 import signal
 import subprocess
@@ -173,13 +172,12 @@ class WithAccessibility(unittest.TestCase):
         self.assertEqual(rc, 0)
 
     def test_ignored_process_in_front(self):
-        back = self.app(title="Behind", geometry="300x200+600+300")
+        self.app(title="Behind", geometry="300x200+600+300")
         self.app(title="Front", geometry="300x200+40+40", wm_class="recorder,Recorder")
         front_pid = self.apps[-1].pid
         tool = self.tool("--ignore-pid", str(front_pid))
         line = tool.next(of_type("window"))
         self.assertEqual(json.loads(line)["title"], "Behind")
-        back.close()
 
 
 @unittest.skipUnless(available(), "no dbus-daemon or AT-SPI bus launcher")

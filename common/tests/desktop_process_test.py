@@ -167,6 +167,22 @@ class AccessibleFixture(unittest.TestCase):
 
 
 @unittest.skipUnless(available(), "no dbus-daemon, accessibility bus launcher or Xvfb")
+class ScaledDisplay(unittest.TestCase):
+    def test_frames_and_points_follow_the_xft_dpi_scale(self):
+        with XServer() as x, AccessibilityBus(x.env()) as bus:
+            x.run("xrdb", "-merge", input="Xft.dpi: 192\n")
+            fixture = GtkFixture(bus.env(), button="Save", geometry="400x300+100+60")
+            self.addCleanup(fixture.close)
+            px, py, w, h = fixture.where("button")
+            probe = Probe(bus.env())
+            self.addCleanup(probe.close)
+            # Two pixels per point: the button's centre in points, its frame halved.
+            hit = probe.ask("at %d %d" % ((px + w // 2) // 2, (py + h // 2) // 2))
+            self.assertEqual(hit["AXRole"], "AXButton")
+            self.assertEqual(hit["AXFrame"], [px / 2, py / 2, w / 2, h / 2])
+
+
+@unittest.skipUnless(available(), "no dbus-daemon, accessibility bus launcher or Xvfb")
 class WithoutAccessibilityBus(unittest.TestCase):
     def check_absent(self, env, fixture):
         probe = Probe(env)

@@ -1,0 +1,254 @@
+#!/usr/bin/env python3
+"""Benchmark of orvane-capture-sensors on a private Xvfb display with a window manager, a
+private session bus and the accessibility bus, with a GTK fixture of about 2,000 widgets in
+front.
+
+  bench/sensors_bench.py TOOL [--seconds 20] [--clicks 100]
+
+Prints, side by side with a peer measured in the same run:
+  - CPU time per tick, against a loop of `xdotool getactivewindow getwindowname` at the same
+    rate (the tool at --poll-ms 100 with nothing changing; the loop's CPU from the children's
+    rusage);
+  - the latency from a button press (an XTest event, flushed) to the "click" line, and from
+    the press to the "ax-element" line, p50 and p99, against a warm pyatspi process that looks
+    up the element at the same points (from the request on its standard input to its answer);
+    the time between the two lines is the tool's own lookup.
+"""
+
+import argparse
+import ctypes
+import json
+import os
+import resource
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "harness"))
+from atspi import GTK_PYTHON, AccessibilityBus, GtkFixture  # noqa: E402
+from xenv import XServer  # noqa: E402
+
+POLL_MS = 100
+CLK_TCK = os.sysconf("SC_CLK_TCK")
+
+# The peer: a pyatspi process that, once warm, answers "x y" with the element at that point:
+# the application's frame asked for the accessible at the point, descending to the deepest
+# child, then its role, name and extents, as the tool reads them.
+PEER = r"""
+import sys, time
+import pyatspi
+pid = int(sys.argv[1])
+desktop = pyatspi.Registry.getDesktop(0)
+app = next(a for a in desktop if a is not None and a.get_process_id() == pid)
+frames = [f for f in app if f is not None]
+def lookup(x, y):
+    for frame in frames:
+        comp = frame.queryComponent()
+        if not comp.contains(x, y, pyatspi.DESKTOP_COORDS):
+            continue
+        node = frame
+        for _ in range(64):
+            child = node.queryComponent().getAccessibleAtPoint(x, y, pyatspi.DESKTOP_COORDS)
+            if child is None or child == node:
+                break
+            node = child
+        ext = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        return "%s|%s|%d %d %d %d" % (node.getRoleName(), node.name or node.description,
+                                       ext.x, ext.y, ext.width, ext.height)
+    return "none"
+print("ready", flush=True)
+for line in sys.stdin:
+    x, y = (int(v) for v in line.split())
+    print(lookup(x, y), flush=True)
+"""
+
+
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / CLK_TCK  # utime, stime
+
+
+def percentile(values, p):
+    values = sorted(values)
+    return values[min(len(values) - 1, int(round(p / 100 * (len(values) - 1))))]
+
+
+class XTest:
+    """Button presses straight through XTest, so that no helper process adds its start-up."""
+
+    def __init__(self, display):
+        self.x11 = ctypes.CDLL("libX11.so.6")
+        self.xtst = ctypes.CDLL("libXtst.so.6")
+        self.x11.XOpenDisplay.restype = ctypes.c_void_p
+        self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x11.XFlush.argtypes = [ctypes.c_void_p]
+        self.x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        self.xtst.XTestFakeMotionEvent.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int,
+                                                   ctypes.c_int, ctypes.c_ulong]
+        self.xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
+                                                   ctypes.c_ulong]
+        self.dpy = self.x11.XOpenDisplay(display.encode())
+        if not self.dpy:
+            raise RuntimeError("cannot open the display")
+
+    def move(self, x, y):
+        self.xtst.XTestFakeMotionEvent(self.dpy, -1, x, y, 0)
+        self.x11.XSync(self.dpy, 0)
+
+    def button(self, number, down):
+        self.xtst.XTestFakeButtonEvent(self.dpy, number, 1 if down else 0, 0)
+        self.x11.XFlush(self.dpy)
+
+
+class Lines:
+    """The tool's lines with their arrival times (monotonic)."""
+
+    def __init__(self, proc):
+        self.items = []
+        self.cond = threading.Condition()
+        threading.Thread(target=self._read, args=(proc,), daemon=True).start()
+
+    def _read(self, proc):
+        for raw in iter(proc.stdout.readline, b""):
+            now = time.monotonic()
+            with self.cond:
+                self.items.append((now, json.loads(raw)))
+                self.cond.notify_all()
+
+    def wait_for(self, start, kind, timeout=10):
+        """Arrival time of the first line of that type at index `start` or later."""
+        deadline = time.monotonic() + timeout
+        with self.cond:
+            while True:
+                for at, line in self.items[start:]:
+                    if line["type"] == kind:
+                        return at
+                if not self.cond.wait(max(0, deadline - time.monotonic())):
+                    return None
+
+    def count(self):
+        with self.cond:
+            return len(self.items)
+
+
+def xdotool_loop(env, seconds):
+    """`xdotool getactivewindow getwindowname` every POLL_MS; CPU seconds and runs."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    start = time.monotonic()
+    runs = 0
+    next_at = start
+    while time.monotonic() - start < seconds:
+        subprocess.run(["xdotool", "getactivewindow", "getwindowname"], env=env,
+                       stdout=subprocess.DEVNULL, check=True)
+        runs += 1
+        next_at += POLL_MS / 1000
+        time.sleep(max(0, next_at - time.monotonic()))
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return cpu, runs
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("tool")
+    parser.add_argument("--seconds", type=float, default=20)
+    parser.add_argument("--clicks", type=int, default=100)
+    args = parser.parse_args()
+
+    with XServer(width=1600, height=1000, wm=True) as x, AccessibilityBus(x.env()) as bus:
+        env = bus.env()
+        app = GtkFixture(env, title="Bench", button="Save", widgets=2000,
+                         geometry="1500x900+20+20", timeout=120)
+        try:
+            x.wait_viewable(app.window)
+            bx, by, bw, bh = app.where("button")
+            points = [(bx + 5 + (i * 7) % max(1, bw - 10), by + bh // 2) for i in range(args.clicks)]
+
+            # Ticks: the tool idle at POLL_MS beside nothing else; the loop on its own after.
+            tool = subprocess.Popen([args.tool, "--poll-ms", str(POLL_MS)], env=env,
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            lines = Lines(tool)
+            if lines.wait_for(0, "window", timeout=30) is None:
+                raise RuntimeError("the tool printed no window line")
+            time.sleep(1)
+            before, began = cpu_seconds(tool.pid), time.monotonic()
+            time.sleep(args.seconds)
+            tool_cpu = cpu_seconds(tool.pid) - before
+            ticks = (time.monotonic() - began) * 1000 / POLL_MS
+            peer_cpu, peer_runs = xdotool_loop(env, args.seconds)
+
+            # Clicks: press, wait for the lines, release, wait for the release's line.
+            # Both sides are measured warm: the first press at a point makes the application
+            # build the accessible objects there, which no client can avoid.
+            xtest = XTest(x.display)
+            click_ms, element_ms = [], []
+            for i, (px, py) in enumerate([points[0]] + points):
+                xtest.move(px, py)
+                start = lines.count()
+                t0 = time.monotonic()
+                xtest.button(1, True)
+                t_click = lines.wait_for(start, "click")
+                t_element = lines.wait_for(start, "ax-element")
+                xtest.button(1, False)
+                lines.wait_for(start, "clickUp")
+                if t_click is None or t_element is None:
+                    raise RuntimeError("a press gave no click or ax-element line")
+                if i > 0:
+                    click_ms.append((t_click - t0) * 1000)
+                    element_ms.append((t_element - t0) * 1000)
+            tool.send_signal(signal.SIGTERM)
+            tool.wait(5)
+
+            peer = subprocess.Popen([GTK_PYTHON, "-c", PEER, str(app.pid)], env=env,
+                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+                                    bufsize=1)
+            if peer.stdout.readline().strip() != "ready":
+                raise RuntimeError("the pyatspi peer did not start")
+            peer_ms = []
+            answer = ""
+            for i, (px, py) in enumerate([points[0]] + points):
+                t0 = time.monotonic()
+                peer.stdin.write("%d %d\n" % (px, py))
+                peer.stdin.flush()
+                answer = peer.stdout.readline().strip()
+                if i > 0:
+                    peer_ms.append((time.monotonic() - t0) * 1000)
+            peer.stdin.close()
+            peer.wait(5)
+        finally:
+            app.close()
+
+    tool_tick = 1000 * tool_cpu / ticks
+    peer_tick = 1000 * peer_cpu / peer_runs
+    print("GTK fixture with 2,000 buttons in front; interval %d ms; %.0f s per side; %d clicks"
+          % (POLL_MS, args.seconds, len(points)))
+    print("%-46s %12s" % ("", "CPU ms/tick"))
+    print("%-46s %12.3f" % ("orvane-capture-sensors (%.0f ticks)" % ticks, tool_tick))
+    print("%-46s %12.3f" % ("xdotool getactivewindow getwindowname (%d)" % peer_runs, peer_tick))
+    print("tick CPU ratio tool / xdotool: %.3f (goal at most 0.25: %s)"
+          % (tool_tick / peer_tick, "met" if tool_tick <= 0.25 * peer_tick else "MISSED"))
+    print()
+    print("%-46s %9s %9s" % ("latency, ms", "p50", "p99"))
+    print("%-46s %9.2f %9.2f" % ("press -> \"click\" line", percentile(click_ms, 50),
+                                 percentile(click_ms, 99)))
+    print("%-46s %9.2f %9.2f" % ("press -> \"ax-element\" line", percentile(element_ms, 50),
+                                 percentile(element_ms, 99)))
+    lookup_ms = [e - c for c, e in zip(click_ms, element_ms)]
+    print("%-46s %9.2f %9.2f" % ("\"click\" line -> \"ax-element\" line (lookup)",
+                                 percentile(lookup_ms, 50), percentile(lookup_ms, 99)))
+    print("%-46s %9.2f %9.2f" % ("warm pyatspi lookup (request -> answer)",
+                                 percentile(peer_ms, 50), percentile(peer_ms, 99)))
+    print("pyatspi's last answer: %s" % answer)
+    if os.environ.get("ORVANE_BENCH_DETAIL"):
+        print("press -> click, in order:", " ".join("%.1f" % v for v in click_ms))
+        print("press -> ax-element, in order:", " ".join("%.1f" % v for v in element_ms))
+    print("ax-element p99 / pyatspi p99: %.2f (goal at most 1: %s)"
+          % (percentile(element_ms, 99) / percentile(peer_ms, 99),
+             "met" if percentile(element_ms, 99) <= percentile(peer_ms, 99) else "MISSED"))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,183 @@
+#include <cmath>
+
+#include "grapheme.hpp"
+#include "json.hpp"
+#include "sensors.hpp"
+#include "text.hpp"
+
+namespace orvane::sensors {
+namespace {
+
+constexpr std::string_view kLabelAttributes[] = {kAttrTitle, kAttrDescription, kAttrValue,
+                                                 kAttrHelp};
+
+// White space and line breaks as the platform's trimming set has them: the separators
+// (Zs, Zl, Zp), the controls U+0009 to U+000D, and U+0085.
+bool isWhiteSpaceOrLineBreak(char32_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
+}
+
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty()) {
+    const Utf8Char c = decodeUtf8(text);
+    if (!c.valid || !isWhiteSpaceOrLineBreak(c.value)) break;
+    text.remove_prefix(c.length);
+  }
+  // From the end: find the start of the last character by skipping continuation bytes.
+  while (!text.empty()) {
+    std::size_t start = text.size() - 1;
+    while (start > 0 && text.size() - start < 4 &&
+           (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+      --start;
+    }
+    const Utf8Char c = decodeUtf8(text.substr(start));
+    if (!c.valid || start + c.length != text.size() || !isWhiteSpaceOrLineBreak(c.value)) break;
+    text.remove_suffix(c.length);
+  }
+  return text;
+}
+
+bool finite(const Rect& r) {
+  return std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.width) &&
+         std::isfinite(r.height);
+}
+
+const char* buttonOf(std::uint32_t type) {
+  switch (type) {
+    case kCGEventRightMouseDown:
+    case kCGEventRightMouseUp:
+      return "right";
+    case kCGEventOtherMouseDown:
+    case kCGEventOtherMouseUp:
+      return "other";
+    default:
+      return "left";
+  }
+}
+
+bool isRelease(std::uint32_t type) {
+  return type == kCGEventLeftMouseUp || type == kCGEventRightMouseUp ||
+         type == kCGEventOtherMouseUp;
+}
+
+}  // namespace
+
+std::string axLabel(Accessibility& ax, const AXElement& element) {
+  for (const auto attribute : kLabelAttributes) {
+    const auto text = axString(ax, element, attribute);
+    if (!text) continue;
+    const std::string_view label = trimmed(*text);
+    if (label.empty()) continue;
+    return std::string(graphemePrefix(label, kMaxLabelLength));
+  }
+  return {};
+}
+
+std::optional<Rect> axRect(Accessibility& ax, const AXElement& element) {
+  if (const auto frame = ax.copyAttributeValue(element, kAttrFrame)) {
+    if (auto rect = axRectValue(*frame)) return rect;
+  }
+  const auto position = ax.copyAttributeValue(element, kAttrPosition);
+  if (!position) return std::nullopt;
+  const auto size = ax.copyAttributeValue(element, kAttrSize);
+  if (!size) return std::nullopt;
+  const auto origin = axPointValue(*position);
+  const auto extent = axSizeValue(*size);
+  if (!origin || !extent) return std::nullopt;
+  return Rect{origin->x, origin->y, extent->width, extent->height};
+}
+
+std::optional<AXElement> labeledDescendantUnderPoint(Accessibility& ax, const AXElement& root,
+                                                     Point point) {
+  std::optional<AXElement> best;
+  int visited = 0;
+  auto walk = [&](auto& self, const AXElement& element, int depth) -> void {
+    if (depth > kLabelSearchMaxDepth) return;
+    if (visited > kLabelSearchMaxVisits) return;
+    ++visited;
+    if (!axLabel(ax, element).empty()) best = element;
+    for (const auto& child : axChildren(ax, element)) {
+      const auto frame = axRect(ax, child);
+      if (frame && containsPoint(*frame, point)) self(self, child, depth + 1);
+    }
+  };
+  walk(walk, root, 0);
+  return best;
+}
+
+ClickInspector::ClickInspector(Context& context, EventTaps& taps, Output& errors)
+    : context(context), taps(taps), errors(errors) {}
+
+void ClickInspector::startClickTap() {
+  clickEventTap = taps.createListenOnlyTap(
+      kClickEventMask,
+      [this](std::uint32_t type, const TapEvent& event) { clickTapCallback(type, event); });
+  if (!clickEventTap) {
+    errors.writeErr(kClickTapUnavailable);
+    return;
+  }
+  clickEventTap->addToCurrentRunLoop();
+  clickEventTap->enable(true);
+}
+
+void ClickInspector::clickTapCallback(std::uint32_t type, const TapEvent& event) {
+  if (type == kCGEventTapDisabledByTimeout || type == kCGEventTapDisabledByUserInput) {
+    if (clickEventTap) clickEventTap->enable(true);
+    return;
+  }
+  const Point point = event.location();
+  const bool release = isRelease(type);
+  // One query serves the line's "app" and the switch-on after a press: both name the
+  // application in front at this event.
+  const auto front = context.workspace.frontmostApplication();
+  const std::optional<std::string> app = front ? front->localizedName : std::nullopt;
+
+  json::Object line{{"type", release ? "clickUp" : "click"},
+                    {"atUnixMs", context.clock()},
+                    {"xGlobal", point.x},
+                    {"yGlobal", point.y},
+                    {"button", buttonOf(type)}};
+  if (app) line.emplace_back("app", *app);
+  emit(context.stdoutQueue, line);
+
+  if (!release) emitAxElementAt(point, front);
+}
+
+void ClickInspector::emitAxElementAt(Point point, const std::optional<RunningApplication>& front) {
+  Accessibility& ax = context.accessibility;
+  const std::optional<std::string> app = front ? front->localizedName : std::nullopt;
+  if (front) {
+    const AXElement appElement = ax.createApplication(front->processIdentifier);
+    ax.setAttributeValue(appElement, kAttrManualAccessibility, true);
+    ax.setAttributeValue(appElement, kAttrEnhancedUserInterface, true);
+  }
+  const auto hit = ax.copyElementAtPosition(ax.createSystemWide(), static_cast<float>(point.x),
+                                            static_cast<float>(point.y));
+  if (!hit || !*hit) return;
+  const AXElement target = labeledDescendantUnderPoint(ax, *hit, point).value_or(*hit);
+
+  const std::string role = axString(ax, target, kAttrRole).value_or("");
+  const std::string label = axLabel(ax, target);
+  if (role.empty() && label.empty()) return;
+
+  json::Object line{{"type", "ax-element"},
+                    {"atUnixMs", context.clock()},
+                    {"xGlobal", point.x},
+                    {"yGlobal", point.y}};
+  if (!role.empty()) line.emplace_back("role", role);
+  if (!label.empty()) line.emplace_back("label", label);
+  // A frame that cannot be written as JSON numbers would lose the whole line; the point
+  // stands in for it, as for an element without a frame.
+  if (const auto frame = axRect(ax, target); frame && finite(*frame)) {
+    line[2].second = frame->x;
+    line[3].second = frame->y;
+    line.emplace_back("wGlobal", frame->width);
+    line.emplace_back("hGlobal", frame->height);
+  }
+  if (app) line.emplace_back("app", *app);
+  emit(context.stdoutQueue, line);
+}
+
+}  // namespace orvane::sensors

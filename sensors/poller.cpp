@@ -1,0 +1,113 @@
+#include <utility>
+
+#include "json.hpp"
+#include "options.hpp"
+#include "sensors.hpp"
+
+namespace orvane::sensors {
+
+Arguments parseArguments(const std::vector<std::string>& arguments) {
+  Arguments result;
+  for (std::size_t index = 0; index < arguments.size(); ++index) {
+    const std::string& argument = arguments[index];
+    const bool hasValue = index + 1 < arguments.size();
+    if (argument == "--poll-ms" && hasValue) {
+      result.pollMs = parseInt64(arguments[++index]).value_or(result.pollMs);
+    } else if (argument == "--ignore-pid" && hasValue) {
+      result.ignorePid = parseInt32(arguments[++index]).value_or(-1);
+    }
+  }
+  return result;
+}
+
+double timerIntervalSeconds(std::int64_t pollMs) {
+  // NOTE: a timer asked for a period of zero or less fires as fast as it can (NSTimer takes
+  // 0.1 ms, a GLib timeout of 0 is always due), which would spend a whole core on polling.
+  if (pollMs <= 0) return static_cast<double>(kDefaultPollMs) / 1000.0;
+  return static_cast<double>(pollMs) / 1000.0;
+}
+
+std::optional<std::string> axString(Accessibility& ax, const AXElement& element,
+                                    std::string_view attribute) {
+  const auto value = ax.copyAttributeValue(element, attribute);
+  if (!value) return std::nullopt;
+  return axTextValue(*value);
+}
+
+std::optional<AXElement> axElement(Accessibility& ax, const AXElement& element,
+                                   std::string_view attribute) {
+  const auto value = ax.copyAttributeValue(element, attribute);
+  if (!value) return std::nullopt;
+  return axElementValue(*value);
+}
+
+std::optional<RunningApplication> frontmostContentApp(Workspace& workspace,
+                                                      WindowServer& windowServer,
+                                                      std::int32_t ignorePid) {
+  auto front = workspace.frontmostApplication();
+  if (front && front->processIdentifier != ignorePid) return front;
+
+  const auto records = recordsOf(windowServer.copyWindowInfo(kOnScreenSnapshot, 0));
+  if (!records) return std::nullopt;
+  for (const auto& record : *records) {
+    if (readInt64(record, kCGWindowLayer) != 0) continue;
+    const auto pid = readInt32(record, kCGWindowOwnerPID);
+    if (!pid || *pid == ignorePid) continue;
+    auto app = workspace.runningApplication(*pid);
+    if (!app || app->activationPolicy != kActivationPolicyRegular) continue;
+    return app;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> focusedWindowTitle(Accessibility& ax, std::int32_t pid) {
+  const AXElement appElement = ax.createApplication(pid);
+  const auto window = axElement(ax, appElement, kAttrFocusedWindow);
+  if (!window) return std::nullopt;
+  return axString(ax, *window, kAttrTitle);
+}
+
+SensorPoller::SensorPoller(std::int64_t pollMs, Context& context)
+    : pollMs(pollMs), context(context) {}
+
+void SensorPoller::tick() {
+  const auto app = frontmostContentApp(context.workspace, context.windowServer, context.ignorePid);
+  if (!app) return;
+  const std::string name = app->localizedName.value_or("Unknown");
+  const std::string bundleId = app->bundleIdentifier.value_or("");
+  const std::int32_t pid = app->processIdentifier;
+
+  const auto title = focusedWindowTitle(context.accessibility, pid);
+
+  if (!lastApp || *lastApp != name || lastTitle != title) {
+    json::Object line{
+        {"type", "window"}, {"atUnixMs", context.clock()}, {"app", name}, {"action", "focused"}};
+    if (!bundleId.empty()) line.emplace_back("bundleId", bundleId);
+    if (title) line.emplace_back("title", *title);
+    emit(context.stdoutQueue, line);
+    lastApp = name;
+    lastTitle = title;
+  }
+
+  if (!context.browserBundleIds.contains(bundleId)) return;
+  auto url = browserUrl(context.accessibility, pid, bundleId);
+  if (!url || url == lastUrl) return;
+  json::Object line{{"type", "url"}, {"atUnixMs", context.clock()}, {"app", name}, {"url", *url}};
+  if (title) line.emplace_back("title", *title);
+  emit(context.stdoutQueue, line);
+  lastUrl = std::move(url);
+}
+
+int run(const Arguments& arguments, Context& context, EventTaps& taps, RunLoop& runLoop,
+        Output& errors) {
+  runLoop.exitOnTerminationSignals();
+  SensorPoller poller(arguments.pollMs, context);
+  runLoop.addRepeatingTimer(timerIntervalSeconds(arguments.pollMs), [&poller] { poller.tick(); });
+  poller.tick();
+  ClickInspector inspector(context, taps, errors);
+  inspector.startClickTap();
+  runLoop.run();
+  return 0;
+}
+
+}  // namespace orvane::sensors

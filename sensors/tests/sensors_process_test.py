@@ -1,0 +1,251 @@
+"""orvane-capture-sensors run as the host runs it: on a private X display with a window
+manager, a private session bus and the accessibility bus, GTK 3 fixture applications in front,
+clicks from xdotool, and one real browser."""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "harness"))
+from atspi import AccessibilityBus, GtkFixture, available, unreachable_env  # noqa: E402
+from xenv import XServer  # noqa: E402
+
+TOOL = sys.argv[1]
+CHROMIUM = shutil.which("chromium")
+TIMEOUT = 30  # generous: the machine is shared and GTK or Chromium may start slowly
+
+
+class Tool:
+    """One running tool; its standard output collected line by line as it comes."""
+
+    def __init__(self, env, *args):
+        self.proc = subprocess.Popen([TOOL, "--poll-ms", "100"] + list(args), env=env,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.lines = []
+        self.seen = 0  # lines already handed out by next()
+        self.cond = threading.Condition()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for raw in iter(self.proc.stdout.readline, b""):
+            with self.cond:
+                self.lines.append(raw)
+                self.cond.notify_all()
+
+    def next(self, predicate=lambda line: True, timeout=TIMEOUT):
+        """The next line (bytes) after those handed out so far that satisfies `predicate` on
+        its parsed form; the lines before it are passed over. Fails after `timeout`."""
+        deadline = time.time() + timeout
+        with self.cond:
+            while True:
+                while self.seen < len(self.lines):
+                    raw = self.lines[self.seen]
+                    self.seen += 1
+                    if predicate(json.loads(raw)):
+                        return raw
+                if not self.cond.wait(max(0, deadline - time.time())):
+                    raise AssertionError("no such line within %ss; lines: %r"
+                                         % (timeout, self.lines))
+
+    def stop(self, sig=signal.SIGTERM):
+        if self.proc.poll() is None:
+            self.proc.send_signal(sig)
+        rc = self.proc.wait(10)
+        self.reader.join(5)
+        err = self.proc.stderr.read()
+        self.proc.stdout.close()
+        self.proc.stderr.close()
+        return rc, err
+
+
+def of_type(kind, **fields):
+    return lambda line: line["type"] == kind and all(line.get(k) == v for k, v in fields.items())
+
+
+def expected(template, line):
+    """The exact bytes of a line whose "atUnixMs" is that of `line` (bytes)."""
+    return (template % json.loads(line)["atUnixMs"]).encode() + b"\n"
+
+
+def window_line(app, bundle, title=None):
+    t = ',"title":%s' % json.dumps(title).replace("/", "\\/") if title is not None else ""
+    return ('{"action":"focused","app":"%s","atUnixMs":%%d,"bundleId":"%s"%s,"type":"window"}'
+            % (app, bundle, t))
+
+
+@unittest.skipUnless(available(), "no dbus-daemon or AT-SPI bus launcher")
+class WithAccessibility(unittest.TestCase):
+    def setUp(self):
+        self.x = XServer(width=1280, height=800, wm=True)
+        self.x.start()
+        self.bus = AccessibilityBus(self.x.env())
+        self.bus.start()
+        self.apps = []
+        self.tools = []
+
+    def tearDown(self):
+        for tool in self.tools:
+            if tool.proc.poll() is None:
+                tool.stop(signal.SIGKILL)
+        for app in self.apps:
+            app.close()
+        self.bus.stop()
+        self.x.stop()
+
+    def app(self, **options):
+        app = GtkFixture(self.bus.env(), **options)
+        self.apps.append(app)
+        self.x.wait_viewable(app.window)
+        return app
+
+    def tool(self, *args, env=None):
+        tool = Tool(env or self.bus.env(), *args)
+        self.tools.append(tool)
+        return tool
+
+    def test_window_click_and_element_lines_then_sigterm(self):
+        app = self.app(title="Editor", button="Save", password=True)
+        tool = self.tool()
+        line = tool.next(of_type("window", title="Editor"))
+        self.assertEqual(line, expected(window_line("Gtk_fixture", "gtk_fixture", "Editor"), line))
+
+        app.send("title Notes/Draft")
+        line = tool.next(of_type("window"))
+        self.assertEqual(line, expected(window_line("Gtk_fixture", "gtk_fixture", "Notes/Draft"),
+                                        line))
+
+        # A left click on the button: press, the button under it, release.
+        bx, by, bw, bh = app.where("button")
+        cx, cy = bx + bw // 2, by + bh // 2
+        self.x.run("xdotool", "mousemove", str(cx), str(cy), "click", "1")
+        click = tool.next(lambda line: line["type"] != "window")
+        self.assertEqual(click, expected(
+            '{"app":"Gtk_fixture","atUnixMs":%%d,"button":"left","type":"click",'
+            '"xGlobal":%d,"yGlobal":%d}' % (cx, cy), click))
+        element = tool.next(lambda line: line["type"] != "window")
+        self.assertEqual(element, expected(
+            '{"app":"Gtk_fixture","atUnixMs":%%d,"hGlobal":%d,"label":"Save","role":"AXButton",'
+            '"type":"ax-element","wGlobal":%d,"xGlobal":%d,"yGlobal":%d}' % (bh, bw, bx, by),
+            element))
+        up = tool.next(lambda line: line["type"] != "window")
+        self.assertEqual(json.loads(up)["type"], "clickUp")
+        self.assertEqual(json.loads(up)["button"], "left")
+
+        # Scrolling is never a click: the next line after the wheel is the middle press.
+        self.x.run("xdotool", "click", "4", "click", "5", "click", "6", "click", "7")
+        px, py = app.center("password")
+        self.x.run("xdotool", "mousemove", str(px), str(py), "click", "2", "click", "3")
+        other = json.loads(tool.next(lambda line: line["type"] != "window"))
+        self.assertEqual((other["type"], other["button"], other["xGlobal"], other["yGlobal"]),
+                         ("click", "other", px, py))
+        # A password entry is a text field; its own name labels it.
+        element = json.loads(tool.next(lambda line: line["type"] != "window"))
+        self.assertEqual((element["type"], element.get("role"), element.get("label")),
+                         ("ax-element", "AXTextField", "Password"))
+        kinds = [(line["type"], line["button"]) for line in
+                 (json.loads(tool.next(lambda line: line["type"] in ("click", "clickUp")))
+                  for _ in range(3))]
+        self.assertEqual(kinds, [("clickUp", "other"), ("click", "right"), ("clickUp", "right")])
+
+        rc, err = tool.stop(signal.SIGTERM)
+        self.assertEqual(rc, 0)
+        self.assertEqual(err, b"")
+
+    def test_browser_address_from_its_address_bar(self):
+        self.app(title="Example", wm_class="chromium,Chromium", address="example.org/path")
+        tool = self.tool()
+        window = tool.next(of_type("window"))
+        self.assertEqual(window, expected(window_line("Chromium", "chromium", "Example"), window))
+        url = tool.next(of_type("url"))
+        self.assertEqual(url, expected(
+            '{"app":"Chromium","atUnixMs":%d,"title":"Example","type":"url",'
+            '"url":"https:\\/\\/example.org\\/path"}', url))
+        rc, _ = tool.stop(signal.SIGINT)
+        self.assertEqual(rc, 0)
+
+    def test_ignored_process_in_front(self):
+        self.app(title="Behind", geometry="300x200+600+300")
+        self.app(title="Front", geometry="300x200+40+40", wm_class="recorder,Recorder")
+        front_pid = self.apps[-1].pid
+        tool = self.tool("--ignore-pid", str(front_pid))
+        line = tool.next(of_type("window"))
+        self.assertEqual(json.loads(line)["title"], "Behind")
+
+
+@unittest.skipUnless(available(), "no dbus-daemon or AT-SPI bus launcher")
+class WithoutAccessibility(unittest.TestCase):
+    def test_window_lines_without_the_accessibility_bus(self):
+        with XServer(width=1024, height=768, wm=True) as x:
+            for label, make_env in (("no accessibility bus", None),
+                                    ("no session bus", unreachable_env)):
+                with self.subTest(label), AccessibilityBus(x.env(), accessibility=False) as bus:
+                    env = make_env(x.env()) if make_env else bus.env()
+                    app = GtkFixture(bus.env(), title="Plain")
+                    try:
+                        x.wait_viewable(app.window)
+                        tool = Tool(env)
+                        line = tool.next(of_type("window"))
+                        self.assertEqual(line, expected(window_line("Gtk_fixture", "gtk_fixture"),
+                                                        line))
+                        rc, err = tool.stop()
+                        self.assertEqual(rc, 0)
+                        self.assertEqual(err, b"")
+                    finally:
+                        app.close()
+
+
+@unittest.skipUnless(available(), "no dbus-daemon or AT-SPI bus launcher")
+class RealBrowser(unittest.TestCase):
+    def test_chromium_page_address(self):
+        self.assertIsNotNone(CHROMIUM, "chromium is one of the project's dependencies")
+        profile = tempfile.mkdtemp(prefix="orvane-chromium-")
+        page = os.path.join(profile, "page.html")
+        with open(page, "w") as f:
+            f.write("<!doctype html><title>Orvane page</title><p>Hello</p>")
+        with XServer(width=1280, height=800, wm=True) as x, AccessibilityBus(x.env()) as bus:
+            # Chromium joins the accessibility bus only when accessibility is on for the
+            # session when it starts, as a screen reader would have it.
+            bus.call("--dest=org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties.Set",
+                     "string:org.a11y.Status", "string:IsEnabled", "variant:boolean:true",
+                     check=True)
+            browser = subprocess.Popen(
+                [CHROMIUM, "--no-sandbox", "--user-data-dir=" + profile, "--no-first-run",
+                 "--no-default-browser-check", "--disable-gpu", "--force-renderer-accessibility",
+                 "--disable-features=Translate", "--window-position=0,0",
+                 "--window-size=1000,700", "file://" + page],
+                env=bus.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            tool = None
+            try:
+                tool = Tool(bus.env())
+                # Before the page has loaded the address bar may answer first: with the same
+                # address, so that one line is all there is.
+                url = tool.next(of_type("url"), timeout=90)
+                self.assertEqual(json.loads(url)["url"], "file://" + page)
+                self.assertEqual(json.loads(url)["app"], "Chromium")
+                tool.next(of_type("window", title="Orvane page - Chromium"), timeout=30)
+                time.sleep(1)
+                self.assertEqual([l for l in tool.lines if json.loads(l)["type"] == "url"], [url])
+                rc, _ = tool.stop()
+                self.assertEqual(rc, 0)
+            finally:
+                if tool and tool.proc.poll() is None:
+                    tool.stop(signal.SIGKILL)
+                browser.terminate()
+                try:
+                    browser.wait(10)
+                except subprocess.TimeoutExpired:
+                    browser.kill()
+                    browser.wait()
+                shutil.rmtree(profile, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)

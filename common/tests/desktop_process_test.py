@@ -300,12 +300,19 @@ class RealChromium(unittest.TestCase):
         self.assertEqual(front["bundleId"], "chromium")
         deadline = time.time() + 60
         while True:
-            areas = [e for e in probe.tree(front["pid"]) if e.get("AXRole") == "AXWebArea"]
+            tree = probe.tree(front["pid"])
+            areas = [e for e in tree if e.get("AXRole") == "AXWebArea"]
             urls = [e.get("AXURL") for e in areas if e.get("AXURL")]
             if urls or time.time() > deadline:
                 break
             time.sleep(0.5)
         self.assertEqual(urls, ["file://" + page])
+        # The page's button, found again from its own centre: the descent through the
+        # browser's answers ends at the button.
+        (button,) = [e for e in tree if e.get("AXRole") == "AXButton" and e.get("AXTitle") == "Go"]
+        bx, by, bw, bh = button["AXFrame"]
+        hit = probe.ask("at %d %d" % (bx + bw / 2, by + bh / 2))
+        self.assertEqual((hit.get("AXRole"), hit.get("AXTitle")), ("AXButton", "Go"))
         window = probe.ask("window %d" % front["pid"])
         self.assertEqual(window["AXTitle"], "Local page - Chromium")
 

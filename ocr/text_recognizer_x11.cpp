@@ -262,15 +262,49 @@ Gray normalised(const Gray& in) {
     out.pixels[i] = uint8_t(255 - std::min(255, out.pixels[i] * 255 / full));
   }
   // 6. Panels become white like everything else, so their edges are drawn as thin rules: the
-  // layout analysis then keeps the text of side-by-side panels in separate lines.
+  // layout analysis then keeps the text of side-by-side panels in separate lines. A rule stops
+  // where text runs across the edge, so that a line overflowing its panel stays one line.
   const auto separates = [&](std::size_t a, std::size_t b) {
     const int ta = owner[a], tb = owner[b];
     return region[ta] != region[tb] && std::abs(background[ta] - background[tb]) >= 2 * kInk;
   };
-  for (int y = 0; y + 1 < H; ++y) {
-    for (int x = 0; x + 1 < W; ++x) {
+  const auto nearText = [&](int x, int y) {
+    for (int ny = std::max(0, y - 2); ny <= std::min(H - 1, y + 2); ++ny) {
+      for (int nx = std::max(0, x - 2); nx <= std::min(W - 1, x + 2); ++nx) {
+        if (out.at(nx, ny) < 128) return true;
+      }
+    }
+    return false;
+  };
+  // A rule beside the text that crosses it would be a stub that reads as "l" or "|": only
+  // straight runs at least two tiles long are drawn.
+  std::vector<uint8_t> across(out.pixels.size()), down(out.pixels.size());
+  for (int y = 0; y < H; ++y) {
+    for (int x = 0; x < W; ++x) {
       const std::size_t i = std::size_t(y) * W + x;
-      if (separates(i, i + 1) || separates(i, i + W)) out.pixels[i] = 0;
+      if (x + 1 < W && separates(i, i + 1) && !nearText(x, y)) down[i] = 1;  // vertical edge
+      if (y + 1 < H && separates(i, i + W) && !nearText(x, y)) across[i] = 1;
+    }
+  }
+  constexpr int kShortestRule = 2 * kTile;
+  for (int x = 0; x < W; ++x) {
+    for (int y = 0; y < H;) {
+      int end = y;
+      while (end < H && down[std::size_t(end) * W + x]) ++end;
+      if (end - y >= kShortestRule) {
+        for (int r = y; r < end; ++r) out.pixels[std::size_t(r) * W + x] = 0;
+      }
+      y = end + 1;
+    }
+  }
+  for (int y = 0; y < H; ++y) {
+    for (int x = 0; x < W;) {
+      int end = x;
+      while (end < W && across[std::size_t(y) * W + end]) ++end;
+      if (end - x >= kShortestRule) {
+        std::fill_n(out.pixels.begin() + std::ptrdiff_t(std::size_t(y) * W + x), end - x, 0);
+      }
+      x = end + 1;
     }
   }
   return out;

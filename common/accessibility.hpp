@@ -1,0 +1,134 @@
+// The accessibility service in its macOS vocabulary: element handles, attribute values by
+// kind, attribute writes, the application and system-wide elements, and the element at a
+// position. Every failure (no permission, no service, an application that does not answer,
+// an attribute it does not have) reads as an absent value; nothing is ever reported.
+// All calls are made on the main thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "window_record.hpp"
+
+namespace orvane {
+
+// Attribute names the tools read and write.
+inline constexpr std::string_view kAXRoleAttribute = "AXRole";
+inline constexpr std::string_view kAXSubroleAttribute = "AXSubrole";
+inline constexpr std::string_view kAXTitleAttribute = "AXTitle";
+inline constexpr std::string_view kAXDescriptionAttribute = "AXDescription";
+inline constexpr std::string_view kAXValueAttribute = "AXValue";
+inline constexpr std::string_view kAXHelpAttribute = "AXHelp";
+inline constexpr std::string_view kAXURLAttribute = "AXURL";
+inline constexpr std::string_view kAXChildrenAttribute = "AXChildren";
+inline constexpr std::string_view kAXFrameAttribute = "AXFrame";
+inline constexpr std::string_view kAXPositionAttribute = "AXPosition";
+inline constexpr std::string_view kAXSizeAttribute = "AXSize";
+inline constexpr std::string_view kAXFocusedWindowAttribute = "AXFocusedWindow";
+inline constexpr std::string_view kAXFocusedUIElementAttribute = "AXFocusedUIElement";
+// The two "switch-on" attributes, written with true to make an application build its tree.
+inline constexpr std::string_view kAXManualAccessibilityAttribute = "AXManualAccessibility";
+inline constexpr std::string_view kAXEnhancedUserInterfaceAttribute = "AXEnhancedUserInterface";
+
+// An opaque, shared handle of one element of some application. Copies refer to the same
+// element. Each backend derives its own node; the logic never looks inside.
+class AXElement {
+ public:
+  struct Node {
+    virtual ~Node() = default;
+  };
+
+  AXElement() = default;
+  explicit AXElement(std::shared_ptr<const Node> node) : node_(std::move(node)) {}
+
+  const Node* node() const { return node_.get(); }
+  explicit operator bool() const { return node_ != nullptr; }
+
+ private:
+  std::shared_ptr<const Node> node_;
+};
+
+// The geometry types of an AXValueRef, by their AXValueType numbers (kAXValueCGPointType 1,
+// kAXValueCGSizeType 2, kAXValueCGRectType 3).
+enum AXGeometryType : int {
+  kAXGeometryPoint = 1,
+  kAXGeometrySize = 2,
+  kAXGeometryRect = 3,
+};
+
+// A geometry value (AXValueRef) in global display points: origin at the top-left of the main
+// display, y downwards. A point uses x and y; a size uses width and height; a rectangle all four.
+struct AXGeometry {
+  AXGeometryType type = kAXGeometryRect;
+  double x = 0;
+  double y = 0;
+  double width = 0;
+  double height = 0;
+};
+
+// A URL value (CFURLRef): its absolute string.
+struct AXURLValue {
+  std::string absoluteString;
+};
+
+// A number value (CFNumberRef, also what a boolean-like integer attribute gives).
+struct AXNumberValue {
+  double value = 0;
+};
+
+// Any value of a kind the tools never accept (dates, attributed strings, ...).
+struct AXOtherValue {};
+
+// One attribute value, by kind. Text is UTF-8, exactly as the application gives it (not
+// trimmed; it may be empty). A boolean is a CFBooleanRef.
+using AXValue = std::variant<std::string, AXURLValue, AXElement, std::vector<AXElement>, AXGeometry,
+                             bool, AXNumberValue, AXOtherValue>;
+
+// AXValueGetTypeID + AXValueGetValue: the value as the wanted geometry type, or nothing when
+// it is not a geometry value or holds another geometry type.
+std::optional<Point> axPointValue(const AXValue& value);
+std::optional<Rect> axSizeValue(const AXValue& value);  // x and y are 0
+std::optional<Rect> axRectValue(const AXValue& value);
+// CFGetTypeID == AXUIElementGetTypeID: the value as an element.
+std::optional<AXElement> axElementValue(const AXValue& value);
+// CFGetTypeID == CFStringGetTypeID: the value as text.
+std::optional<std::string> axTextValue(const AXValue& value);
+
+class Accessibility {
+ public:
+  virtual ~Accessibility() = default;
+
+  // AXUIElementCreateApplication: the element of the application with that pid. Never fails;
+  // an element of a process that is gone (or without the service) simply reads nothing.
+  virtual AXElement createApplication(std::int32_t pid) = 0;
+
+  // AXUIElementCreateSystemWide: answers "AXFocusedUIElement" (the element with keyboard
+  // focus in the active application) and the element-at-position query.
+  virtual AXElement createSystemWide() = 0;
+
+  // AXUIElementCopyAttributeValue: the value on success, nothing on any failure.
+  virtual std::optional<AXValue> copyAttributeValue(const AXElement& element,
+                                                    std::string_view attribute) = 0;
+
+  // AXUIElementSetAttributeValue with a boolean (kCFBooleanTrue for true); true on success.
+  // Callers ignore the result.
+  virtual bool setAttributeValue(const AXElement& element, std::string_view attribute,
+                                 bool value) = 0;
+
+  // AXUIElementCopyElementAtPosition on `element` (the system-wide element) with x and y in
+  // global display points, single precision as the platform takes them; nothing on failure.
+  virtual std::optional<AXElement> copyElementAtPosition(const AXElement& element, float x,
+                                                         float y) = 0;
+};
+
+std::unique_ptr<Accessibility> makeAccessibilityMacOS();
+std::unique_ptr<Accessibility> makeAccessibilityX11();
+// The backend of the platform this program was built for.
+std::unique_ptr<Accessibility> makeAccessibility();
+
+}  // namespace orvane

@@ -51,9 +51,9 @@ Clocks systemClocks() {
             // The clock of the system uptime: monotonic, stopped while the machine sleeps.
             clock_gettime(CLOCK_UPTIME_RAW, &ts);
 #else
-             clock_gettime(CLOCK_MONOTONIC, &ts);
+            clock_gettime(CLOCK_MONOTONIC, &ts);
 #endif
-            return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+            return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
           }};
 }
 
@@ -85,13 +85,15 @@ Recorder::Recorder(std::string outputPath, bool redactionEnabled, Clocks clocks,
       redactionEnabled(redactionEnabled),
       clocks(std::move(clocks)),
       startedAtUnixMs(this->clocks.wallClockMs()),
-      startedAtUptime(this->clocks.uptimeSeconds()),
+      startedAtUptimeNs(this->clocks.uptimeNanoseconds()),
+      startedAtUptime(static_cast<double>(startedAtUptimeNs) / 1e9),
       errors(errors),
       source(source),
       pid(pid) {}
 
 std::int64_t Recorder::elapsedMs() const {
-  return static_cast<std::int64_t>((clocks.uptimeSeconds() - startedAtUptime) * 1000);
+  // Integer division truncates toward zero.
+  return (clocks.uptimeNanoseconds() - startedAtUptimeNs) / 1'000'000;
 }
 
 std::size_t Recorder::FieldHash::operator()(const std::shared_ptr<const EventField>& f) const {

@@ -55,10 +55,11 @@ struct Arguments {
 Arguments parseArguments(const std::vector<std::string>& arguments);
 
 // The two clocks of a recording: the wall clock in milliseconds since the Unix epoch
-// (truncated toward zero) and the system's monotonic uptime clock in seconds.
+// (truncated toward zero) and the system's monotonic uptime clock, in nanoseconds so that
+// differences are exact.
 struct Clocks {
   std::function<std::int64_t()> wallClockMs;
-  std::function<double()> uptimeSeconds;
+  std::function<std::int64_t()> uptimeNanoseconds;
 };
 Clocks systemClocks();
 
@@ -109,7 +110,8 @@ class Recorder {
   const bool redactionEnabled;
   const Clocks clocks;
   const std::int64_t startedAtUnixMs;
-  const double startedAtUptime;
+  const std::int64_t startedAtUptimeNs;
+  const double startedAtUptime;  // seconds
   AppendList<RawInputEvent> events;
   AppendList<CursorPoint> cursorPath;
   std::int64_t lastCursorTimestampMs = -10000;

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <vector>
 
 #include "run_loop.hpp"
 
@@ -77,7 +78,7 @@ class CocoaRunLoop final : public RunLoop {
         }
       });
       dispatch_resume(source);
-      signalSources_ = [signalSources_ arrayByAddingObject:source];
+      signalSources_.push_back(source);
     }
   }
 
@@ -107,7 +108,8 @@ class CocoaRunLoop final : public RunLoop {
 
  private:
   NSArray<NSTimer*>* timers_ = @[];
-  NSArray<dispatch_source_t>* signalSources_ = @[];
+  // Kept for the life of the loop: a released source stops delivering.
+  std::vector<dispatch_source_t> signalSources_;
 };
 
 }  // namespace

@@ -17,23 +17,24 @@
 
 namespace orvane {
 
-// Attribute names the tools read and write.
-inline constexpr std::string_view kAXRoleAttribute = "AXRole";
-inline constexpr std::string_view kAXSubroleAttribute = "AXSubrole";
-inline constexpr std::string_view kAXTitleAttribute = "AXTitle";
-inline constexpr std::string_view kAXDescriptionAttribute = "AXDescription";
-inline constexpr std::string_view kAXValueAttribute = "AXValue";
-inline constexpr std::string_view kAXHelpAttribute = "AXHelp";
-inline constexpr std::string_view kAXURLAttribute = "AXURL";
-inline constexpr std::string_view kAXChildrenAttribute = "AXChildren";
-inline constexpr std::string_view kAXFrameAttribute = "AXFrame";
-inline constexpr std::string_view kAXPositionAttribute = "AXPosition";
-inline constexpr std::string_view kAXSizeAttribute = "AXSize";
-inline constexpr std::string_view kAXFocusedWindowAttribute = "AXFocusedWindow";
-inline constexpr std::string_view kAXFocusedUIElementAttribute = "AXFocusedUIElement";
+// Attribute names the tools read and write. (Not kAX…Attribute: the macOS SDK defines those
+// as macros.)
+inline constexpr std::string_view kAttrRole = "AXRole";
+inline constexpr std::string_view kAttrSubrole = "AXSubrole";
+inline constexpr std::string_view kAttrTitle = "AXTitle";
+inline constexpr std::string_view kAttrDescription = "AXDescription";
+inline constexpr std::string_view kAttrValue = "AXValue";
+inline constexpr std::string_view kAttrHelp = "AXHelp";
+inline constexpr std::string_view kAttrURL = "AXURL";
+inline constexpr std::string_view kAttrChildren = "AXChildren";
+inline constexpr std::string_view kAttrFrame = "AXFrame";
+inline constexpr std::string_view kAttrPosition = "AXPosition";
+inline constexpr std::string_view kAttrSize = "AXSize";
+inline constexpr std::string_view kAttrFocusedWindow = "AXFocusedWindow";
+inline constexpr std::string_view kAttrFocusedUIElement = "AXFocusedUIElement";
 // The two "switch-on" attributes, written with true to make an application build its tree.
-inline constexpr std::string_view kAXManualAccessibilityAttribute = "AXManualAccessibility";
-inline constexpr std::string_view kAXEnhancedUserInterfaceAttribute = "AXEnhancedUserInterface";
+inline constexpr std::string_view kAttrManualAccessibility = "AXManualAccessibility";
+inline constexpr std::string_view kAttrEnhancedUserInterface = "AXEnhancedUserInterface";
 
 // An opaque, shared handle of one element of some application. Copies refer to the same
 // element. Each backend derives its own node; the logic never looks inside.

@@ -52,16 +52,16 @@ void FakeAccessibility::remove(Id id, std::string_view attribute) {
 void FakeAccessibility::setChildren(Id id, const std::vector<Id>& children) {
   std::vector<AXElement> handles;
   for (Id child : children) handles.push_back(element(child));
-  set(id, std::string(kAXChildrenAttribute), std::move(handles));
+  set(id, std::string(kAttrChildren), std::move(handles));
 }
 
 void FakeAccessibility::setFrame(Id id, Rect frame) {
-  set(id, std::string(kAXFrameAttribute), axRect(frame.x, frame.y, frame.width, frame.height));
+  set(id, std::string(kAttrFrame), axRect(frame.x, frame.y, frame.width, frame.height));
 }
 
 void FakeAccessibility::setPositionAndSize(Id id, Rect frame) {
-  set(id, std::string(kAXPositionAttribute), axPoint(frame.x, frame.y));
-  set(id, std::string(kAXSizeAttribute), axSize(frame.width, frame.height));
+  set(id, std::string(kAttrPosition), axPoint(frame.x, frame.y));
+  set(id, std::string(kAttrSize), axSize(frame.width, frame.height));
 }
 
 void FakeAccessibility::setUnresponsive(Id id, bool unresponsive) {
@@ -72,9 +72,9 @@ void FakeAccessibility::setApplication(std::int32_t pid, Id id) { applications_[
 
 void FakeAccessibility::setFocused(std::optional<Id> id) {
   if (id) {
-    set(systemWide_, std::string(kAXFocusedUIElementAttribute), element(*id));
+    set(systemWide_, std::string(kAttrFocusedUIElement), element(*id));
   } else {
-    remove(systemWide_, kAXFocusedUIElementAttribute);
+    remove(systemWide_, kAttrFocusedUIElement);
   }
 }
 

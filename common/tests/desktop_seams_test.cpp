@@ -61,9 +61,9 @@ TEST(FakeAccessibility, FocusAndHitTestThroughTheSystemWideElement) {
   FakeAccessibility ax;
   const auto field = ax.add({{"AXRole", std::string("AXTextField")}});
   const auto wide = ax.createSystemWide();
-  EXPECT_FALSE(ax.copyAttributeValue(wide, kAXFocusedUIElementAttribute));
+  EXPECT_FALSE(ax.copyAttributeValue(wide, kAttrFocusedUIElement));
   ax.setFocused(field);
-  auto focused = ax.copyAttributeValue(wide, kAXFocusedUIElementAttribute);
+  auto focused = ax.copyAttributeValue(wide, kAttrFocusedUIElement);
   ASSERT_TRUE(focused);
   EXPECT_EQ(ax.idOf(*axElementValue(*focused)), field);
 

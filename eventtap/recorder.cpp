@@ -66,15 +66,15 @@ std::string stringAttribute(Accessibility& accessibility, const AXElement& eleme
 
 std::optional<EventField> focusedField(Accessibility& accessibility) {
   const AXElement systemWide = accessibility.createSystemWide();
-  const auto value = accessibility.copyAttributeValue(systemWide, kAXFocusedUIElementAttribute);
+  const auto value = accessibility.copyAttributeValue(systemWide, kAttrFocusedUIElement);
   if (!value) return std::nullopt;
   const auto element = axElementValue(*value);
   if (!element) return std::nullopt;
   EventField field;
-  field.role = stringAttribute(accessibility, *element, kAXRoleAttribute);
-  field.subrole = stringAttribute(accessibility, *element, kAXSubroleAttribute);
-  field.title = stringAttribute(accessibility, *element, kAXTitleAttribute);
-  field.description = stringAttribute(accessibility, *element, kAXDescriptionAttribute);
+  field.role = stringAttribute(accessibility, *element, kAttrRole);
+  field.subrole = stringAttribute(accessibility, *element, kAttrSubrole);
+  field.title = stringAttribute(accessibility, *element, kAttrTitle);
+  field.description = stringAttribute(accessibility, *element, kAttrDescription);
   field.secure = isSecure(field.role, field.subrole);
   return field;
 }

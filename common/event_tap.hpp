@@ -49,7 +49,8 @@ class TapEvent {
   virtual Point location() const = 0;
 
   // CGEventGetIntegerValueField(kCGKeyboardEventKeycode): the macOS virtual key code
-  // (kVK_ANSI_A = 0, kVK_Return = 36, ...) of a key event; 0 for other events.
+  // (kVK_ANSI_A = 0, kVK_Return = 36, ...) of a key or flags-changed event; -1 for a key that
+  // has no macOS code (X11 only); 0 for other events.
   virtual std::int64_t keyCode() const = 0;
 
   // CGEventKeyboardGetUnicodeString with a 16-unit buffer: the text the key produces with the

@@ -25,7 +25,7 @@ from atspi import unreachable_env  # noqa: E402
 from eventlog_check import Recorder, check_log  # noqa: E402
 from xenv import XServer  # noqa: E402
 
-TOOL = sys.argv[1]
+TOOL = os.path.abspath(sys.argv[1])
 STOPS = 200
 AT_ONCE = 6
 KEYS_PER_SECOND = 150

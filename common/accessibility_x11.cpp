@@ -1,25 +1,588 @@
-// Accessibility on Linux through AT-SPI 2. Not connected yet: every read is absent.
+// Accessibility on Linux: AT-SPI 2 through libatspi, read in the vocabulary of macOS.
+//
+// Roles: the table of accessibility_roles.cpp. Attributes: AXTitle is the accessible name,
+// AXDescription the accessible description, AXValue the text of a text element (a number for
+// an element with a value, such as a slider), AXURL the document's "DocURL" attribute, else
+// its "URI" (an empty text is no address), AXChildren the accessible children, AXFrame,
+// AXPosition and AXSize the Component extents on the screen in global points. AXFocusedWindow
+// of an application is its frame in the ACTIVE state, else its first showing frame.
+// AXFocusedUIElement of the system-wide element is the object that last gained focus, kept
+// from AT-SPI focus events; before the first event, one query of the active frames.
+// The element at a position: the window-server snapshot names the window under the point, its
+// pid names the application, its frame under the point answers GetAccessibleAtPoint, and the
+// answer is asked again, down to the deepest element (an element that answers itself or an
+// element seen before, or depth 64, ends the descent).
+//
+// Switch-on: the nearest Linux counterpart of AXManualAccessibility and
+// AXEnhancedUserInterface is the session-wide org.a11y.Status.IsEnabled property of the
+// accessibility bus launcher, which Chromium and other toolkits follow to expose their trees.
+// Writing either attribute of an application sets IsEnabled to true when it reads false, once
+// per process, and answers whether it is true. The tool never sets it back.
+//
+// NOTE: libatspi ends the whole process when a call finds no accessibility bus, so the bus is
+// probed first (the root window's AT_SPI_BUS address, else org.a11y.Bus.GetAddress on the
+// session bus, with a short timeout, and a connection to that address). Without a bus every
+// value is absent and every write fails, and libatspi is never called.
+#include <atspi/atspi.h>
+#include <gio/gio.h>
+
+#include <algorithm>
+#include <climits>
+#include <map>
+#include <set>
+
 #include "accessibility.hpp"
+#include "accessibility_roles.hpp"
+#include "pixel_points_x11.hpp"
+#include "window_server.hpp"
+#include "x11_util.hpp"
 
 namespace orvane {
-
 namespace {
+
+constexpr int kBusTimeoutMs = 2000;
+constexpr int kMaxHitDepth = 64;
+
+// A GObject reference, released when the holder goes.
+template <typename T>
+class GRef {
+ public:
+  GRef() = default;
+  explicit GRef(T* object) : object_(object) {}  // takes over a reference
+  ~GRef() {
+    if (object_) g_object_unref(object_);
+  }
+  GRef(const GRef&) = delete;
+  GRef& operator=(const GRef&) = delete;
+  GRef(GRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  GRef& operator=(GRef&& other) noexcept {
+    if (this != &other) {
+      if (object_) g_object_unref(object_);
+      object_ = std::exchange(other.object_, nullptr);
+    }
+    return *this;
+  }
+  static GRef share(T* object) {
+    return GRef(object ? static_cast<T*>(g_object_ref(object)) : nullptr);
+  }
+  T* get() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+
+ private:
+  T* object_ = nullptr;
+};
+
+// Errors are never reported: the caller reads an absent value.
+struct Error {
+  GError* error = nullptr;
+  ~Error() { g_clear_error(&error); }
+  GError** out() {
+    g_clear_error(&error);
+    return &error;
+  }
+  explicit operator bool() const { return error != nullptr; }
+};
+
+struct GFree {
+  void operator()(void* p) const { g_free(p); }
+};
+using GString_ = std::unique_ptr<gchar, GFree>;
+
+struct AtspiNode : AXElement::Node {
+  enum class Kind { systemWide, application, object };
+  Kind kind;
+  std::int32_t pid = -1;         // of an application
+  GRef<AtspiAccessible> object;  // of an object
+  AtspiNode(Kind k, std::int32_t p, GRef<AtspiAccessible> o)
+      : kind(k), pid(p), object(std::move(o)) {}
+};
+
+AXElement wrap(GRef<AtspiAccessible> object) {
+  if (!object) return AXElement();
+  return AXElement(
+      std::make_shared<const AtspiNode>(AtspiNode::Kind::object, -1, std::move(object)));
+}
+
+const AtspiNode* nodeOf(const AXElement& element) {
+  return dynamic_cast<const AtspiNode*>(element.node());
+}
+
+bool hasState(AtspiAccessible* object, AtspiStateType state) {
+  GRef<AtspiStateSet> states(atspi_accessible_get_state_set(object));
+  return states && atspi_state_set_contains(states.get(), state);
+}
+
+std::string roleName(AtspiAccessible* object, bool& ok) {
+  Error error;
+  const AtspiRole role = atspi_accessible_get_role(object, error.out());
+  ok = !error && role != ATSPI_ROLE_INVALID;
+  if (!ok) return {};
+  GString_ name(atspi_role_get_name(role));
+  return name ? std::string(name.get()) : std::string();
+}
 
 class AtspiAccessibility : public Accessibility {
  public:
-  AXElement createApplication(std::int32_t) override {
-    return AXElement(std::make_shared<const AXElement::Node>());
+  AtspiAccessibility() {
+    if (!conn_.ok()) return;
+    points_.emplace(conn_.get(), conn_.root());
+    if (!probeBus()) return;
+    const int status = atspi_init();
+    if (status != 0 && status != 1) return;
+    active_ = true;
+    listener_ = GRef<AtspiEventListener>(
+        atspi_event_listener_new(&AtspiAccessibility::onFocus, this, nullptr));
+    Error error;
+    atspi_event_listener_register(listener_.get(), "object:state-changed:focused", error.out());
+    // The apps then tell the name changes that keep libatspi's cache of names current.
+    atspi_event_listener_register(listener_.get(), "object:property-change:accessible-name",
+                                  error.out());
   }
+
+  ~AtspiAccessibility() override {
+    if (listener_) {
+      Error error;
+      atspi_event_listener_deregister(listener_.get(), "object:state-changed:focused", error.out());
+      atspi_event_listener_deregister(listener_.get(), "object:property-change:accessible-name",
+                                      error.out());
+    }
+    if (session_) g_object_unref(session_);
+  }
+
+  AXElement createApplication(std::int32_t pid) override {
+    return AXElement(std::make_shared<const AtspiNode>(AtspiNode::Kind::application, pid,
+                                                       GRef<AtspiAccessible>()));
+  }
+
   AXElement createSystemWide() override {
-    return AXElement(std::make_shared<const AXElement::Node>());
+    return AXElement(std::make_shared<const AtspiNode>(AtspiNode::Kind::systemWide, -1,
+                                                       GRef<AtspiAccessible>()));
   }
-  std::optional<AXValue> copyAttributeValue(const AXElement&, std::string_view) override {
+
+  std::optional<AXValue> copyAttributeValue(const AXElement& element,
+                                            std::string_view attribute) override {
+    const AtspiNode* node = nodeOf(element);
+    if (!active_ || !node) return std::nullopt;
+    switch (node->kind) {
+      case AtspiNode::Kind::systemWide:
+        return systemWideAttribute(attribute);
+      case AtspiNode::Kind::application:
+        return applicationAttribute(node->pid, attribute);
+      case AtspiNode::Kind::object:
+        return objectAttribute(node->object.get(), attribute);
+    }
     return std::nullopt;
   }
-  bool setAttributeValue(const AXElement&, std::string_view, bool) override { return false; }
-  std::optional<AXElement> copyElementAtPosition(const AXElement&, float, float) override {
+
+  bool setAttributeValue(const AXElement& element, std::string_view attribute,
+                         bool value) override {
+    const AtspiNode* node = nodeOf(element);
+    if (!active_ || !node || node->kind != AtspiNode::Kind::application || !value) return false;
+    if (attribute != kAttrManualAccessibility && attribute != kAttrEnhancedUserInterface) {
+      return false;
+    }
+    return switchOn();
+  }
+
+  std::optional<AXElement> copyElementAtPosition(const AXElement& element, float x,
+                                                 float y) override {
+    const AtspiNode* node = nodeOf(element);
+    if (!active_ || !node || node->kind != AtspiNode::Kind::systemWide) return std::nullopt;
+    const Point point{x, y};
+    const auto pid = windowOwnerAt(point);
+    if (!pid) return std::nullopt;
+    auto app = application(*pid);
+    if (!app) return std::nullopt;
+    const Point pixels = points_->toPixels(point);
+    const int px = static_cast<int>(pixels.x), py = static_cast<int>(pixels.y);
+    // The application's frame under the point, the active one first.
+    GRef<AtspiAccessible> frame;
+    for (auto& candidate : frames(app.get())) {
+      if (!hasState(candidate.get(), ATSPI_STATE_SHOWING)) continue;
+      auto r = extents(candidate.get());
+      if (!r || !containsPoint(*r, pixels)) continue;
+      const bool isActive = hasState(candidate.get(), ATSPI_STATE_ACTIVE);
+      if (!frame || isActive) frame = GRef<AtspiAccessible>::share(candidate.get());
+      if (isActive) break;
+    }
+    if (!frame) return std::nullopt;
+    // NOTE: Chromium may answer the element asked, or a child that is not among its children;
+    // the descent ends when an answer repeats.
+    GRef<AtspiAccessible> current = std::move(frame);
+    std::set<AtspiAccessible*> seen{current.get()};
+    for (int depth = 0; depth < kMaxHitDepth; ++depth) {
+      GRef<AtspiComponent> component(atspi_accessible_get_component_iface(current.get()));
+      if (!component) break;
+      Error error;
+      GRef<AtspiAccessible> child(atspi_component_get_accessible_at_point(
+          component.get(), px, py, ATSPI_COORD_TYPE_SCREEN, error.out()));
+      if (error || !child || !seen.insert(child.get()).second) break;
+      current = std::move(child);
+    }
+    return wrap(std::move(current));
+  }
+
+ private:
+  // --- The bus ---
+
+  bool probeBus() {
+    // The address libatspi looks at first: the root window's AT_SPI_BUS.
+    auto atom = conn_.intern({"AT_SPI_BUS"}, true);
+    if (!atom.empty() && atom[0] != XCB_ATOM_NONE) {
+      auto property = x11::takeProperty(
+          conn_.get(), x11::requestProperty(conn_.get(), conn_.root(), atom[0], XCB_ATOM_STRING));
+      if (property && property->format == 8 && !property->bytes.empty()) {
+        return reachable(property->bytes);
+      }
+    }
+    GDBusConnection* session = sessionBus();
+    if (!session) return false;
+    Error error;
+    GVariant* reply = g_dbus_connection_call_sync(
+        session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
+        G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, error.out());
+    if (!reply) return false;
+    const gchar* address = nullptr;
+    g_variant_get(reply, "(&s)", &address);
+    const bool ok = address && *address && reachable(address);
+    g_variant_unref(reply);
+    return ok;
+  }
+
+  static bool reachable(const std::string& address) {
+    Error error;
+    GDBusConnection* c = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, error.out());
+    if (!c) return false;
+    g_dbus_connection_close_sync(c, nullptr, nullptr);
+    g_object_unref(c);
+    return true;
+  }
+
+  // A private connection to the session bus, made once; nothing when there is none.
+  GDBusConnection* sessionBus() {
+    if (session_ || sessionTried_) return session_;
+    sessionTried_ = true;
+    Error error;
+    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, error.out());
+    if (!address) return nullptr;
+    session_ = g_dbus_connection_new_for_address_sync(
+        address,
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, error.out());
+    g_free(address);
+    return session_;
+  }
+
+  std::optional<bool> isEnabled() {
+    GDBusConnection* session = sessionBus();
+    if (!session) return std::nullopt;
+    Error error;
+    GVariant* reply = g_dbus_connection_call_sync(
+        session, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
+        G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, error.out());
+    if (!reply) return std::nullopt;
+    GVariant* value = nullptr;
+    g_variant_get(reply, "(v)", &value);
+    std::optional<bool> enabled;
+    if (value && g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN)) {
+      enabled = g_variant_get_boolean(value) != 0;
+    }
+    if (value) g_variant_unref(value);
+    g_variant_unref(reply);
+    return enabled;
+  }
+
+  bool switchOn() {
+    if (switchedOn_) return true;
+    auto enabled = isEnabled();
+    if (!enabled) return false;
+    if (!*enabled && !switchTried_) {
+      switchTried_ = true;
+      Error error;
+      GVariant* reply = g_dbus_connection_call_sync(
+          sessionBus(), "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+          g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
+          nullptr, G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, error.out());
+      if (reply) g_variant_unref(reply);
+      enabled = isEnabled();
+    }
+    switchedOn_ = enabled.value_or(false);
+    return switchedOn_;
+  }
+
+  // --- Applications and focus ---
+
+  // The AT-SPI application of a process; looked up among the desktop's applications again
+  // when the one remembered is gone.
+  GRef<AtspiAccessible> application(std::int32_t pid) {
+    auto it = applications_.find(pid);
+    if (it != applications_.end()) {
+      Error error;
+      if (atspi_accessible_get_child_count(it->second.get(), error.out()) >= 0 && !error) {
+        return GRef<AtspiAccessible>::share(it->second.get());
+      }
+      applications_.erase(it);
+    }
+    GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
+    if (!desktop) return {};
+    Error error;
+    const gint count = atspi_accessible_get_child_count(desktop.get(), error.out());
+    for (gint i = 0; i < count; ++i) {
+      GRef<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.get(), i, error.out()));
+      if (!app) continue;
+      const guint appPid = atspi_accessible_get_process_id(app.get(), error.out());
+      if (error || static_cast<std::int32_t>(appPid) != pid) continue;
+      applications_[pid] = GRef<AtspiAccessible>::share(app.get());
+      return app;
+    }
+    return {};
+  }
+
+  static std::vector<GRef<AtspiAccessible>> children(AtspiAccessible* object) {
+    std::vector<GRef<AtspiAccessible>> out;
+    Error error;
+    const gint count = atspi_accessible_get_child_count(object, error.out());
+    if (error || count <= 0) return out;
+    out.reserve(static_cast<size_t>(count));
+    for (gint i = 0; i < count; ++i) {
+      GRef<AtspiAccessible> child(atspi_accessible_get_child_at_index(object, i, error.out()));
+      if (child) out.push_back(std::move(child));
+    }
+    return out;
+  }
+
+  // An application's top-level frames, windows and dialogs.
+  static std::vector<GRef<AtspiAccessible>> frames(AtspiAccessible* app) {
+    std::vector<GRef<AtspiAccessible>> out;
+    for (auto& child : children(app)) {
+      bool ok = false;
+      const std::string role = roleName(child.get(), ok);
+      if (ok && axRoleForAtspiRole(role).role == "AXWindow") out.push_back(std::move(child));
+    }
+    return out;
+  }
+
+  // NOTE: Chromium has several frames; only the ACTIVE one is the window the user sees, the
+  // others hold empty documents.
+  static GRef<AtspiAccessible> focusedWindow(AtspiAccessible* app) {
+    GRef<AtspiAccessible> showing;
+    for (auto& frame : frames(app)) {
+      if (hasState(frame.get(), ATSPI_STATE_ACTIVE)) return std::move(frame);
+      if (!showing && hasState(frame.get(), ATSPI_STATE_SHOWING)) showing = std::move(frame);
+    }
+    return showing;
+  }
+
+  static void onFocus(AtspiEvent* event, void* self) {
+    auto* me = static_cast<AtspiAccessibility*>(self);
+    if (event->type && g_str_has_prefix(event->type, "object:state-changed:focused") &&
+        event->source) {
+      me->focusKnown_ = true;
+      if (event->detail1) {
+        me->focused_ = GRef<AtspiAccessible>::share(event->source);
+      } else if (me->focused_.get() == event->source) {
+        me->focused_ = GRef<AtspiAccessible>();
+      }
+    }
+    g_boxed_free(ATSPI_TYPE_EVENT, event);
+  }
+
+  // Before any focus event: the focused object of an active frame, asked once.
+  void findInitialFocus() {
+    focusKnown_ = true;
+    GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
+    if (!desktop) return;
+    for (auto& app : children(desktop.get())) {
+      for (auto& frame : frames(app.get())) {
+        if (!hasState(frame.get(), ATSPI_STATE_ACTIVE)) continue;
+        GRef<AtspiCollection> collection(atspi_accessible_get_collection_iface(frame.get()));
+        if (!collection) continue;
+        GRef<AtspiStateSet> states(atspi_state_set_new(nullptr));
+        atspi_state_set_add(states.get(), ATSPI_STATE_FOCUSED);
+        GRef<AtspiMatchRule> rule(atspi_match_rule_new(
+            states.get(), ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, nullptr,
+            ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, FALSE));
+        Error error;
+        GArray* matches = atspi_collection_get_matches(collection.get(), rule.get(),
+                                                       ATSPI_Collection_SORT_ORDER_CANONICAL, 1,
+                                                       TRUE, error.out());
+        if (!matches) continue;
+        for (guint i = 0; i < matches->len; ++i) {
+          auto* match = g_array_index(matches, AtspiAccessible*, i);
+          if (!focused_ && match) focused_ = GRef<AtspiAccessible>::share(match);
+          if (match) g_object_unref(match);
+        }
+        g_array_free(matches, TRUE);
+        if (focused_) return;
+      }
+    }
+  }
+
+  // --- Attributes ---
+
+  std::optional<AXValue> systemWideAttribute(std::string_view attribute) {
+    if (attribute == kAttrRole) return std::string("AXSystemWide");
+    if (attribute == kAttrFocusedUIElement) {
+      if (!focusKnown_) findInitialFocus();
+      if (!focused_) return std::nullopt;
+      // An object whose application went away reads nothing.
+      bool ok = false;
+      roleName(focused_.get(), ok);
+      if (!ok) return std::nullopt;
+      return wrap(GRef<AtspiAccessible>::share(focused_.get()));
+    }
     return std::nullopt;
   }
+
+  std::optional<AXValue> applicationAttribute(std::int32_t pid, std::string_view attribute) {
+    if (attribute == kAttrRole) {
+      if (!application(pid)) return std::nullopt;
+      return std::string("AXApplication");
+    }
+    auto app = application(pid);
+    if (!app) return std::nullopt;
+    if (attribute == kAttrFocusedWindow) {
+      auto window = focusedWindow(app.get());
+      if (!window) return std::nullopt;
+      return wrap(std::move(window));
+    }
+    if (attribute == kAttrFocusedUIElement) {
+      if (!focusKnown_) findInitialFocus();
+      if (!focused_) return std::nullopt;
+      Error error;
+      const guint focusedPid = atspi_accessible_get_process_id(focused_.get(), error.out());
+      if (error || static_cast<std::int32_t>(focusedPid) != pid) return std::nullopt;
+      return wrap(GRef<AtspiAccessible>::share(focused_.get()));
+    }
+    return objectAttribute(app.get(), attribute);
+  }
+
+  std::optional<Rect> extents(AtspiAccessible* object) {
+    GRef<AtspiComponent> component(atspi_accessible_get_component_iface(object));
+    if (!component) return std::nullopt;
+    Error error;
+    AtspiRect* r =
+        atspi_component_get_extents(component.get(), ATSPI_COORD_TYPE_SCREEN, error.out());
+    if (!r) return std::nullopt;
+    std::optional<Rect> out;
+    // Hidden widgets of GTK answer INT_MIN for their position.
+    if (!error && r->x != INT_MIN && r->y != INT_MIN && r->width >= 0 && r->height >= 0) {
+      out = Rect{double(r->x), double(r->y), double(r->width), double(r->height)};
+    }
+    g_boxed_free(ATSPI_TYPE_RECT, r);
+    return out;
+  }
+
+  std::optional<AXValue> objectAttribute(AtspiAccessible* object, std::string_view attribute) {
+    if (!object) return std::nullopt;
+    if (attribute == kAttrRole || attribute == kAttrSubrole) {
+      bool ok = false;
+      const std::string role = roleName(object, ok);
+      if (!ok) return std::nullopt;
+      const AXRoleName ax = axRoleForAtspiRole(role);
+      if (attribute == kAttrRole) return std::string(ax.role);
+      if (ax.subrole.empty()) return std::nullopt;
+      return std::string(ax.subrole);
+    }
+    if (attribute == kAttrTitle || attribute == kAttrDescription) {
+      Error error;
+      GString_ text(attribute == kAttrTitle
+                        ? atspi_accessible_get_name(object, error.out())
+                        : atspi_accessible_get_description(object, error.out()));
+      if (error || !text) return std::nullopt;
+      return std::string(text.get());
+    }
+    if (attribute == kAttrValue) return value(object);
+    if (attribute == kAttrURL) return url(object);
+    if (attribute == kAttrChildren) {
+      Error error;
+      const gint count = atspi_accessible_get_child_count(object, error.out());
+      if (error || count < 0) return std::nullopt;
+      std::vector<AXElement> list;
+      for (auto& child : children(object)) list.push_back(wrap(std::move(child)));
+      return list;
+    }
+    if (attribute == kAttrFrame || attribute == kAttrPosition || attribute == kAttrSize) {
+      auto pixels = extents(object);
+      if (!pixels) return std::nullopt;
+      const Rect r = points_->toPoints(*pixels);
+      if (attribute == kAttrFrame) return AXGeometry{kAXGeometryRect, r.x, r.y, r.width, r.height};
+      if (attribute == kAttrPosition) return AXGeometry{kAXGeometryPoint, r.x, r.y, 0, 0};
+      return AXGeometry{kAXGeometrySize, 0, 0, r.width, r.height};
+    }
+    return std::nullopt;
+  }
+
+  // The text of a text element (entries, labels); the current value of an element with a
+  // value (sliders, scroll bars).
+  static std::optional<AXValue> value(AtspiAccessible* object) {
+    bool ok = false;
+    const std::string role = roleName(object, ok);
+    if (!ok) return std::nullopt;
+    const std::string_view ax = axRoleForAtspiRole(role).role;
+    if (ax == "AXTextField" || ax == "AXStaticText") {
+      GRef<AtspiText> text(atspi_accessible_get_text_iface(object));
+      if (!text) return std::nullopt;
+      Error error;
+      const gint count = atspi_text_get_character_count(text.get(), error.out());
+      if (error || count < 0) return std::nullopt;
+      GString_ content(atspi_text_get_text(text.get(), 0, count, error.out()));
+      if (error || !content) return std::nullopt;
+      return std::string(content.get());
+    }
+    GRef<AtspiValue> number(atspi_accessible_get_value_iface(object));
+    if (!number) return std::nullopt;
+    Error error;
+    const double current = atspi_value_get_current_value(number.get(), error.out());
+    if (error) return std::nullopt;
+    return AXNumberValue{current};
+  }
+
+  // NOTE: Chromium answers "DocURL" with an empty text and keeps the address in "URI".
+  static std::optional<AXValue> url(AtspiAccessible* object) {
+    GRef<AtspiDocument> document(atspi_accessible_get_document_iface(object));
+    if (!document) return std::nullopt;
+    for (const char* name : {"DocURL", "URI"}) {
+      Error error;
+      GString_ text(atspi_document_get_document_attribute_value(
+          document.get(), const_cast<gchar*>(name), error.out()));
+      if (!error && text && *text) return AXURLValue{std::string(text.get())};
+    }
+    return std::nullopt;
+  }
+
+  // The owner of the front-most on-screen window that contains the point.
+  std::optional<std::int32_t> windowOwnerAt(Point point) {
+    if (!windows_) windows_ = makeWindowServerX11();
+    auto records = recordsOf(windows_->copyWindowInfo(kOnScreenSnapshot, 0));
+    if (!records) return std::nullopt;
+    for (const auto& record : *records) {
+      const RecordValue* bounds = find(record, kCGWindowBounds);
+      auto rect = bounds ? rectFromDictionary(*bounds) : std::nullopt;
+      if (!rect || !containsPoint(*rect, point)) continue;
+      return readInt32(record, kCGWindowOwnerPID);
+    }
+    return std::nullopt;
+  }
+
+  x11::Connection conn_;
+  std::optional<x11::PointMapping> points_;
+  std::unique_ptr<WindowServer> windows_;
+  bool active_ = false;
+  GDBusConnection* session_ = nullptr;
+  bool sessionTried_ = false;
+  bool switchedOn_ = false;
+  bool switchTried_ = false;
+  GRef<AtspiEventListener> listener_;
+  GRef<AtspiAccessible> focused_;
+  bool focusKnown_ = false;
+  std::map<std::int32_t, GRef<AtspiAccessible>> applications_;
 };
 
 }  // namespace

@@ -30,7 +30,7 @@
 #include "event_tap.hpp"
 #include "input_mapping.hpp"
 #include "text.hpp"
-#include "x11_points.hpp"
+#include "pixel_points_x11.hpp"
 #include "x11_util.hpp"
 
 namespace orvane {

@@ -18,6 +18,8 @@ class PointMapping {
 
   Point toPoints(double xPixels, double yPixels);
   Rect toPoints(const Rect& pixels);
+  // Global points back to root-window pixels.
+  Point toPixels(Point points);
 
  private:
   // The layout is read again when it is older than a moment, so that a burst of conversions

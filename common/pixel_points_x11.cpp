@@ -1,4 +1,4 @@
-#include "x11_points.hpp"
+#include "pixel_points_x11.hpp"
 
 #include <xcb/randr.h>
 
@@ -51,6 +51,11 @@ void PointMapping::refresh() {
 Point PointMapping::toPoints(double xPixels, double yPixels) {
   refresh();
   return {(xPixels - originX_) / scale_, (yPixels - originY_) / scale_};
+}
+
+Point PointMapping::toPixels(Point points) {
+  refresh();
+  return {points.x * scale_ + originX_, points.y * scale_ + originY_};
 }
 
 Rect PointMapping::toPoints(const Rect& pixels) {

@@ -216,7 +216,7 @@ class Writer {
   static std::size_t stringBound(std::string_view s) { return s.size() * 6 + 2; }
 
  private:
-  const ByteConsumer& consume_;
+  ByteConsumer consume_;
   std::size_t capacity_;
   std::unique_ptr<char[]> buffer_;
   char* p_;

@@ -31,7 +31,7 @@ AT_ONCE = 6
 KEYS_PER_SECOND = 150
 LONGEST_LIFE = 0.6  # seconds from the stop being in place to the signal
 # A press that reached the display this long before the signal has reached the recorder too.
-ARRIVAL = 0.2
+ARRIVAL = 0.3
 ALPHABET = "abcdefghijklmnopqrstuvwxyz0123456789"
 WINDOW = 8
 

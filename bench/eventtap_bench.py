@@ -8,8 +8,9 @@
 2. CPU of the recorder under 1,000 input events per second from XTest (xdotool reading its
    commands from a pipe) on a private Xvfb display, beside `xinput test-xi2 --root`, the X11
    input tool, listening to the same input. Each second holds, per 20 XTest events, 12 pointer
-   moves, two key presses and releases, a click and a wheel step. CPU time is utime + stime
-   from /proc/PID/stat, as a share of one core.
+   moves, two key presses and releases, a click and a wheel step. Measured twice: without an
+   accessibility bus, and with a focused GTK entry that every discrete event reads over AT-SPI.
+   CPU time is utime + stime from /proc/PID/stat, as a share of one core.
 """
 
 import argparse
@@ -24,7 +25,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "harness"))
 sys.path.insert(0, os.path.join(HERE, "..", "eventtap", "tests"))
-from atspi import unreachable_env  # noqa: E402
+from atspi import AccessibilityBus, GtkFixture, unreachable_env  # noqa: E402
 from eventlog_check import Recorder  # noqa: E402
 from xenv import XServer  # noqa: E402
 
@@ -59,9 +60,17 @@ def flood(x, seconds):
     return cycles * 20, time.monotonic() - start
 
 
-def cpu_under_input(tool, seconds):
+def cpu_under_input(tool, seconds, accessibility):
     with XServer(width=1280, height=800) as x:
+        bus = app = None
         env = unreachable_env(x.env())
+        if accessibility:
+            # A GTK entry with keyboard focus: every discrete event reads it over AT-SPI.
+            bus = AccessibilityBus(x.env())
+            bus.start()
+            env = bus.env()
+            app = GtkFixture(env, entry="", geometry="480x240+600+300")
+            app.send("focus entry")
         work = tempfile.mkdtemp(prefix="orvane-eventtap-bench-")
         path = os.path.join(work, "log.json")
         recorder = Recorder(tool, path, env=env)
@@ -80,9 +89,14 @@ def cpu_under_input(tool, seconds):
         size = os.path.getsize(path) if os.path.exists(path) else 0
         os.unlink(path) if os.path.exists(path) else None
         os.rmdir(work)
+        if app:
+            app.close()
+        if bus:
+            bus.stop()
     ours, theirs = after[0] - before[0], after[1] - before[1]
-    print("CPU under %d XTest events/s for %.1f s (%d events sent):" % (
-        EVENTS_PER_SECOND, wall, sent))
+    print("CPU under %d XTest events/s for %.1f s (%d events sent), %s:" % (
+        EVENTS_PER_SECOND, wall, sent,
+        "a focused GTK entry read over AT-SPI" if accessibility else "no accessibility bus"))
     print("  orvane-eventtap:        %6.3f s  %5.1f%% of a core  (exit %d, log %d bytes%s)" % (
         ours, 100 * ours / wall, rc, size, ", " + err.decode().strip() if err else ""))
     print("  xinput test-xi2 --root: %6.3f s  %5.1f%% of a core" % (theirs, 100 * theirs / wall))
@@ -99,7 +113,8 @@ def main():
     bench = os.path.join(args.build, "eventtap", "eventtap-bench")
     tool = os.path.join(args.build, "eventtap", "orvane-eventtap")
     subprocess.run([bench, str(args.events)], check=True)
-    cpu_under_input(tool, args.seconds)
+    cpu_under_input(tool, args.seconds, accessibility=False)
+    cpu_under_input(tool, args.seconds, accessibility=True)
 
 
 if __name__ == "__main__":

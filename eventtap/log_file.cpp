@@ -13,6 +13,7 @@ namespace orvane::eventtap {
 namespace {
 
 std::string describe(const std::string& path, int error) {
+  if (path.empty()) return std::strerror(error);
   return path + ": " + std::strerror(error);
 }
 

@@ -3,9 +3,9 @@
 // Roles: the table of accessibility_roles.cpp. Attributes: AXTitle is the accessible name,
 // AXDescription the accessible description, AXValue the text of a text element (a number for
 // an element with a value, such as a slider), AXURL the document's "DocURL" attribute, else
-// its "URI" (an empty text is no address), AXChildren the accessible children, AXFrame,
-// AXPosition and AXSize the Component extents on the screen in global points. AXFocusedWindow
-// of an application is its frame in the ACTIVE state, else its first showing frame.
+// its "URI" (an empty text is no address), of a web area only, AXChildren the accessible children,
+// AXFrame, AXPosition and AXSize the Component extents on the screen in global points.
+// AXFocusedWindow of an application is its frame in the ACTIVE state, else its first showing frame.
 // AXFocusedUIElement of the system-wide element is the object that last gained focus, kept
 // from AT-SPI focus events; before the first event, one query of the active frames.
 // The element at a position: the window-server snapshot names the window under the point, its
@@ -41,6 +41,7 @@ namespace orvane {
 namespace {
 
 constexpr int kBusTimeoutMs = 2000;
+constexpr int kCallTimeoutMs = 800;
 constexpr int kMaxHitDepth = 64;
 
 // A GObject reference, released when the holder goes.
@@ -130,6 +131,9 @@ class AtspiAccessibility : public Accessibility {
     const int status = atspi_init();
     if (status != 0 && status != 1) return;
     active_ = true;
+    // An application that does not answer holds up the main thread, ticks and taps included,
+    // for the whole timeout; libatspi would wait up to 15 s for one that has just started.
+    atspi_set_timeout(kCallTimeoutMs, kCallTimeoutMs);
     listener_ = GRef<AtspiEventListener>(
         atspi_event_listener_new(&AtspiAccessibility::onFocus, this, nullptr));
     Error error;
@@ -544,8 +548,13 @@ class AtspiAccessibility : public Accessibility {
     return AXNumberValue{current};
   }
 
-  // NOTE: Chromium answers "DocURL" with an empty text and keeps the address in "URI".
+  // NOTE: Chromium answers "DocURL" with an empty text and keeps the address in "URI". It
+  // also lets every element of a page answer as the document, so only web areas have an
+  // address here, as on macOS.
   static std::optional<AXValue> url(AtspiAccessible* object) {
+    bool ok = false;
+    const std::string role = roleName(object, ok);
+    if (!ok || axRoleForAtspiRole(role).role != "AXWebArea") return std::nullopt;
     GRef<AtspiDocument> document(atspi_accessible_get_document_iface(object));
     if (!document) return std::nullopt;
     for (const char* name : {"DocURL", "URI"}) {

@@ -29,7 +29,6 @@
 
 #include "event_tap.hpp"
 #include "input_mapping.hpp"
-#include "text.hpp"
 #include "pixel_points_x11.hpp"
 #include "x11_util.hpp"
 
@@ -40,21 +39,6 @@ using x11::adopt;
 
 double fp3232(xcb_input_fp3232_t v) {
   return static_cast<double>(v.integral) + static_cast<double>(v.frac) / 4294967296.0;
-}
-
-// The key's text cut to what 16 UTF-16 code units hold, at a character boundary.
-std::string limitToSixteenUnits(std::string_view text) {
-  std::string out;
-  std::size_t units = 0;
-  while (!text.empty()) {
-    const Utf8Char c = decodeUtf8(text);
-    const std::size_t need = c.valid && c.value > 0xFFFF ? 2 : 1;
-    if (units + need > 16) break;
-    units += need;
-    out.append(text.substr(0, c.length));
-    text.remove_prefix(c.length);
-  }
-  return out;
 }
 
 class X11TapEvent : public TapEvent {
@@ -113,8 +97,9 @@ class X11EventTap : public EventTap {
 
   void addToCurrentRunLoop() override {
     if (watch_) return;
-    watch_ = g_unix_fd_add(xcb_get_file_descriptor(conn_->get()), G_IO_IN, &X11EventTap::onReadable,
-                           this);
+    watch_ = g_unix_fd_add(xcb_get_file_descriptor(conn_->get()),
+                           static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
+                           &X11EventTap::onReadable, this);
     // Events read while setting up wait in XCB's queue, not in the socket.
     idle_ = g_idle_add(&X11EventTap::onIdle, this);
   }
@@ -389,7 +374,7 @@ class X11EventTap : public EventTap {
       char buffer[64] = {};
       const int length = xkb_state_key_get_utf8(state_, keycode, buffer, sizeof buffer);
       if (length > 0 && static_cast<std::size_t>(length) < sizeof buffer) {
-        text = limitToSixteenUnits(std::string_view(buffer, static_cast<std::size_t>(length)));
+        text = input::keyboardTextOf(std::string_view(buffer, static_cast<std::size_t>(length)));
       }
     }
     deliver(cgType, code, std::move(text), {});

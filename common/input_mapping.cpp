@@ -3,6 +3,7 @@
 #include <array>
 
 #include "event_tap.hpp"
+#include "text.hpp"
 
 namespace orvane::input {
 
@@ -191,6 +192,20 @@ std::optional<MacKey> macKeyFromEvdev(std::uint32_t evdevCode) {
   }
   if (lo == kKeys.size() || kKeys[lo].evdev != evdevCode) return std::nullopt;
   return MacKey{kKeys[lo].mac, kKeys[lo].modifier};
+}
+
+std::string keyboardTextOf(std::string_view utf8) {
+  std::string out;
+  std::size_t units = 0;
+  while (!utf8.empty()) {
+    const Utf8Char c = decodeUtf8(utf8);
+    const std::size_t need = c.valid && c.value > 0xFFFF ? 2 : 1;
+    if (units + need > 16) break;
+    units += need;
+    out.append(utf8.substr(0, c.length));
+    utf8.remove_prefix(c.length);
+  }
+  return out;
 }
 
 }  // namespace orvane::input

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace orvane::input {
 
@@ -39,5 +41,9 @@ struct MacKey {
 };
 // By Linux evdev key code (the X key code minus 8); nothing for a key macOS does not have.
 std::optional<MacKey> macKeyFromEvdev(std::uint32_t evdevCode);
+
+// A key's UTF-8 text as CGEventKeyboardGetUnicodeString with a 16-unit buffer gives it: the
+// characters that fit in 16 UTF-16 code units, never half of a surrogate pair.
+std::string keyboardTextOf(std::string_view utf8);
 
 }  // namespace orvane::input

@@ -134,7 +134,7 @@ struct Probe {
       std::sscanf(line.c_str(), "%*s %llx", &mask);
       tap = taps->createListenOnlyTap(mask, [](std::uint32_t type, const TapEvent& event) {
         json::Object o{{"event", static_cast<unsigned long long>(type)}};
-        if (type == kCGEventKeyDown || type == kCGEventKeyUp) {
+        if (type == kCGEventKeyDown || type == kCGEventKeyUp || type == kCGEventFlagsChanged) {
           o.emplace_back("keyCode", static_cast<long long>(event.keyCode()));
           o.emplace_back("text", event.keyboardText());
         } else if (type == kCGEventScrollWheel) {

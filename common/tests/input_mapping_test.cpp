@@ -87,6 +87,21 @@ TEST(KeyCodes, NoTwoKeysShareAMacCode) {
   EXPECT_GT(seen.size(), 100u);
 }
 
+TEST(KeyboardText, KeepsWhatSixteenUtf16UnitsHold) {
+  EXPECT_EQ(input::keyboardTextOf(""), "");
+  EXPECT_EQ(input::keyboardTextOf("\xC3\xA9"), "\xC3\xA9");  // é: one unit
+  const std::string sixteen(16, 'a');
+  EXPECT_EQ(input::keyboardTextOf(sixteen + "b"), sixteen);
+  // An emoji takes two units: after fifteen letters it no longer fits, and is not cut in half.
+  const std::string emoji = "\xF0\x9F\x98\x80";
+  EXPECT_EQ(input::keyboardTextOf(std::string(15, 'a') + emoji), std::string(15, 'a'));
+  EXPECT_EQ(input::keyboardTextOf(std::string(14, 'a') + emoji + "z"),
+            std::string(14, 'a') + emoji);
+  std::string eight;
+  for (int i = 0; i < 9; ++i) eight += emoji;
+  EXPECT_EQ(input::keyboardTextOf(eight), eight.substr(0, 8 * 4));
+}
+
 TEST(RoleMapping, AtspiRolesReadAsAXRoles) {
   const std::tuple<const char*, const char*, const char*> expected[] = {
       {"push button", "AXButton", ""},

@@ -8,15 +8,20 @@ Xvfb):
         tool = subprocess.Popen([binary], env=bus.env(), ...)
 
 `bus.env()` is the environment for every child (tools and fixtures): the X display, the private
-session bus, no inherited accessibility-bus address, GTK's accessibility bridge allowed.
+session bus, no inherited accessibility-bus address, GTK's accessibility bridge allowed, and
+settings in memory (so org.a11y.Status.IsEnabled starts false and a test that sets it leaves the
+machine's settings alone).
 `AccessibilityBus(x.env(), accessibility=False)` gives a session bus without the accessibility
-bus launcher (nothing answers org.a11y.Bus); `unreachable_env(x.env())` gives an environment
+bus launcher and without service activation (nothing answers org.a11y.Bus); `unreachable_env(x.env())` gives an environment
 whose session bus address points at nothing, as on a desktop without D-Bus.
 
 GtkFixture (tests/fixtures/gtk_fixture.py) is driven over its standard input: "title TEXT"
 changes the window title, "where NAME" answers "NAME x y w h" (the widget's allocation in root
 pixels), "focus NAME" gives a widget keyboard focus, "quit" ends it. NAME is "window", "button",
 "entry", "password" or "address".
+
+NOTE: on Xvfb, `xdotool mousemove X Y` (an absolute XTest move) produces no XInput 2 raw motion
+event; `xdotool mousemove_relative DX DY` does. Clicks, wheel buttons and keys always do.
 """
 
 import os
@@ -37,6 +42,21 @@ _INHERITED = ("DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "NO_AT_BRIDGE", 
               "DBUS_SESSION_BUS_PID", "XDG_RUNTIME_DIR")
 
 
+_BARE_BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=%s</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+"""
+
+
 def available():
     """Whether this machine can run the accessibility process tests."""
     return (shutil.which("dbus-daemon") is not None and os.access(BUS_LAUNCHER, os.X_OK)
@@ -45,6 +65,9 @@ def available():
 
 def _clean(base_env):
     env = {k: v for k, v in base_env.items() if k not in _INHERITED}
+    # The bus launcher keeps org.a11y.Status.IsEnabled in the desktop settings; in memory it
+    # never reaches the machine's own settings, and every bus starts with it off.
+    env["GSETTINGS_BACKEND"] = "memory"
     env["GTK_A11Y"] = "atspi"
     env["NO_AT_BRIDGE"] = "0"
     return env
@@ -84,9 +107,17 @@ class AccessibilityBus:
     def start(self):
         self.tmp = tempfile.mkdtemp(prefix="orvane-bus-")
         os.chmod(self.tmp, 0o700)
+        if self.accessibility:
+            config = ["--session", "--address=unix:dir=" + self.tmp]
+        else:
+            # The session configuration would start the launcher on demand; this one has no
+            # services at all.
+            path = os.path.join(self.tmp, "bus.conf")
+            with open(path, "w") as f:
+                f.write(_BARE_BUS_CONFIG % self.tmp)
+            config = ["--config-file=" + path]
         daemon = subprocess.Popen(
-            ["dbus-daemon", "--session", "--nofork", "--print-address=1",
-             "--address=unix:dir=" + self.tmp],
+            ["dbus-daemon", "--nofork", "--print-address=1"] + config,
             env=_clean(self.base_env), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
             text=True)
         self.procs.append(daemon)

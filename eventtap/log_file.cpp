@@ -52,7 +52,16 @@ bool syncToDisk(int fd) {
 std::string temporaryPathFor(const std::string& outputPath, long pid) {
   std::string directory = directoryOf(outputPath);
   if (directory.back() != '/') directory += '/';
-  return directory + "." + nameOf(outputPath) + "." + std::to_string(pid) + ".tmp";
+  // A name near the file system's limit of 255 bytes still leaves room for the additions;
+  // it is cut between two UTF-8 sequences, which some file systems insist on.
+  std::string name = nameOf(outputPath);
+  constexpr std::size_t kLongestName = 200;
+  if (name.size() > kLongestName) {
+    std::size_t cut = kLongestName;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+  }
+  return directory + "." + name + "." + std::to_string(pid) + ".tmp";
 }
 
 std::optional<std::string> createDirectories(const std::string& path) {

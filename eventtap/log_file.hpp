@@ -10,7 +10,7 @@
 namespace orvane::eventtap {
 
 // The temporary file that the log of process `pid` is written to before it takes its place:
-// ".<name>.<pid>.tmp" in the log's directory.
+// ".<name>.<pid>.tmp" in the log's directory (a name longer than 200 bytes is shortened).
 std::string temporaryPathFor(const std::string& outputPath, long pid);
 
 // Creates `path` and every missing directory above it with default attributes; an existing

@@ -136,6 +136,15 @@ TEST(LogFileNames, TheTemporaryFileIsHiddenBesideTheLog) {
   EXPECT_EQ(temporaryPathFor("log.json", 99), "./.log.json.99.tmp");
   EXPECT_EQ(temporaryPathFor("/log.json", 99), "/.log.json.99.tmp");
   EXPECT_EQ(temporaryPathFor("a//log.json", 99), "a/.log.json.99.tmp");
+  // A long name keeps the temporary one within the file system's limit, whole characters only.
+  const std::string longName = std::string(199, 'x') + "\xC3\xA9" + std::string(54, 'y');
+  EXPECT_EQ(temporaryPathFor("d/" + longName, 12345), "d/." + std::string(199, 'x') + ".12345.tmp");
+}
+
+TEST_F(LogFileTest, ALogWithTheLongestNameIsWritten) {
+  const std::string path = dir + "/" + std::string(255, 'n');
+  EXPECT_EQ(writeEventLog(path, sample(), 123456), std::nullopt);
+  EXPECT_EQ(read(path), encodeEventLog(sample()).value());
 }
 
 }  // namespace

@@ -219,7 +219,9 @@ class EventTap(unittest.TestCase):
             self.skipTest("mounting a small file system needs root")
         mount = os.path.join(self.dir, "small")
         os.mkdir(mount)
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", mount], check=True)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", mount],
+                          capture_output=True).returncode != 0:
+            self.skipTest("this machine does not let us mount a file system")
         self.addCleanup(subprocess.run, ["umount", "-l", mount])
         path = os.path.join(mount, "log.json")
         with open(path, "wb") as f:

@@ -140,10 +140,8 @@ class Recorder {
 // else (the disabled notifications included) ignored; the tap is never re-enabled.
 void handleTapEvent(Recorder* recorder, std::uint32_t type, const TapEvent& event);
 
-// Everything after the argument check: the recorder, the stop on SIGINT and SIGTERM (the log
-// is written from the main loop, then `exitProcess(0)`), the tap and the run loop. The
-// accessibility service is only asked for once the stop is in place, since reaching it may
-// take a while. Returns 1 when the tap cannot be created, 0 should the run loop ever return.
+// What the program runs on: the main loop, the desktop's services (made when needed), the
+// standard streams, the clocks, the process id and the way out of the process.
 struct Platform {
   RunLoop& runLoop;
   std::function<std::unique_ptr<Accessibility>()> makeAccessibility;
@@ -153,6 +151,11 @@ struct Platform {
   long pid;
   std::function<void(int)> exitProcess;
 };
+
+// Everything after the argument check: the recorder, the stop on SIGINT and SIGTERM (the log
+// is written from the main loop, then `exitProcess(0)`), the tap and the run loop. The
+// accessibility service is only asked for once the stop is in place, since reaching it may
+// take a while. Returns 1 when the tap cannot be created, 0 should the run loop ever return.
 int run(const Arguments& arguments, Platform& platform);
 
 }  // namespace orvane::eventtap

@@ -204,13 +204,19 @@ class EventTap(unittest.TestCase):
         path = os.path.join(directory, "log.json")
         popen = {}
         env = self.bus.env()
+        tool = TOOL
         if os.geteuid() == 0:
             # Permissions do not hold the superuser back: record as an ordinary user, who may
-            # use the display but not the private buses.
+            # use the display but not the private buses, with a copy of the tool it can reach.
             os.chmod(self.dir, 0o755)
+            tool = os.path.join(self.dir, "orvane-eventtap")
+            shutil.copy(TOOL, tool)
+            os.chmod(tool, 0o755)
             popen = {"user": 65534, "group": 65534, "extra_groups": []}
             env = unreachable_env(self.x.env())
-        r = self.start(path, env=env, **popen)
+        r = Recorder(tool, path, env=env, **popen)
+        self.addCleanup(r.kill)
+        r.wait_ready()
         self.xdo("click", "1")
         self.check_failure(r, path, [], b"Permission denied")
 

@@ -20,6 +20,8 @@ changes the window title, "where NAME" answers "NAME x y w h" (the widget's allo
 pixels), "focus NAME" gives a widget keyboard focus, "quit" ends it. NAME is "window", "button",
 "entry", "password" or "address".
 
+Chromium (see the class below) shows a real browser's tree on the same bus.
+
 NOTE: on Xvfb, `xdotool mousemove X Y` (an absolute XTest move) produces no XInput 2 raw motion
 event; `xdotool mousemove_relative DX DY` does. Clicks, wheel buttons and keys always do.
 """
@@ -152,6 +154,12 @@ class AccessibilityBus:
                       "string:org.a11y.Status", "string:IsEnabled")
         return "boolean true" in r.stdout
 
+    def set_enabled(self, value=True):
+        """Sets org.a11y.Status.IsEnabled (what the tools' switch-on does)."""
+        self.call("--dest=org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties.Set",
+                  "string:org.a11y.Status", "string:IsEnabled",
+                  "variant:boolean:" + ("true" if value else "false"), check=True)
+
     def stop(self):
         for p in reversed(self.procs):
             if p.poll() is None:
@@ -167,6 +175,32 @@ class AccessibilityBus:
         if self.tmp:
             shutil.rmtree(self.tmp, ignore_errors=True)
             self.tmp = None
+
+
+class Chromium:
+    """Debian's Chromium showing `url` in a new profile under `work_dir`, its renderer
+    accessibility forced on. It joins the accessibility bus only when it finds
+    org.a11y.Status.IsEnabled true at its start: call bus.set_enabled() (or let the tool under
+    test switch it on) first. Its application is named "Chromium", WM_CLASS class "Chromium"."""
+
+    def __init__(self, env, url, work_dir):
+        self.proc = subprocess.Popen(
+            ["chromium", "--force-renderer-accessibility", "--no-sandbox", "--no-first-run",
+             "--disable-gpu", "--user-data-dir=" + os.path.join(work_dir, "chromium-profile"),
+             url], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    @property
+    def pid(self):
+        return self.proc.pid
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(30)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
 
 
 class GtkFixture:

@@ -23,6 +23,11 @@ class RunLoop {
   // SIGINT and SIGTERM end the process at once with status 0.
   virtual void exitOnTerminationSignals() = 0;
 
+  // SIGINT and SIGTERM call `action` on the main thread, from the main loop between two of
+  // its callbacks, never inside the signal handler; a signal that comes before run() is
+  // handled once the loop runs. Further signals while `action` runs are harmless.
+  virtual void callOnTerminationSignals(std::function<void()> action) = 0;
+
   // Reads standard input line by line on a background thread and calls `onLine` there with
   // each line, its "\n" (or "\r\n") removed. The end of the input, or a read error, ends the
   // reading and nothing else. A line longer than kMaxInputLine bytes is skipped whole: no

@@ -23,7 +23,10 @@ class FakeRunLoop final : public RunLoop {
   std::vector<Delayed> mainQueue;  // in submission order; delay 0 for performOnMain
   std::function<void(const std::string&)> inputReader;
   bool signalsInstalled = false;
+  std::function<void()> terminationAction;
   int runs = 0;
+  // What happens while the loop "runs": a test feeds events and signals here.
+  std::function<void()> whileRunning;
 
   void addRepeatingTimer(double intervalSeconds, std::function<void()> action) override {
     timers.push_back({intervalSeconds, std::move(action)});
@@ -33,10 +36,16 @@ class FakeRunLoop final : public RunLoop {
     mainQueue.push_back({delaySeconds, std::move(work)});
   }
   void exitOnTerminationSignals() override { signalsInstalled = true; }
+  void callOnTerminationSignals(std::function<void()> action) override {
+    terminationAction = std::move(action);
+  }
   void readStandardInputLines(std::function<void(const std::string&)> onLine) override {
     inputReader = std::move(onLine);
   }
-  void run() override { ++runs; }
+  void run() override {
+    ++runs;
+    if (whileRunning) whileRunning();
+  }
 
   // Test controls.
   void fireTimers() {
@@ -47,6 +56,10 @@ class FakeRunLoop final : public RunLoop {
     auto pending = std::move(mainQueue);
     mainQueue.clear();
     for (auto& d : pending) d.work();
+  }
+  // SIGINT or SIGTERM, as the loop would hand it over.
+  void terminate() {
+    if (terminationAction) terminationAction();
   }
   void input(const std::string& line) {
     if (inputReader) inputReader(line);

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <vector>
 
 #include "run_loop.hpp"
 
@@ -62,6 +63,25 @@ class CocoaRunLoop final : public RunLoop {
     signal(SIGTERM, endProcess);
   }
 
+  void callOnTerminationSignals(std::function<void()> action) override {
+    auto shared = std::make_shared<std::function<void()>>(std::move(action));
+    for (int sig : {SIGINT, SIGTERM}) {
+      // The dispatch source sees the signal even while it is ignored, and ignoring it is what
+      // keeps the default action from ending the process first.
+      signal(sig, SIG_IGN);
+      dispatch_source_t source =
+          dispatch_source_create(DISPATCH_SOURCE_TYPE_SIGNAL, static_cast<uintptr_t>(sig), 0,
+                                 dispatch_get_main_queue());
+      dispatch_source_set_event_handler(source, ^{
+        @autoreleasepool {
+          (*shared)();
+        }
+      });
+      dispatch_resume(source);
+      signalSources_.push_back(source);
+    }
+  }
+
   void readStandardInputLines(std::function<void(const std::string&)> onLine) override {
     auto splitter = std::make_shared<LineSplitter>(std::move(onLine));
     dispatch_async(dispatch_get_global_queue(QOS_CLASS_USER_INITIATED, 0), ^{
@@ -88,6 +108,8 @@ class CocoaRunLoop final : public RunLoop {
 
  private:
   NSArray<NSTimer*>* timers_ = @[];
+  // Kept for the life of the loop: a released source stops delivering.
+  std::vector<dispatch_source_t> signalSources_;
 };
 
 }  // namespace

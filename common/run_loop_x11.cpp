@@ -1,5 +1,6 @@
 // The run loop on Linux: the GLib main loop of the default context, and a plain thread
 // reading standard input.
+#include <glib-unix.h>
 #include <glib.h>
 #include <unistd.h>
 
@@ -60,6 +61,13 @@ class GLibRunLoop final : public RunLoop {
   void exitOnTerminationSignals() override {
     std::signal(SIGINT, endProcess);
     std::signal(SIGTERM, endProcess);
+  }
+
+  void callOnTerminationSignals(std::function<void()> action) override {
+    // GLib's own handler only marks the signal and wakes the loop, which then runs the source.
+    // The action lives as long as the process.
+    auto* shared = new Work(std::move(action));
+    for (int sig : {SIGINT, SIGTERM}) g_unix_signal_add(sig, runRepeating, shared);
   }
 
   void readStandardInputLines(std::function<void(const std::string&)> onLine) override {

@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""Benchmark of orvane-eventtap.
+
+  bench/eventtap_bench.py [BUILD_DIR] [--seconds 10] [--events 1000000]
+
+1. The event log's encoder against RapidJSON's Writer on a log of --events events, and the
+   recorder's memory per event (the eventtap-bench program, built with the tools).
+2. CPU of the recorder under 1,000 input events per second from XTest (xdotool reading its
+   commands from a pipe) on a private Xvfb display, beside `xinput test-xi2 --root`, the X11
+   input tool, listening to the same input. Each second holds, per 20 XTest events, 12 pointer
+   moves, two key presses and releases, a click and a wheel step. Measured twice: without an
+   accessibility bus, and with a focused GTK entry that every discrete event reads over AT-SPI.
+   CPU time is utime + stime from /proc/PID/stat, as a share of one core.
+"""
+
+import argparse
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "harness"))
+sys.path.insert(0, os.path.join(HERE, "..", "eventtap", "tests"))
+from atspi import AccessibilityBus, GtkFixture, unreachable_env  # noqa: E402
+from eventlog_check import Recorder  # noqa: E402
+from xenv import XServer  # noqa: E402
+
+CLK_TCK = os.sysconf("SC_CLK_TCK")
+EVENTS_PER_SECOND = 1000
+# One cycle: 20 XTest events.
+CYCLE = (["mousemove_relative -- 1 0", "mousemove_relative -- -1 0"] * 6
+         + ["key --delay 0 a", "key --delay 0 b", "click --delay 0 1", "click --delay 0 4"])
+
+
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / CLK_TCK
+
+
+def flood(x, seconds):
+    """XTest input at EVENTS_PER_SECOND for `seconds`; returns the events sent."""
+    typist = subprocess.Popen(["xdotool", "-"], env=x.env(), stdin=subprocess.PIPE, text=True)
+    cycles_per_second = EVENTS_PER_SECOND / 20
+    start = time.monotonic()
+    cycles = 0
+    while time.monotonic() - start < seconds:
+        typist.stdin.write("\n".join(CYCLE) + "\n")
+        typist.stdin.flush()
+        cycles += 1
+        delay = start + cycles / cycles_per_second - time.monotonic()
+        if delay > 0:
+            time.sleep(delay)
+    typist.stdin.close()
+    typist.wait(30)
+    return cycles * 20, time.monotonic() - start
+
+
+def cpu_under_input(tool, seconds, accessibility):
+    with XServer(width=1280, height=800) as x:
+        bus = app = None
+        env = unreachable_env(x.env())
+        if accessibility:
+            # A GTK entry with keyboard focus: every discrete event reads it over AT-SPI.
+            bus = AccessibilityBus(x.env())
+            bus.start()
+            env = bus.env()
+            app = GtkFixture(env, entry="", geometry="480x240+600+300")
+            app.send("focus entry")
+        work = tempfile.mkdtemp(prefix="orvane-eventtap-bench-")
+        path = os.path.join(work, "log.json")
+        recorder = Recorder(tool, path, env=env)
+        recorder.wait_ready()
+        xinput = subprocess.Popen(["xinput", "test-xi2", "--root"], env=x.env(),
+                                  stdout=subprocess.DEVNULL)
+        time.sleep(0.5)
+        x.run("xdotool", "mousemove", "640", "400")
+        before = (cpu_seconds(recorder.pid), cpu_seconds(xinput.pid))
+        sent, wall = flood(x, seconds)
+        time.sleep(0.5)  # let both catch up
+        after = (cpu_seconds(recorder.pid), cpu_seconds(xinput.pid))
+        rc, _, err = recorder.stop()
+        xinput.terminate()
+        xinput.wait(10)
+        size = os.path.getsize(path) if os.path.exists(path) else 0
+        os.unlink(path) if os.path.exists(path) else None
+        os.rmdir(work)
+        if app:
+            app.close()
+        if bus:
+            bus.stop()
+    ours, theirs = after[0] - before[0], after[1] - before[1]
+    print("CPU under %d XTest events/s for %.1f s (%d events sent), %s:" % (
+        EVENTS_PER_SECOND, wall, sent,
+        "a focused GTK entry read over AT-SPI" if accessibility else "no accessibility bus"))
+    print("  orvane-eventtap:        %6.3f s  %5.1f%% of a core  (exit %d, log %d bytes%s)" % (
+        ours, 100 * ours / wall, rc, size, ", " + err.decode().strip() if err else ""))
+    print("  xinput test-xi2 --root: %6.3f s  %5.1f%% of a core" % (theirs, 100 * theirs / wall))
+    if ours > 0:
+        print("  ratio (xinput / orvane-eventtap): %.2f" % (theirs / ours))
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("build", nargs="?", default=os.path.join(HERE, "..", "build"))
+    p.add_argument("--seconds", type=float, default=10)
+    p.add_argument("--events", type=int, default=1000000)
+    args = p.parse_args()
+    bench = os.path.join(args.build, "eventtap", "eventtap-bench")
+    tool = os.path.join(args.build, "eventtap", "orvane-eventtap")
+    subprocess.run([bench, str(args.events)], check=True)
+    cpu_under_input(tool, args.seconds, accessibility=False)
+    cpu_under_input(tool, args.seconds, accessibility=True)
+
+
+if __name__ == "__main__":
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+    main()

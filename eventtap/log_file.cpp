@@ -1,0 +1,129 @@
+#include "log_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "output.hpp"
+
+namespace orvane::eventtap {
+namespace {
+
+std::string describe(const std::string& path, int error) {
+  if (path.empty()) return std::strerror(error);
+  return path + ": " + std::strerror(error);
+}
+
+// The directory part of a path as the system resolves it: "." for a bare name, "/" for a name
+// in the root.
+std::string directoryOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  const auto end = path.find_last_not_of('/', slash);
+  if (end == std::string::npos) return "/";
+  return path.substr(0, end + 1);
+}
+
+std::string nameOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool isDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Flushes what was written to the file down to the storage device.
+bool syncToDisk(int fd) {
+#if defined(__APPLE__)
+  // NOTE: fsync on macOS leaves the data in the drive's cache; F_FULLFSYNC flushes that too.
+  // Some file systems refuse it, and then fsync is the best there is.
+  if (::fcntl(fd, F_FULLFSYNC) == 0) return true;
+#endif
+  return ::fsync(fd) == 0;
+}
+
+}  // namespace
+
+std::string temporaryPathFor(const std::string& outputPath, long pid) {
+  std::string directory = directoryOf(outputPath);
+  if (directory.back() != '/') directory += '/';
+  // A name near the file system's limit of 255 bytes still leaves room for the additions;
+  // it is cut between two UTF-8 sequences, which some file systems insist on.
+  std::string name = nameOf(outputPath);
+  constexpr std::size_t kLongestName = 200;
+  if (name.size() > kLongestName) {
+    std::size_t cut = kLongestName;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+  }
+  return directory + "." + name + "." + std::to_string(pid) + ".tmp";
+}
+
+std::optional<std::string> createDirectories(const std::string& path) {
+  if (path.empty() || isDirectory(path)) return std::nullopt;
+  // Every prefix that ends before a slash, then the whole path.
+  for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    const std::string prefix = path.substr(0, end);
+    if (!prefix.empty() && prefix.back() != '/' && ::mkdir(prefix.c_str(), 0777) != 0) {
+      const int error = errno;
+      if (error != EEXIST || !isDirectory(prefix)) {
+        return describe(prefix, error == EEXIST ? ENOTDIR : error);
+      }
+    }
+    if (end == std::string::npos) break;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> writeEventLog(const std::string& outputPath, const EventLog& log,
+                                         long pid) {
+  if (!hasOnlyFiniteNumbers(log)) return "the log holds a number that is not finite";
+  if (outputPath.empty()) return describe(outputPath, ENOENT);
+  const std::string directory = directoryOf(outputPath);
+  if (auto failure = createDirectories(directory)) return failure;
+  // A directory at the path would make the rename fail after all the writing; and a path that
+  // ends in a slash can only ever name a directory.
+  if (outputPath.back() == '/' || isDirectory(outputPath)) return describe(outputPath, EISDIR);
+
+  const std::string temporary = temporaryPathFor(outputPath, pid);
+  // O_EXCL: never write through a file or symbolic link that is already there.
+  const int fd =
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return describe(temporary, errno);
+
+  int error = 0;
+  const auto result = encodeEventLog(log, [&](std::string_view bytes) {
+    if (writeAll(fd, bytes)) return true;
+    error = errno;
+    return false;
+  });
+  if (result == EncodeResult::ok && !syncToDisk(fd)) error = errno;
+  if (::close(fd) != 0 && error == 0 && result == EncodeResult::ok) error = errno;
+  if (result == EncodeResult::ok && error == 0 &&
+      ::rename(temporary.c_str(), outputPath.c_str()) != 0) {
+    error = errno;
+    ::unlink(temporary.c_str());
+    return describe(outputPath, error);
+  }
+  if (result != EncodeResult::ok || error != 0) {
+    ::unlink(temporary.c_str());
+    if (result == EncodeResult::nonFiniteNumber) return "the log holds a number that is not finite";
+    return describe(temporary, error ? error : EIO);
+  }
+
+  // The rename is only durable once the directory is on disk too. The log is in place by now,
+  // so a directory that cannot be flushed (some file systems refuse) is not reported.
+  const int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directoryFd >= 0) {
+    ::fsync(directoryFd);
+    ::close(directoryFd);
+  }
+  return std::nullopt;
+}
+
+}  // namespace orvane::eventtap

@@ -1,0 +1,161 @@
+// orvane-eventtap: records the clicks, key presses, scrolls and cursor path of a recording
+// and, when stopped, writes them once as the event log.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "accessibility.hpp"
+#include "event_log.hpp"
+#include "event_tap.hpp"
+#include "output.hpp"
+#include "run_loop.hpp"
+
+namespace orvane::eventtap {
+
+inline constexpr std::string_view kUsage = "Usage: orvane-eventtap <outputPath> [redact|plain]\n";
+inline constexpr std::string_view kTapFailed =
+    "Orvane could not create CGEventTap. Accessibility permission is required.\n";
+inline constexpr std::string_view kWriteFailed = "Orvane event log write failed: ";
+
+// Which recorder wrote a log.
+inline constexpr std::string_view kSourceMacOS = "macos_cgeventtap";
+inline constexpr std::string_view kSourceX11 = "x11_xinput2";
+#if defined(__APPLE__)
+inline constexpr std::string_view kSource = kSourceMacOS;
+#else
+inline constexpr std::string_view kSource = kSourceX11;
+#endif
+
+// Cursor samples are at least this far apart.
+inline constexpr std::int64_t kCursorIntervalMs = 50;
+
+// The event types the tap listens to, in the order the recorder handles them.
+inline constexpr std::uint32_t eventTypesOfInterest[] = {
+    kCGEventLeftMouseDown, kCGEventLeftMouseUp,      kCGEventRightMouseDown,
+    kCGEventRightMouseUp,  kCGEventKeyDown,          kCGEventScrollWheel,
+    kCGEventMouseMoved,    kCGEventLeftMouseDragged, kCGEventRightMouseDragged};
+
+// The bitwise OR of the mask bits of `types`.
+std::uint64_t eventMask(const std::uint32_t* types, std::size_t count);
+
+struct Arguments {
+  std::optional<std::string> outputPath;  // nothing: the usage line, status 2
+  bool redactionEnabled = true;
+};
+
+// `orvane-eventtap <outputPath> [redact|plain]`, the arguments after the program name:
+// redaction is off only when the second is exactly "plain"; further arguments are ignored.
+Arguments parseArguments(const std::vector<std::string>& arguments);
+
+// The two clocks of a recording: the wall clock in milliseconds since the Unix epoch
+// (truncated toward zero) and the system's monotonic uptime clock, in nanoseconds so that
+// differences are exact.
+struct Clocks {
+  std::function<std::int64_t()> wallClockMs;
+  std::function<std::int64_t()> uptimeNanoseconds;
+};
+Clocks systemClocks();
+
+// One accessibility attribute as text; the empty string when it is missing or not text.
+std::string stringAttribute(Accessibility& accessibility, const AXElement& element,
+                            std::string_view name);
+
+// The element that has keyboard focus system-wide, or nothing.
+std::optional<EventField> focusedField(Accessibility& accessibility);
+
+class Recorder {
+ public:
+  using FocusReader = std::function<std::optional<EventField>()>;
+
+  // Reads both clocks, the wall clock first. Until a focus reader is set, no event has a
+  // focused field.
+  Recorder(std::string outputPath, bool redactionEnabled, Clocks clocks, Output& errors,
+           std::string_view source = kSource, long pid = 0);
+
+  void setFocusReader(FocusReader reader) { focusReader = std::move(reader); }
+
+  // Milliseconds on the uptime clock since the recorder was created, truncated toward zero.
+  std::int64_t elapsedMs() const;
+
+  // Appends one event of `type` built from the tap's event, with the focused field and the
+  // redaction rule applied.
+  void record(EventType type, const TapEvent& event);
+
+  // Appends one cursor sample unless the last one is less than kCursorIntervalMs old. The
+  // pointer position is only read for a sample that is kept.
+  void recordCursor(const TapEvent& event);
+
+  // Builds, encodes and writes the log, the first time only; a failure is reported on the
+  // error output. Later calls do nothing.
+  void finish();
+
+  // The recording so far.
+  const AppendList<RawInputEvent>& recordedEvents() const { return events; }
+  const AppendList<CursorPoint>& recordedCursorPath() const { return cursorPath; }
+  bool isFinished() const { return finished; }
+  std::int64_t startedAt() const { return startedAtUnixMs; }
+  double startedAtUptimeSeconds() const { return startedAtUptime; }
+
+ private:
+  std::shared_ptr<const EventField> shared(EventField field);
+
+  const std::string outputPath;
+  const bool redactionEnabled;
+  const Clocks clocks;
+  const std::int64_t startedAtUnixMs;
+  const std::int64_t startedAtUptimeNs;
+  const double startedAtUptime;  // seconds
+  AppendList<RawInputEvent> events;
+  AppendList<CursorPoint> cursorPath;
+  std::int64_t lastCursorTimestampMs = -10000;
+  bool finished = false;
+
+  Output& errors;
+  const std::string source;
+  const long pid;
+  FocusReader focusReader;
+
+  // One copy of each distinct focused field, shared by the events that saw it.
+  struct FieldHash {
+    std::size_t operator()(const std::shared_ptr<const EventField>& f) const;
+  };
+  struct FieldEqual {
+    bool operator()(const std::shared_ptr<const EventField>& a,
+                    const std::shared_ptr<const EventField>& b) const {
+      return *a == *b;
+    }
+  };
+  std::unordered_set<std::shared_ptr<const EventField>, FieldHash, FieldEqual> fields;
+  std::shared_ptr<const EventField> lastField;
+};
+
+// The tap callback: discrete events are recorded, pointer moves and drags sampled, anything
+// else (the disabled notifications included) ignored; the tap is never re-enabled.
+void handleTapEvent(Recorder* recorder, std::uint32_t type, const TapEvent& event);
+
+// What the program runs on: the main loop, the desktop's services (made when needed), the
+// standard streams, the clocks, the process id and the way out of the process.
+struct Platform {
+  RunLoop& runLoop;
+  std::function<std::unique_ptr<Accessibility>()> makeAccessibility;
+  std::function<std::unique_ptr<EventTaps>()> makeEventTaps;
+  Output& output;
+  Clocks clocks;
+  long pid;
+  std::function<void(int)> exitProcess;
+};
+
+// Everything after the argument check: the recorder, the stop on SIGINT and SIGTERM (the log
+// is written from the main loop, then `exitProcess(0)`), the tap and the run loop. The
+// accessibility service is only asked for once the stop is in place, since reaching it may
+// take a while. Returns 1 when the tap cannot be created, 0 should the run loop ever return.
+int run(const Arguments& arguments, Platform& platform);
+
+}  // namespace orvane::eventtap

@@ -139,8 +139,9 @@ class Writer {
     raw(std::string_view(d, static_cast<std::size_t>(end - d)));
   }
 
-  // The shortest form that reads back; whole values below 100000 are written as integers,
-  // which is exactly what the shortest form is for them. Only for finite values.
+  // The shortest form that reads back, as the project's JSON writer gives it: plain decimals
+  // from 1e-5 up to 1e16, an exponent only beyond. Whole values below 100000 take the fast
+  // integer path, which gives the same bytes. Only for finite values.
   void number(double value) {
     if (value > -1e5 && value < 1e5 && value == static_cast<double>(static_cast<int>(value))) {
       if (value == 0 && std::signbit(value))
@@ -149,7 +150,10 @@ class Writer {
         integer(static_cast<int>(value));
       return;
     }
-    p_ = std::to_chars(p_, p_ + kMaxNumber, value).ptr;
+    const double magnitude = std::fabs(value);
+    p_ = magnitude >= 1e-5 && magnitude < 1e16
+             ? std::to_chars(p_, p_ + kMaxNumber, value, std::chars_format::fixed).ptr
+             : std::to_chars(p_, p_ + kMaxNumber, value).ptr;
   }
 
   // Standard JSON escaping plus "\/"; an ill-formed UTF-8 sequence becomes U+FFFD. At most

@@ -219,6 +219,9 @@ struct SteppedLoop : RunLoop {
     fake.performOnMainAfter(delay, std::move(work));
   }
   void exitOnTerminationSignals() override { fake.exitOnTerminationSignals(); }
+  void callOnTerminationSignals(std::function<void()> action) override {
+    fake.callOnTerminationSignals(std::move(action));
+  }
   void readStandardInputLines(std::function<void(const std::string&)> onLine) override {
     fake.readStandardInputLines(std::move(onLine));
   }

@@ -11,7 +11,9 @@
 // The element at a position: the window-server snapshot names the window under the point, its
 // pid names the application, its frame under the point answers GetAccessibleAtPoint, and the
 // answer is asked again, down to the deepest element (an element that answers itself or an
-// element seen before, or depth 64, ends the descent).
+// element seen before, or depth 64, ends the descent). Every call is a round trip to the
+// application, so the application of a pid is remembered until a call on it fails, and the role
+// of each of its top-level objects is asked once.
 //
 // Switch-on: the nearest Linux counterpart of AXManualAccessibility and
 // AXEnhancedUserInterface is the session-wide org.a11y.Status.IsEnabled property of the

@@ -11,7 +11,9 @@
 // The element at a position: the window-server snapshot names the window under the point, its
 // pid names the application, its frame under the point answers GetAccessibleAtPoint, and the
 // answer is asked again, down to the deepest element (an element that answers itself or an
-// element seen before, or depth 64, ends the descent).
+// element seen before, or depth 64, ends the descent). Every call is a round trip to the
+// application, so the application of a pid is remembered until a call on it fails, and the role
+// of each of its top-level objects is asked once.
 //
 // Switch-on: the nearest Linux counterpart of AXManualAccessibility and
 // AXEnhancedUserInterface is the session-wide org.a11y.Status.IsEnabled property of the
@@ -108,10 +110,17 @@ const AtspiNode* nodeOf(const AXElement& element) {
   return dynamic_cast<const AtspiNode*>(element.node());
 }
 
-bool hasState(AtspiAccessible* object, AtspiStateType state) {
-  GRef<AtspiStateSet> states(atspi_accessible_get_state_set(object));
-  return states && atspi_state_set_contains(states.get(), state);
-}
+// An object's states, read in one call and tested as often as needed.
+class States {
+ public:
+  explicit States(AtspiAccessible* object) : states_(atspi_accessible_get_state_set(object)) {}
+  bool has(AtspiStateType state) const {
+    return states_ && atspi_state_set_contains(states_.get(), state);
+  }
+
+ private:
+  GRef<AtspiStateSet> states_;
+};
 
 std::string roleName(AtspiAccessible* object, bool& ok) {
   Error error;
@@ -195,17 +204,18 @@ class AtspiAccessibility : public Accessibility {
     const Point point{x, y};
     const auto pid = windowOwnerAt(point);
     if (!pid) return std::nullopt;
-    auto app = application(*pid);
-    if (!app) return std::nullopt;
+    auto topLevel = applicationFrames(*pid);
+    if (!topLevel) return std::nullopt;
     const Point pixels = points_->toPixels(point);
     const int px = static_cast<int>(pixels.x), py = static_cast<int>(pixels.y);
     // The application's frame under the point, the active one first.
     GRef<AtspiAccessible> frame;
-    for (auto& candidate : frames(app.get())) {
-      if (!hasState(candidate.get(), ATSPI_STATE_SHOWING)) continue;
+    for (auto& candidate : *topLevel) {
+      const States states(candidate.get());
+      if (!states.has(ATSPI_STATE_SHOWING)) continue;
       auto r = extents(candidate.get());
       if (!r || !containsPoint(*r, pixels)) continue;
-      const bool isActive = hasState(candidate.get(), ATSPI_STATE_ACTIVE);
+      const bool isActive = states.has(ATSPI_STATE_ACTIVE);
       if (!frame || isActive) frame = GRef<AtspiAccessible>::share(candidate.get());
       if (isActive) break;
     }
@@ -322,19 +332,31 @@ class AtspiAccessibility : public Accessibility {
 
   // --- Applications and focus ---
 
-  // The AT-SPI application of a process; looked up among the desktop's applications again
-  // when the one remembered is gone.
-  GRef<AtspiAccessible> application(std::int32_t pid) {
+  // Whether each of an application's top-level objects is a window, by object. The roles of
+  // top-level objects do not change, so each is asked once; objects that are no longer
+  // children are forgotten.
+  using WindowRoles = std::map<AtspiAccessible*, std::pair<GRef<AtspiAccessible>, bool>>;
+
+  struct KnownApplication {
+    GRef<AtspiAccessible> object;
+    WindowRoles windowRoles;
+  };
+
+  // The AT-SPI application of a process, looked up among the desktop's applications. One
+  // remembered is checked with a call first when `check` is set; otherwise the caller's next
+  // call on it tells whether it is gone (see applicationFrames).
+  KnownApplication* application(std::int32_t pid, bool check = true) {
     auto it = applications_.find(pid);
     if (it != applications_.end()) {
+      if (!check) return &it->second;
       Error error;
-      if (atspi_accessible_get_child_count(it->second.get(), error.out()) >= 0 && !error) {
-        return GRef<AtspiAccessible>::share(it->second.get());
+      if (atspi_accessible_get_child_count(it->second.object.get(), error.out()) >= 0 && !error) {
+        return &it->second;
       }
       applications_.erase(it);
     }
     GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
-    if (!desktop) return {};
+    if (!desktop) return nullptr;
     Error error;
     const gint count = atspi_accessible_get_child_count(desktop.get(), error.out());
     for (gint i = 0; i < count; ++i) {
@@ -342,17 +364,17 @@ class AtspiAccessibility : public Accessibility {
       if (!app) continue;
       const guint appPid = atspi_accessible_get_process_id(app.get(), error.out());
       if (error || static_cast<std::int32_t>(appPid) != pid) continue;
-      applications_[pid] = GRef<AtspiAccessible>::share(app.get());
-      return app;
+      return &(applications_[pid] = KnownApplication{std::move(app), {}});
     }
-    return {};
+    return nullptr;
   }
 
-  static std::vector<GRef<AtspiAccessible>> children(AtspiAccessible* object) {
-    std::vector<GRef<AtspiAccessible>> out;
+  // The children of an object; nothing when their number cannot be read.
+  static std::optional<std::vector<GRef<AtspiAccessible>>> children(AtspiAccessible* object) {
     Error error;
     const gint count = atspi_accessible_get_child_count(object, error.out());
-    if (error || count <= 0) return out;
+    if (error || count < 0) return std::nullopt;
+    std::vector<GRef<AtspiAccessible>> out;
     out.reserve(static_cast<size_t>(count));
     for (gint i = 0; i < count; ++i) {
       GRef<AtspiAccessible> child(atspi_accessible_get_child_at_index(object, i, error.out()));
@@ -361,24 +383,56 @@ class AtspiAccessibility : public Accessibility {
     return out;
   }
 
-  // An application's top-level frames, windows and dialogs.
-  static std::vector<GRef<AtspiAccessible>> frames(AtspiAccessible* app) {
+  // An application's top-level frames, windows and dialogs; nothing when its children cannot
+  // be read. With `roles`, the roles already known are not asked again.
+  static std::optional<std::vector<GRef<AtspiAccessible>>> frames(AtspiAccessible* app,
+                                                                  WindowRoles* roles = nullptr) {
+    auto list = children(app);
+    if (!list) return std::nullopt;
+    WindowRoles known;
     std::vector<GRef<AtspiAccessible>> out;
-    for (auto& child : children(app)) {
-      bool ok = false;
-      const std::string role = roleName(child.get(), ok);
-      if (ok && axRoleForAtspiRole(role).role == "AXWindow") out.push_back(std::move(child));
+    for (auto& child : *list) {
+      std::optional<bool> window;
+      if (roles) {
+        if (auto it = roles->find(child.get()); it != roles->end()) window = it->second.second;
+      }
+      if (!window) {
+        bool ok = false;
+        const std::string role = roleName(child.get(), ok);
+        // A role that could not be read is asked again next time.
+        if (ok) window = axRoleForAtspiRole(role).role == "AXWindow";
+      }
+      if (roles && window) {
+        known.emplace(child.get(), std::pair(GRef<AtspiAccessible>::share(child.get()), *window));
+      }
+      if (window.value_or(false)) out.push_back(std::move(child));
     }
+    if (roles) *roles = std::move(known);
     return out;
+  }
+
+  // The top-level frames of the application of a process. The application remembered is not
+  // checked first: when its children cannot be read it is looked up again, once.
+  std::optional<std::vector<GRef<AtspiAccessible>>> applicationFrames(std::int32_t pid) {
+    KnownApplication* app = application(pid, false);
+    if (!app) return std::nullopt;
+    if (auto list = frames(app->object.get(), &app->windowRoles)) return list;
+    applications_.erase(pid);
+    app = application(pid, false);
+    if (!app) return std::nullopt;
+    return frames(app->object.get(), &app->windowRoles);
   }
 
   // NOTE: Chromium has several frames; only the ACTIVE one is the window the user sees, the
   // others hold empty documents.
-  static GRef<AtspiAccessible> focusedWindow(AtspiAccessible* app) {
+  GRef<AtspiAccessible> focusedWindow(std::int32_t pid) {
+    auto list = applicationFrames(pid);
+    if (!list) return {};
     GRef<AtspiAccessible> showing;
-    for (auto& frame : frames(app)) {
-      if (hasState(frame.get(), ATSPI_STATE_ACTIVE)) return std::move(frame);
-      if (!showing && hasState(frame.get(), ATSPI_STATE_SHOWING)) showing = std::move(frame);
+    for (auto& frame : *list) {
+      const States states(frame.get());
+      if (states.has(ATSPI_STATE_ACTIVE)) return std::move(frame);
+      if (!showing && states.has(ATSPI_STATE_SHOWING)) showing = std::move(frame);
     }
     return showing;
   }
@@ -402,9 +456,9 @@ class AtspiAccessibility : public Accessibility {
     focusKnown_ = true;
     GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
     if (!desktop) return;
-    for (auto& app : children(desktop.get())) {
-      for (auto& frame : frames(app.get())) {
-        if (!hasState(frame.get(), ATSPI_STATE_ACTIVE)) continue;
+    for (auto& app : children(desktop.get()).value_or(std::vector<GRef<AtspiAccessible>>{})) {
+      for (auto& frame : frames(app.get()).value_or(std::vector<GRef<AtspiAccessible>>{})) {
+        if (!States(frame.get()).has(ATSPI_STATE_ACTIVE)) continue;
         GRef<AtspiCollection> collection(atspi_accessible_get_collection_iface(frame.get()));
         if (!collection) continue;
         GRef<AtspiStateSet> states(atspi_state_set_new(nullptr));
@@ -449,13 +503,14 @@ class AtspiAccessibility : public Accessibility {
       if (!application(pid)) return std::nullopt;
       return std::string("AXApplication");
     }
-    auto app = application(pid);
-    if (!app) return std::nullopt;
     if (attribute == kAttrFocusedWindow) {
-      auto window = focusedWindow(app.get());
+      auto window = focusedWindow(pid);
       if (!window) return std::nullopt;
       return wrap(std::move(window));
     }
+    auto* known = application(pid);
+    if (!known) return std::nullopt;
+    auto app = GRef<AtspiAccessible>::share(known->object.get());
     if (attribute == kAttrFocusedUIElement) {
       if (!focusKnown_) findInitialFocus();
       if (!focused_) return std::nullopt;
@@ -505,11 +560,11 @@ class AtspiAccessibility : public Accessibility {
     if (attribute == kAttrValue) return value(object);
     if (attribute == kAttrURL) return url(object);
     if (attribute == kAttrChildren) {
-      Error error;
-      const gint count = atspi_accessible_get_child_count(object, error.out());
-      if (error || count < 0) return std::nullopt;
+      auto objects = children(object);
+      if (!objects) return std::nullopt;
       std::vector<AXElement> list;
-      for (auto& child : children(object)) list.push_back(wrap(std::move(child)));
+      list.reserve(objects->size());
+      for (auto& child : *objects) list.push_back(wrap(std::move(child)));
       return list;
     }
     if (attribute == kAttrFrame || attribute == kAttrPosition || attribute == kAttrSize) {
@@ -591,7 +646,7 @@ class AtspiAccessibility : public Accessibility {
   GRef<AtspiEventListener> listener_;
   GRef<AtspiAccessible> focused_;
   bool focusKnown_ = false;
-  std::map<std::int32_t, GRef<AtspiAccessible>> applications_;
+  std::map<std::int32_t, KnownApplication> applications_;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 // regular when the application has a normal managed top-level window (not a dock, desktop,
 // utility, splash or skip-taskbar window), accessory otherwise.
 #include <algorithm>
+#include <utility>
 
 #include "json.hpp"
 #include "text.hpp"
@@ -64,11 +65,16 @@ class X11Workspace : public Workspace {
     if (!conn_.ok() || xcb_connection_has_error(conn_.get())) return std::nullopt;
     const xcb_window_t front = frontWindow();
     if (front == XCB_WINDOW_NONE) return std::nullopt;
+    // The window's properties travel while the window server answers on its own connection.
+    auto pending = request(front);
+    xcb_flush(conn_.get());
     auto owned = ownersOf(windows_->copyWindowInfo(kSingleWindowSnapshot, front));
     auto it =
         std::find_if(owned.begin(), owned.end(), [&](const Owned& o) { return o.window == front; });
-    if (it == owned.end()) return std::nullopt;
-    auto pending = request(front);
+    if (it == owned.end()) {
+      forget(pending);
+      return std::nullopt;
+    }
     RunningApplication app = describe(*it, pending);
     if (app.activationPolicy != kActivationPolicyRegular && anyRegularWindow(it->pid)) {
       app.activationPolicy = kActivationPolicyRegular;
@@ -105,14 +111,29 @@ class X11Workspace : public Workspace {
     auto active =
         x11::requestProperty(c, conn_.root(), atoms_[NET_ACTIVE_WINDOW], XCB_ATOM_WINDOW, 1);
     auto focusCookie = xcb_get_input_focus(c);
+    // The check window seen last is asked whether it names itself in the same round trip; a
+    // window manager keeps its check window while it runs.
+    std::optional<x11::PendingProperty> lastSelf;
+    if (lastCheckWindow_ != XCB_WINDOW_NONE) {
+      lastSelf = x11::requestProperty(c, lastCheckWindow_, atoms_[NET_SUPPORTING_WM_CHECK],
+                                      XCB_ATOM_WINDOW, 1);
+    }
     auto checkWindow = firstCardinal(x11::takeProperty(c, check));
     auto activeWindow = firstCardinal(x11::takeProperty(c, active));
     auto focus = adopt(xcb_get_input_focus_reply(c, focusCookie, nullptr));
+    std::optional<x11::Property> selfProperty;
+    if (lastSelf) selfProperty = x11::takeProperty(c, *lastSelf);
+    const xcb_window_t asked =
+        std::exchange(lastCheckWindow_, checkWindow.value_or(XCB_WINDOW_NONE));
     if (checkWindow && *checkWindow != XCB_WINDOW_NONE) {
-      auto self = firstCardinal(x11::takeProperty(
-          c, x11::requestProperty(c, *checkWindow, atoms_[NET_SUPPORTING_WM_CHECK], XCB_ATOM_WINDOW,
-                                  1)));
-      if (self == checkWindow) return activeWindow.value_or(XCB_WINDOW_NONE);
+      if (*checkWindow != asked) {
+        selfProperty = x11::takeProperty(
+            c, x11::requestProperty(c, *checkWindow, atoms_[NET_SUPPORTING_WM_CHECK],
+                                    XCB_ATOM_WINDOW, 1));
+      }
+      if (firstCardinal(selfProperty) == checkWindow) {
+        return activeWindow.value_or(XCB_WINDOW_NONE);
+      }
     }
     if (!focus || focus->focus == XCB_WINDOW_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT ||
         focus->focus == conn_.root()) {
@@ -200,6 +221,12 @@ class X11Workspace : public Workspace {
     return app;
   }
 
+  // Replies asked for but not needed, taken so that none stays queued.
+  void forget(Pending& p) {
+    auto* c = conn_.get();
+    for (auto* pending : {&p.appId, &p.wmClass, &p.type, &p.state}) x11::takeProperty(c, *pending);
+  }
+
   bool anyRegularWindow(std::int32_t pid) {
     auto app = runningApplication(pid);
     return app && app->activationPolicy == kActivationPolicyRegular;
@@ -208,6 +235,7 @@ class X11Workspace : public Workspace {
   x11::Connection conn_;
   std::vector<xcb_atom_t> atoms_ = std::vector<xcb_atom_t>(kAtomCount, XCB_ATOM_NONE);
   std::unique_ptr<WindowServer> windows_;
+  xcb_window_t lastCheckWindow_ = XCB_WINDOW_NONE;
 };
 
 }  // namespace

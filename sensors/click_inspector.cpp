@@ -1,4 +1,6 @@
 #include <cmath>
+#include <map>
+#include <utility>
 
 #include "grapheme.hpp"
 #include "json.hpp"
@@ -61,6 +63,47 @@ bool isRelease(std::uint32_t type) {
   return type == kCGEventLeftMouseUp || type == kCGEventRightMouseUp ||
          type == kCGEventOtherMouseUp;
 }
+
+// The reads of one lookup, each made once: the search and the line read an element's label
+// and frame more than once, and every read is a call into the application. The elements read
+// are held, so that no other element can take the address of one of them while it lasts.
+class LookupReads final : public Accessibility {
+ public:
+  explicit LookupReads(Accessibility& ax) : ax_(ax) {}
+
+  AXElement createApplication(std::int32_t pid) override { return ax_.createApplication(pid); }
+  AXElement createSystemWide() override { return ax_.createSystemWide(); }
+
+  std::optional<AXValue> copyAttributeValue(const AXElement& element,
+                                            std::string_view attribute) override {
+    auto& reads = reads_[element.node()];
+    if (!reads.element) reads.element = element;
+    for (const auto& [name, value] : reads.values) {
+      if (name == attribute) return value;
+    }
+    auto value = ax_.copyAttributeValue(element, attribute);
+    reads.values.emplace_back(std::string(attribute), value);
+    return value;
+  }
+
+  bool setAttributeValue(const AXElement& element, std::string_view attribute,
+                         bool value) override {
+    return ax_.setAttributeValue(element, attribute, value);
+  }
+
+  std::optional<AXElement> copyElementAtPosition(const AXElement& element, float x,
+                                                 float y) override {
+    return ax_.copyElementAtPosition(element, x, y);
+  }
+
+ private:
+  struct Reads {
+    AXElement element;
+    std::vector<std::pair<std::string, std::optional<AXValue>>> values;
+  };
+  Accessibility& ax_;
+  std::map<const AXElement::Node*, Reads> reads_;
+};
 
 }  // namespace
 
@@ -146,16 +189,17 @@ void ClickInspector::clickTapCallback(std::uint32_t type, const TapEvent& event)
 }
 
 void ClickInspector::emitAxElementAt(Point point, const std::optional<RunningApplication>& front) {
-  Accessibility& ax = context.accessibility;
+  Accessibility& service = context.accessibility;
   const std::optional<std::string> app = front ? front->localizedName : std::nullopt;
   if (front) {
-    const AXElement appElement = ax.createApplication(front->processIdentifier);
-    ax.setAttributeValue(appElement, kAttrManualAccessibility, true);
-    ax.setAttributeValue(appElement, kAttrEnhancedUserInterface, true);
+    const AXElement appElement = service.createApplication(front->processIdentifier);
+    service.setAttributeValue(appElement, kAttrManualAccessibility, true);
+    service.setAttributeValue(appElement, kAttrEnhancedUserInterface, true);
   }
-  const auto hit = ax.copyElementAtPosition(ax.createSystemWide(), static_cast<float>(point.x),
-                                            static_cast<float>(point.y));
+  const auto hit = service.copyElementAtPosition(
+      service.createSystemWide(), static_cast<float>(point.x), static_cast<float>(point.y));
   if (!hit || !*hit) return;
+  LookupReads ax(service);
   const AXElement target = labeledDescendantUnderPoint(ax, *hit, point).value_or(*hit);
 
   const std::string role = axString(ax, target, kAttrRole).value_or("");

@@ -118,6 +118,37 @@ TEST(ElementUnderPoint, TheLabelledChildUnderThePointerIsNamed) {
             "\"wGlobal\":20,\"xGlobal\":350,\"yGlobal\":350}\n");
 }
 
+TEST(ElementUnderPoint, APressAsksEachAttributeOnceAndTheNextPressAsksAgain) {
+  Clicks c;
+  // Unlabelled layers between the window and the button: the search reads their labels and
+  // frames, the line the button's role, label and frame again.
+  const Id outer = c.ax.add({{"AXRole", text("AXGroup")}});
+  c.ax.setPositionAndSize(outer, {0, 0, 400, 400});
+  const Id inner = c.ax.add({{"AXRole", text("AXGroup")}, {"AXTitle", text(" ")}});
+  c.ax.setFrame(inner, {50, 150, 200, 200});
+  c.ax.setChildren(c.window, {outer});
+  c.ax.setChildren(outer, {inner});
+  c.ax.setChildren(inner, {c.button});
+  c.ax.reads.clear();
+  c.press(kCGEventLeftMouseDown, 120, 210);
+  ASSERT_FALSE(c.ax.reads.empty());
+  for (const auto& read : c.ax.reads) {
+    EXPECT_EQ(c.ax.readCount(read.id, read.attribute), 1u) << read.id << " " << read.attribute;
+  }
+  EXPECT_EQ(c.ax.readCount(c.button, "AXTitle"), 1u);
+
+  // Nothing is kept from one press to the next.
+  c.ax.set(c.button, "AXTitle", text("Save As"));
+  c.ax.setFrame(c.button, {100, 200, 90, 24});
+  c.press(kCGEventLeftMouseDown, 120, 210);
+  EXPECT_EQ(c.ax.readCount(c.button, "AXTitle"), 2u);
+  const auto lines = c.take();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_NE(lines[1].find("\"label\":\"Save\",\"role\":\"AXButton\""), std::string::npos);
+  EXPECT_NE(lines[3].find("\"label\":\"Save As\",\"role\":\"AXButton\""), std::string::npos);
+  EXPECT_NE(lines[3].find("\"wGlobal\":90"), std::string::npos);
+}
+
 TEST(ElementUnderPoint, FramesFromFrameOrPositionAndSizeOnly) {
   FakeAccessibility ax;
   const Id e = ax.add();

@@ -166,5 +166,7 @@ class Application {
 
 // The macOS backend. Each factory makes the shared application object.
 std::unique_ptr<Application> makeApplicationMacOS();
+// The X11 backend; nothing when the X display cannot be opened.
+std::unique_ptr<Application> makeApplicationX11();
 
 }  // namespace orvane::selector

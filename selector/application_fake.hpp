@@ -122,6 +122,8 @@ class FakeApplication final : public Application {
   std::optional<double> cornerRadius;
   FixedAdvanceMeasurer measurer;
   ApplicationDelegate* delegate = nullptr;
+  // What the event loop does once the delegate is set; nothing by default.
+  std::function<void(FakeApplication&, ApplicationDelegate&)> onRun;
 
   void setActivationPolicy(ActivationPolicy policy) override {
     log.push_back("setActivationPolicy " + std::to_string(static_cast<int>(policy)));
@@ -161,6 +163,7 @@ class FakeApplication final : public Application {
   void run(ApplicationDelegate& d) override {
     delegate = &d;
     log.push_back("run");
+    if (onRun) onRun(*this, d);
   }
 
   // Test controls.

@@ -4,7 +4,6 @@
 
 #include "text.hpp"
 
-
 namespace orvane::selector {
 namespace {
 

@@ -50,9 +50,9 @@ TEST_F(HitTesting, FirstOfferableWindowFromTheFront) {
   EXPECT_EQ(hit({set(window(1), kCGWindowBounds, "x"), back}), 9u);
   EXPECT_EQ(hit({window(1, {0, 0, 31.5, 300}), back}), 9u);
   EXPECT_EQ(hit({window(1, {0, 0, 300, 31.5}), back}), 9u);
-  EXPECT_EQ(hit({window(1, {400, 300, -400, -300}), back}), 1u);  // sizes taken as absolute
-  EXPECT_EQ(hit({set(window(1), kCGWindowLayer, 0.5), back}), 9u);    // not an integer
-  EXPECT_EQ(hit({set(window(1), kCGWindowNumber, 1.5), back}), 9u);   // not an integer
+  EXPECT_EQ(hit({window(1, {400, 300, -400, -300}), back}), 1u);     // sizes taken as absolute
+  EXPECT_EQ(hit({set(window(1), kCGWindowLayer, 0.5), back}), 9u);   // not an integer
+  EXPECT_EQ(hit({set(window(1), kCGWindowNumber, 1.5), back}), 9u);  // not an integer
   EXPECT_EQ(hit({window(1, {100, 100, 32, 32}), back}), 1u);
   EXPECT_EQ(hit({window(1, {200, 200, 300, 300}), back}), 9u);  // not under the pointer
   // Wholly covered at the pointer by an offerable window: never the answer.
@@ -74,8 +74,8 @@ TEST_F(HitTesting, ExclusionsAndDefaults) {
   EXPECT_EQ(hit({set(window(5), kCGWindowOwnerName, "Caf\u00E9")}, {}, {"Cafe"}), 5u);
   EXPECT_FALSE(hit({window(6)}, {50}));
 
-  server.windows = std::vector<RecordValue>{set(set(window(4), kCGWindowOwnerPID, std::nullopt),
-                                                kCGWindowName, std::nullopt)};
+  server.windows = std::vector<RecordValue>{
+      set(set(window(4), kCGWindowOwnerPID, std::nullopt), kCGWindowName, std::nullopt)};
   auto c = windowUnderCursor(server, {}, {});
   ASSERT_TRUE(c);
   EXPECT_EQ(server.queries.back().options, 17u);
@@ -101,9 +101,9 @@ TEST_F(HitTesting, PointerEdgesAndFailures) {
 
 TEST_F(HitTesting, DisplayMapping) {
   EXPECT_EQ(displayIdForWindow(server, {1000 - 40, 0, 100, 100}), 2u);  // 60 % on display 2
-  EXPECT_EQ(displayIdForWindow(server, {950, 0, 100, 100}), 1u);       // equal split: first
-  EXPECT_EQ(displayIdForWindow(server, {5000, 5000, 10, 10}), 1u);     // off every display
-  EXPECT_EQ(displayIdForWindow(server, {1000, 0, 0, 100}), 1u);        // zero area
+  EXPECT_EQ(displayIdForWindow(server, {950, 0, 100, 100}), 1u);        // equal split: first
+  EXPECT_EQ(displayIdForWindow(server, {5000, 5000, 10, 10}), 1u);      // off every display
+  EXPECT_EQ(displayIdForWindow(server, {1000, 0, 0, 100}), 1u);         // zero area
   server.displays = {{7, {0, 0, 1000, 800}}, {3, {-1000, 0, 1000, 800}}};
   EXPECT_EQ(displayIdForWindow(server, {-600, 0, 500, 100}), 3u);
   EXPECT_EQ(displayIdForWindow(server, {-50, 0, 100, 100}), 7u);  // tie: first in the list

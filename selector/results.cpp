@@ -1,0 +1,39 @@
+#include "results.hpp"
+
+namespace orvane::selector {
+
+json::Value toJson(const WindowBoundsOutput& value) {
+  return json::Object{
+      {"x", value.x}, {"y", value.y}, {"width", value.width}, {"height", value.height}};
+}
+
+json::Value toJson(const WindowSelectionOutput& value) {
+  return json::Object{{"kind", value.kind},
+                      {"windowId", value.windowId},
+                      {"ownerPid", value.ownerPid},
+                      {"ownerName", value.ownerName},
+                      {"title", value.title},
+                      {"displayId", value.displayId},
+                      {"bounds", toJson(value.bounds)}};
+}
+
+json::Value toJson(const ScreenSelectionOutput& value) {
+  return json::Object{{"kind", value.kind}, {"displayId", value.displayId}};
+}
+
+json::Value toJson(const CancelledOutput& value) {
+  return json::Object{{"cancelled", value.cancelled}};
+}
+
+void writeJsonValue(Output& output, const json::Value& value) {
+  json::Options options;
+  options.escapeSlashes = false;
+  if (auto text = json::encode(value, options)) {
+    output.writeOut(*text);
+    output.writeOut("\n");
+  } else {
+    output.writeOut(kCancelledLine);
+  }
+}
+
+}  // namespace orvane::selector

@@ -531,7 +531,8 @@ class X11Desktop final : public Desktop {
     screenshot_ = xcb_generate_id(c_);
     xcb_create_pixmap(c_, screen_->root_depth, screenshot_, root_, w, h);
     const xcb_gcontext_t copyGc = xcb_generate_id(c_);
-    const std::uint32_t values[] = {0, XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS};
+    // Values in the order of their bits: subwindow mode (1 << 15), graphics exposures (1 << 16).
+    const std::uint32_t values[] = {XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS, 0};
     xcb_create_gc(c_, copyGc, root_, XCB_GC_GRAPHICS_EXPOSURES | XCB_GC_SUBWINDOW_MODE, values);
     xcb_copy_area(c_, root_, screenshot_, copyGc, 0, 0, 0, 0, w, h);
     xcb_free_gc(c_, copyGc);

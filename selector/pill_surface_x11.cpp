@@ -72,7 +72,8 @@ void ellipsePath(cairo_t* cr, double x, double y, double w, double h) {
 }  // namespace
 
 double easeOut(double t) {
-  t = std::clamp(t, 0.0, 1.0);
+  if (!(t > 0)) return 0;
+  if (t >= 1) return 1;
   // x(s) = 3(1-s)s²·0.58 + s³ rises monotonically; find s with x(s) = t, answer y(s).
   double lo = 0, hi = 1, s = t;
   for (int i = 0; i < 30; ++i) {

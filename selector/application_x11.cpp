@@ -13,6 +13,7 @@
 
 #include "application.hpp"
 #include "canvas_x11.hpp"
+#include "lazy_libraries_x11.hpp"
 #include "output.hpp"
 #include "overlay_view.hpp"
 #include "pill_surface_x11.hpp"
@@ -151,6 +152,11 @@ class X11Application final : public Application {
   TextMeasurer& textMeasurer() override { return text(); }
 
   void run(ApplicationDelegate& delegate) override {
+    if (!x11::loadDrawingLibraries()) {
+      // Without Cairo and Pango nothing can be shown: the host still gets its one line.
+      writeAll(STDOUT_FILENO, kCancelledLine);
+      _exit(0);
+    }
     delegate_ = &delegate;
     desktop_->start();
     Desktop::Handlers h;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include "lazy_libraries_x11.hpp"
 
 namespace orvane::selector::x11 {
 

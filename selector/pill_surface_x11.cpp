@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "canvas_x11.hpp"
+#include "lazy_libraries_x11.hpp"
 
 namespace orvane::selector::x11 {
 

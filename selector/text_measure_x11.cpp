@@ -4,6 +4,7 @@
 
 #include <map>
 #include <tuple>
+#include "lazy_libraries_x11.hpp"
 
 namespace orvane::selector::x11 {
 

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "lazy_libraries_x11.hpp"
 #include "x11_util.hpp"
 
 namespace orvane::selector::x11 {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "canvas_x11.hpp"
+#include "lazy_libraries_x11.hpp"
 #include "overlay_view.hpp"
 #include "pill_surface_x11.hpp"
 #include "text_measure_x11.hpp"
@@ -62,9 +63,9 @@ bool covers(const std::vector<Rect>& areas, double x, double y) {
 
 TEST(X11Damage, UnchangedPassesRepaintNothingAndAChangedVeilRepaintsAll) {
   const Rect bounds{0, 0, 800, 600};
-  EXPECT_TRUE(x11::damageBetween(windowPass({100, 100, 200, 150}), windowPass({100, 100, 200, 150}),
-                                 bounds)
-                  .empty());
+  EXPECT_TRUE(
+      x11::damageBetween(windowPass({100, 100, 200, 150}), windowPass({100, 100, 200, 150}), bounds)
+          .empty());
   x11::PaintRecorder tint;
   tint.setFillColor({0, 111 / 255.0, 1, 0.08});
   tint.fillRect(bounds, CompositingOperation::sourceOver);
@@ -157,10 +158,11 @@ struct PillHarness {
   std::vector<PillAction> performed;
   std::vector<Rect> damage;
   int animateCalls = 0;
-  x11::X11PillSurface pill{text, [this](PillAction a) { performed.push_back(a); },
-                           {[this](const Rect& r) { damage.push_back(r); },
-                            [this] { ++animateCalls; }},
-                           [this] { return now; }};
+  x11::X11PillSurface pill{
+      text,
+      [this](PillAction a) { performed.push_back(a); },
+      {[this](const Rect& r) { damage.push_back(r); }, [this] { ++animateCalls; }},
+      [this] { return now; }};
 };
 
 TEST(X11Pill, AnActionRunsOnReleaseInsideTheGroupThatWasPressed) {

@@ -445,6 +445,32 @@ class TwoMonitorsOpenboxComposited(SetUp):
         self.assert_result(s, b'{"cancelled":true}\n')
 
 
+class Scaled(SetUp):
+    """Xft.dpi 192: two pixels per point. Results are in points; drawing is sharp in pixels."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.x.run("xrdb", "-merge", input="Xft.dpi: 192\n")
+
+    def test_window_in_points_and_outline_in_pixels(self):
+        w = self.window(200, 150, 400, 300, title="Sharp", **{"class": "Sharp"})
+        s = self.run_selector("--initial-mode", "window")
+        s.xdo("mousemove", "300", "250")
+        shot = self.wait_pixel(400, 300, tinted((255, 255, 255), 0.1))
+        # The 2-point outline is 4 pixels wide, outside the window's edge.
+        for px in (196, 197, 198, 199):
+            self.assertTrue(close(shot.at(px, 300), BLUE, 2), (px, shot.at(px, 300)))
+        self.assertTrue(close(shot.at(195, 300), veiled((0x40, 0x80, 0xc0))), shot.at(195, 300))
+        # The pill: 38 points high is 76 pixels, its bottom 56 pixels above the display's.
+        self.assertLess(max(shot.at(self.WIDTH // 2, self.HEIGHT - 56 - 38)), 60)
+        self.assertGreater(max(shot.at(self.WIDTH // 2, self.HEIGHT - 56 + 6)), 80)
+        s.xdo("click", "1")
+        expected = self.expected_window(w, self.display_id())
+        self.assertIn(b'"bounds":{"x":100,"y":75,"width":200,"height":150}', expected)
+        self.assert_result(s, expected)
+
+
 class NoDisplay(unittest.TestCase):
     def test_cancels_when_the_display_cannot_be_opened(self):
         env = dict(os.environ)

@@ -27,11 +27,9 @@ CaptureSelectorController::CaptureSelectorController(SelectorConfig config,
   selectionMode_ = config_.initialMode;
 }
 
-// The views refer to the controller: they go first.
-CaptureSelectorController::~CaptureSelectorController() {
-  for (auto& overlay : windows_) overlay.window.reset();
-  windows_.clear();
-}
+// Each overlay's view (with its pill and bubble) goes before its window; delayed work and the
+// key monitor see the controller gone first.
+CaptureSelectorController::~CaptureSelectorController() = default;
 
 void CaptureSelectorController::applicationDidFinishLaunching() {
   application_.setActivationPolicy(ActivationPolicy::accessory);

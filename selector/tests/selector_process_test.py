@@ -313,6 +313,11 @@ class Openbox(SetUp):
         s.xdo("mousemove", "300", "250")
         shot = self.wait_pixel(400, 300, tinted((255, 255, 255), 0.1))
         self.assertTrue(close(shot.at(5, 790), veiled((255, 255, 255))), shot.at(5, 790))
+        # A window that appears, even one kept above others, stays under the overlays.
+        late = self.window(900, 100, 200, 200, title="Late", above=1)
+        time.sleep(0.3)
+        self.assertTrue(close(Screenshot(self.x).at(1000, 200), veiled((0x40, 0x80, 0xc0))))
+        del late
         s.xdo("click", "1")
         self.assert_result(s, self.expected_window(w, self.display_id()))
         del dock

@@ -7,6 +7,7 @@ Each set-up is one test class sharing one display; its cases each run the select
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -288,6 +289,14 @@ class Bare(SetUp):
         self.assert_result(s, self.expected_window(back, self.display_id()))
         del middle
 
+    def test_termination_signal_ends_it_without_output(self):
+        s = self.run_selector("--initial-mode", "window")
+        s.xdo("mousemove", "640", "300")
+        s.proc.send_signal(signal.SIGTERM)
+        out, _, rc = s.result()
+        self.assertEqual((out, rc), (b"", -signal.SIGTERM))
+        self.assertEqual(wait_for(lambda: not s.overlays(), timeout=5), True)
+
     def test_warning_bubble_lets_the_click_through(self):
         s = self.run_selector("--warning", "Screen recording permission is missing")
         s.xdo("mousemove", "640", "300")
@@ -322,28 +331,40 @@ class Openbox(SetUp):
         self.assert_result(s, self.expected_window(w, self.display_id()))
         del dock
 
+    def pill_chips(self, expected):
+        """The pill's key chips once its slide has settled, and the row through them."""
+        time.sleep(0.35)
+        shot = Screenshot(self.x)
+        span = self.pill_span(shot, 0, self.WIDTH, self.HEIGHT)
+        row = self.HEIGHT - 28 - 19
+        chips = self.chip_columns(shot, span, row)
+        self.assertEqual(len(chips), expected, chips)
+        return span, chips, row
+
     def test_pill_actions(self):
         s = self.run_selector()
         s.xdo("mousemove", "640", "300")
-        shot = self.wait_pixel(2, 300, BLUE, tolerance=2)
-        span = self.pill_span(shot, 0, self.WIDTH, self.HEIGHT)
-        row = self.HEIGHT - 28 - 19
-        # "W Record a window" is the third segment; find it by reading left to right is
-        # fragile, so click through the row's action groups by their chips' light backgrounds.
-        chips = self.chip_columns(shot, span, row)
-        self.assertEqual(len(chips), 3, chips)
+        self.wait_pixel(2, 300, BLUE, tolerance=2)
+        span, chips, row = self.pill_chips(3)  # ↵ Record, W Record a window, esc Cancel
         s.xdo("mousemove", str(chips[1] + 4), str(row), "mousedown", "1")
         s.xdo("mousemove", "640", "300", "mouseup", "1")  # released outside: nothing
         self.assertTrue(s.running_after(0.3))
         s.xdo("mousemove", str(chips[1] + 4), str(row), "click", "1")
         self.wait_pixel(640, 300, veiled(self.desktop_under()), tolerance=5)
-        shot = Screenshot(self.x)
-        span = self.pill_span(shot, 0, self.WIDTH, self.HEIGHT)
-        chips = self.chip_columns(shot, span, row)
-        self.assertEqual(len(chips), 2, chips)  # F Entire screen, esc Cancel
+        span, chips, row = self.pill_chips(2)  # F Entire screen, esc Cancel
         # A press on the pill's glyph is absorbed.
         s.xdo("mousemove", str(span[0] + 23), str(row), "click", "1")
         self.assertTrue(s.running_after(0.3))
+        s.xdo("mousemove", str(chips[0] + 4), str(row), "click", "1")
+        self.wait_pixel(2, 300, BLUE, tolerance=2)
+        span, chips, row = self.pill_chips(3)
+        s.xdo("mousemove", str(chips[0] + 4), str(row), "click", "1")
+        self.assert_result(s, b'{"kind":"screen","displayId":%d}\n' % self.display_id())
+
+    def test_pill_cancel(self):
+        s = self.run_selector("--initial-mode", "window")
+        s.xdo("mousemove", "640", "300")
+        span, chips, row = self.pill_chips(2)
         s.xdo("mousemove", str(chips[1] + 4), str(row), "click", "1")
         self.assert_result(s, b'{"cancelled":true}\n')
 
@@ -477,11 +498,20 @@ class Scaled(SetUp):
 
 
 class NoDisplay(unittest.TestCase):
-    def test_cancels_when_the_display_cannot_be_opened(self):
+    def run_tool(self, *args):
         env = dict(os.environ)
         env["DISPLAY"] = ":9999"
-        r = subprocess.run([TOOL, "select"], env=env, capture_output=True, timeout=10)
-        self.assertEqual((r.stdout, r.returncode), (b'{"cancelled":true}\n', 0))
+        r = subprocess.run([TOOL, *args], env=env, capture_output=True, timeout=10)
+        return r.stdout, r.stderr, r.returncode
+
+    def test_cancels_when_the_display_cannot_be_opened(self):
+        self.assertEqual(self.run_tool("select"), (b'{"cancelled":true}\n', b"", 0))
+
+    def test_warm_and_usage_need_no_display(self):
+        self.assertEqual(self.run_tool("--warm", "select"), (b'{"warmed":true}\n', b"", 0))
+        out, err, rc = self.run_tool("Select")
+        self.assertEqual((out, rc), (b"", 2))
+        self.assertTrue(err.startswith(b"Usage: orvane-capture-selector <select|--warm>"), err)
 
 
 if __name__ == "__main__":

@@ -4,6 +4,8 @@ driven with xdotool and checked on its output and on screenshots of what it show
 
 Each set-up is one test class sharing one display; its cases each run the selector once."""
 
+import ctypes
+import ctypes.util
 import json
 import os
 import shutil
@@ -93,6 +95,25 @@ class Selector:
         self.proc.communicate()
 
 
+def selection_owned(display, name):
+    """Whether a client owns the selection `name` (asked through Xlib)."""
+    xlib = ctypes.CDLL(ctypes.util.find_library("X11"))
+    xlib.XOpenDisplay.restype = ctypes.c_void_p
+    xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    xlib.XInternAtom.restype = ctypes.c_ulong
+    xlib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    xlib.XGetSelectionOwner.restype = ctypes.c_ulong
+    xlib.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    d = xlib.XOpenDisplay(display.encode())
+    if not d:
+        return False
+    try:
+        return xlib.XGetSelectionOwner(d, xlib.XInternAtom(d, name.encode(), 0)) != 0
+    finally:
+        xlib.XCloseDisplay(d)
+
+
 def close(a, b, tolerance=4):
     return all(abs(p - q) <= tolerance for p, q in zip(a, b))
 
@@ -124,9 +145,9 @@ class SetUp(unittest.TestCase):
             comp = subprocess.Popen(["xcompmgr"], env=cls.x.env(), stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
             cls.x.procs.append(comp)
-            # It owns its selection and has painted the desktop once its first frame is out;
-            # the overlays' depth (checked below) tells that the selector saw it.
-            time.sleep(0.5)
+            if not wait_for(lambda: selection_owned(cls.x.display, "_NET_WM_CM_S0"), timeout=10):
+                raise RuntimeError("the compositor never took its selection")
+            time.sleep(0.2)  # its first frame
         cls.f = cls.x.fixture(FIXTURE)
         cls.tmp = tempfile.mkdtemp()
 

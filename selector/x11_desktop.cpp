@@ -9,6 +9,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <unordered_map>
@@ -179,11 +180,14 @@ class X11Desktop final : public Desktop {
     o.window = xcb_generate_id(c_);
     const auto w = static_cast<std::uint16_t>(std::max(monitor.width, 1));
     const auto h = static_cast<std::uint16_t>(std::max(monitor.height, 1));
-    // Value order follows the attribute bits: back pixmap, border pixel, override-redirect,
-    // event mask, colormap, cursor.
-    std::uint32_t mask = XCB_CW_BACK_PIXMAP | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT |
-                         XCB_CW_EVENT_MASK | XCB_CW_COLORMAP;
-    std::vector<std::uint32_t> values = {XCB_BACK_PIXMAP_NONE, 0, 1, kOverlayEvents, colormap_};
+    // Value order follows the attribute bits: background, border pixel, override-redirect,
+    // event mask, colormap, cursor. Until its first painting a translucent overlay is clear;
+    // an opaque one keeps showing the screen (no background of its own).
+    std::uint32_t mask = (composited_ ? XCB_CW_BACK_PIXEL : XCB_CW_BACK_PIXMAP) |
+                         XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK |
+                         XCB_CW_COLORMAP;
+    std::vector<std::uint32_t> values = {composited_ ? 0u : std::uint32_t{XCB_BACK_PIXMAP_NONE}, 0,
+                                         1, kOverlayEvents, colormap_};
     if (cursor() != XCB_CURSOR_NONE) {
       mask |= XCB_CW_CURSOR;
       values.push_back(cursor_);
@@ -440,13 +444,13 @@ class X11Desktop final : public Desktop {
       case XCB_MAP_NOTIFY: {
         // Another top-level window appeared (a dock, a menu): stay above it.
         auto* m = reinterpret_cast<xcb_map_notify_event_t*>(e);
-        if (m->event == root_ && !indexOf(m->window)) raiseAll();
+        if (m->event == root_ && !indexOf(m->window)) raiseAgain();
         break;
       }
       case XCB_CONFIGURE_NOTIFY: {
         auto* c = reinterpret_cast<xcb_configure_notify_event_t*>(e);
         // A window restacked directly above one of the overlays.
-        if (c->event == root_ && !indexOf(c->window) && indexOf(c->above_sibling)) raiseAll();
+        if (c->event == root_ && !indexOf(c->window) && indexOf(c->above_sibling)) raiseAgain();
         break;
       }
       case XCB_MAPPING_NOTIFY:
@@ -460,6 +464,30 @@ class X11Desktop final : public Desktop {
       default:
         break;
     }
+  }
+
+  // Raises the overlays in answer to another window's move; at most a few times a second, so
+  // that a client doing the same never turns it into a contest.
+  void raiseAgain() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastReactiveRaise_ >= kReactiveRaiseInterval) {
+      lastReactiveRaise_ = now;
+      raiseAll();
+      return;
+    }
+    // Too soon after the last one: once more when the interval is over.
+    if (raiseScheduled_) return;
+    raiseScheduled_ = true;
+    g_timeout_add_full(
+        G_PRIORITY_DEFAULT, 100,
+        [](gpointer data) {
+          auto* self = static_cast<X11Desktop*>(data);
+          self->raiseScheduled_ = false;
+          self->lastReactiveRaise_ = std::chrono::steady_clock::now();
+          self->raiseAll();
+          return gboolean{G_SOURCE_REMOVE};
+        },
+        this, nullptr);
   }
 
   // The keymap is read at the first key press, which keeps it off the start-up path.
@@ -602,6 +630,9 @@ class X11Desktop final : public Desktop {
   gpointer fdTag_ = nullptr;
   std::vector<xcb_generic_event_t*> pending_;
   std::optional<std::size_t> focused_;
+  static constexpr std::chrono::milliseconds kReactiveRaiseInterval{100};
+  std::chrono::steady_clock::time_point lastReactiveRaise_{};
+  bool raiseScheduled_ = false;
 };
 
 }  // namespace

@@ -82,8 +82,7 @@ class X11ViewHost final : public ViewHost {
 
 class X11Application final : public Application {
  public:
-  explicit X11Application(std::unique_ptr<Desktop> desktop)
-      : desktop_(std::move(desktop)), runLoop_(makeRunLoopX11()) {}
+  X11Application() : desktop_(Desktop::make()), runLoop_(makeRunLoopX11()) {}
 
   // No dock or application switcher on X11 to keep out of: the overlays are
   // override-redirect windows, which no window manager lists.
@@ -152,10 +151,12 @@ class X11Application final : public Application {
   TextMeasurer& textMeasurer() override { return text(); }
 
   void run(ApplicationDelegate& delegate) override {
-    if (!x11::loadDrawingLibraries()) {
-      // Without Cairo and Pango nothing can be shown: the host still gets its one line.
+    // The display is opened here rather than when the application is made, so that the
+    // warm-up never waits for the X server. Without a display, or without Cairo and Pango,
+    // nothing can be shown or chosen: the host still gets its one line.
+    if (!desktop_->connect() || !x11::loadDrawingLibraries()) {
       writeAll(STDOUT_FILENO, kCancelledLine);
-      _exit(0);
+      return;
     }
     delegate_ = &delegate;
     desktop_->start();
@@ -374,10 +375,6 @@ std::unique_ptr<BubbleSurface> X11ViewHost::addWarningBubble(const std::string& 
 
 }  // namespace
 
-std::unique_ptr<Application> makeApplicationX11() {
-  auto desktop = x11::Desktop::connect();
-  if (!desktop) return nullptr;
-  return std::make_unique<X11Application>(std::move(desktop));
-}
+std::unique_ptr<Application> makeApplicationX11() { return std::make_unique<X11Application>(); }
 
 }  // namespace orvane::selector

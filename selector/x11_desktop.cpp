@@ -95,12 +95,24 @@ struct XcbSource {
 
 class X11Desktop final : public Desktop {
  public:
-  explicit X11Desktop(xcb_connection_t* c, int screenNumber) : c_(c) {
+  bool connect() override {
+    int screenNumber = 0;
+    xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
+    if (!c || xcb_connection_has_error(c)) {
+      if (c) xcb_disconnect(c);
+      return false;
+    }
     auto it = xcb_setup_roots_iterator(xcb_get_setup(c));
-    for (int i = 0; i < screenNumber && it.rem; ++i) xcb_screen_next(&it);
+    if (screenNumber < 0 || screenNumber >= it.rem) {
+      xcb_disconnect(c);
+      return false;
+    }
+    for (int i = 0; i < screenNumber; ++i) xcb_screen_next(&it);
+    c_ = c;
     screen_ = it.data;
     root_ = screen_->root;
     screenNumber_ = screenNumber;
+    return true;
   }
 
   void start() override {
@@ -162,7 +174,7 @@ class X11Desktop final : public Desktop {
     if (xkbState_) xkb_state_unref(xkbState_);
     if (xkbKeymap_) xkb_keymap_unref(xkbKeymap_);
     if (xkbContext_) xkb_context_unref(xkbContext_);
-    xcb_disconnect(c_);
+    if (c_) xcb_disconnect(c_);
   }
 
   void setHandlers(Handlers handlers) override { handlers_ = std::move(handlers); }
@@ -601,7 +613,7 @@ class X11Desktop final : public Desktop {
                         sizeof kClass, kClass);
   }
 
-  xcb_connection_t* c_;
+  xcb_connection_t* c_ = nullptr;
   int screenNumber_ = 0;
   bool started_ = false;
   xcb_screen_t* screen_ = nullptr;
@@ -637,19 +649,6 @@ class X11Desktop final : public Desktop {
 
 }  // namespace
 
-std::unique_ptr<Desktop> Desktop::connect() {
-  int screenNumber = 0;
-  xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
-  if (!c || xcb_connection_has_error(c)) {
-    if (c) xcb_disconnect(c);
-    return nullptr;
-  }
-  auto it = xcb_setup_roots_iterator(xcb_get_setup(c));
-  if (screenNumber >= it.rem) {
-    xcb_disconnect(c);
-    return nullptr;
-  }
-  return std::make_unique<X11Desktop>(c, screenNumber);
-}
+std::unique_ptr<Desktop> Desktop::make() { return std::make_unique<X11Desktop>(); }
 
 }  // namespace orvane::selector::x11

@@ -65,11 +65,13 @@ class Desktop {
 
   virtual ~Desktop() = default;
 
-  // Nothing when the X display cannot be opened. Connecting asks the server nothing yet.
-  static std::unique_ptr<Desktop> connect();
+  // Not connected yet: making one costs nothing (the warm-up makes one and lets it go).
+  static std::unique_ptr<Desktop> make();
 
-  // Reads the monitors, the scale factor and whether a compositor runs; once, before any
-  // other call below.
+  // Opens the X display; false when it cannot be opened. Once, before every call below.
+  virtual bool connect() = 0;
+  // Reads the monitors, the scale factor and whether a compositor runs; once, after
+  // connecting and before every call below.
   virtual void start() = 0;
 
   virtual void setHandlers(Handlers handlers) = 0;

@@ -510,8 +510,16 @@ class Scaled(SetUp):
             self.assertTrue(close(shot.at(px, 300), BLUE, 2), (px, shot.at(px, 300)))
         self.assertTrue(close(shot.at(195, 300), veiled((0x40, 0x80, 0xc0))), shot.at(195, 300))
         # The pill: 38 points high is 76 pixels, its bottom 56 pixels above the display's.
-        self.assertLess(max(shot.at(self.WIDTH // 2, self.HEIGHT - 56 - 38)), 60)
-        self.assertGreater(max(shot.at(self.WIDTH // 2, self.HEIGHT - 56 + 6)), 80)
+        time.sleep(0.35)  # its slide to the new content
+        shot = Screenshot(self.x)
+        middle = self.HEIGHT - 56 - 38
+        dark = [px for px in range(self.WIDTH) if max(shot.at(px, middle)) < 60]
+        self.assertTrue(dark)
+        edge = dark[0] + 40  # inside the pill, past its rounded corner
+        self.assertLess(max(shot.at(edge, self.HEIGHT - 56 - 3)), 60)
+        self.assertLess(max(shot.at(edge, self.HEIGHT - 56 - 73)), 60)
+        self.assertGreater(max(shot.at(edge, self.HEIGHT - 56 + 3)), 70)
+        self.assertGreater(max(shot.at(edge, self.HEIGHT - 56 - 79)), 70)
         s.xdo("click", "1")
         expected = self.expected_window(w, self.display_id())
         self.assertIn(b'"bounds":{"x":100,"y":75,"width":200,"height":150}', expected)

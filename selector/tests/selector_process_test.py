@@ -257,6 +257,9 @@ class Bare(SetUp):
         self.assertTrue(close(shot.at(640, 300), tinted(desktop, 0.08)), shot.at(640, 300))
         span = self.pill_span(shot, 0, self.WIDTH, self.HEIGHT)
         self.assertIsNotNone(span)
+        # Its body: near-black grey (23, 23, 23) at 92 %, over the veiled desktop.
+        body = shot.at(span[0] + 8, self.HEIGHT - 28 - 19)
+        self.assertTrue(all(18 <= c <= 36 for c in body) and max(body) - min(body) <= 10, body)
         # The record glyph's dot, accent blue, 23 points into the pill.
         self.assertTrue(close(shot.at(span[0] + 23, self.HEIGHT - 66 + 19), BLUE, 30),
                         shot.at(span[0] + 23, self.HEIGHT - 66 + 19))

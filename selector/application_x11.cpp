@@ -13,6 +13,7 @@
 
 #include "application.hpp"
 #include "canvas_x11.hpp"
+#include "desktop_x11.hpp"
 #include "lazy_libraries_x11.hpp"
 #include "output.hpp"
 #include "overlay_view.hpp"
@@ -20,7 +21,6 @@
 #include "results.hpp"
 #include "run_loop.hpp"
 #include "text_measure_x11.hpp"
-#include "x11_desktop.hpp"
 
 namespace orvane::selector {
 namespace {

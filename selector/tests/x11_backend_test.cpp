@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "canvas_x11.hpp"
+#include "desktop_x11.hpp"
 #include "lazy_libraries_x11.hpp"
 #include "overlay_view.hpp"
 #include "pill_surface_x11.hpp"
 #include "text_measure_x11.hpp"
-#include "x11_desktop.hpp"
 
 namespace orvane::selector {
 namespace {

@@ -1,4 +1,4 @@
-#include "x11_desktop.hpp"
+#include "desktop_x11.hpp"
 
 #include <cairo-xcb.h>
 #include <glib.h>

@@ -8,9 +8,6 @@
 #include <glib.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <map>
-
 #include "application.hpp"
 #include "canvas_x11.hpp"
 #include "desktop_x11.hpp"
@@ -216,12 +213,19 @@ class X11Application final : public Application {
     requestRedraw();
   }
 
-  x11::SurfaceSink sinkFor(std::size_t s) {
+  x11::SurfaceSink sinkFor(std::size_t s, bool pill) {
     return {[this, s](const Rect& r) {
               slots_.at(s).damage.push_back(r);
               requestRedraw();
             },
-            [this] { startAnimating(); }};
+            [this] { startAnimating(); },
+            [this, s, pill] {
+              if (pill) {
+                slots_.at(s).pill = nullptr;
+              } else {
+                slots_.at(s).bubble = nullptr;
+              }
+            }};
   }
 
   x11::PangoText& text() {
@@ -362,13 +366,14 @@ void X11ViewHost::makeWindowKey() { app_.makeKey(slot_); }
 
 std::unique_ptr<PillSurface> X11ViewHost::addPill(std::function<void(PillAction)> perform) {
   auto pill = std::make_unique<x11::X11PillSurface>(app_.text(), std::move(perform),
-                                                    app_.sinkFor(slot_), &monotonicSeconds);
+                                                    app_.sinkFor(slot_, true), &monotonicSeconds);
   app_.slot(slot_).pill = pill.get();
   return pill;
 }
 
 std::unique_ptr<BubbleSurface> X11ViewHost::addWarningBubble(const std::string& text) {
-  auto bubble = std::make_unique<x11::X11BubbleSurface>(app_.text(), text, app_.sinkFor(slot_));
+  auto bubble =
+      std::make_unique<x11::X11BubbleSurface>(app_.text(), text, app_.sinkFor(slot_, false));
   app_.slot(slot_).bubble = bubble.get();
   return bubble;
 }

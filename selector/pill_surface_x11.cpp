@@ -89,6 +89,10 @@ X11PillSurface::X11PillSurface(PangoText& text, std::function<void(PillAction)> 
                                SurfaceSink sink, std::function<double()> clock)
     : text_(text), perform_(std::move(perform)), sink_(std::move(sink)), clock_(std::move(clock)) {}
 
+X11PillSurface::~X11PillSurface() {
+  if (sink_.gone) sink_.gone();
+}
+
 X11PillSurface::Frames X11PillSurface::presented(double now) const {
   if (!layout_) return {};
   Frames f{layout_->pillFrame, layout_->contentFrame, layout_->glyphColor};
@@ -271,6 +275,10 @@ void X11PillSurface::mouseUp(double x, double y) {
 
 X11BubbleSurface::X11BubbleSurface(PangoText& text, std::string label, SurfaceSink sink)
     : text_(text), label_(std::move(label)), sink_(std::move(sink)) {}
+
+X11BubbleSurface::~X11BubbleSurface() {
+  if (sink_.gone) sink_.gone();
+}
 
 void X11BubbleSurface::setLayout(const BubbleLayout& layout) {
   if (layout_) sink_.damage(layout_->frame);

@@ -16,16 +16,19 @@ namespace orvane::selector::x11 {
 // The timing curve of an ease-out animation (cubic Bézier (0, 0), (0.58, 1)) at `t` in [0, 1].
 double easeOut(double t);
 
-// How a surface tells its overlay what to repaint (view coordinates) and that it animates.
+// How a surface tells its overlay what to repaint (view coordinates), that it animates, and
+// that it is gone.
 struct SurfaceSink {
   std::function<void(const Rect&)> damage;
   std::function<void()> animate;
+  std::function<void()> gone;
 };
 
 class X11PillSurface final : public PillSurface {
  public:
   X11PillSurface(PangoText& text, std::function<void(PillAction)> perform, SurfaceSink sink,
                  std::function<double()> clock);
+  ~X11PillSurface() override;
 
   void show(const PillLayout& layout, bool animated) override;
 
@@ -70,6 +73,7 @@ class X11PillSurface final : public PillSurface {
 class X11BubbleSurface final : public BubbleSurface {
  public:
   X11BubbleSurface(PangoText& text, std::string label, SurfaceSink sink);
+  ~X11BubbleSurface() override;
   void setLayout(const BubbleLayout& layout) override;
   void paint(cairo_t* cr, double viewHeight);
 

@@ -161,7 +161,7 @@ struct PillHarness {
   x11::X11PillSurface pill{
       text,
       [this](PillAction a) { performed.push_back(a); },
-      {[this](const Rect& r) { damage.push_back(r); }, [this] { ++animateCalls; }},
+      {[this](const Rect& r) { damage.push_back(r); }, [this] { ++animateCalls; }, nullptr},
       [this] { return now; }};
 };
 

@@ -6,6 +6,7 @@
 // "Active" means holding the keyboard grab: that is what keeps the user's keys with the
 // selector. The key window is the overlay that holds it (or, before the grab, has the focus).
 #include <glib.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include "application.hpp"
@@ -156,6 +157,11 @@ class X11Application final : public Application {
       return;
     }
     delegate_ = &delegate;
+    // Every pointer move in window mode takes a window snapshot of a few thousand small
+    // replies and lets it go: keep the freed heap for the next one instead of handing it back
+    // to the system and faulting it in again.
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    mallopt(M_TOP_PAD, 4 << 20);
     desktop_->start();
     Desktop::Handlers h;
     h.pointerMoved = [this](std::size_t i, double x, double y) { pointerMoved(i, x, y); };

@@ -135,10 +135,12 @@ class SetUp(unittest.TestCase):
     COMPOSITOR = False
     MONITORS = None  # (name, w, h, x, y, primary) each; None: the screen is one monitor
     WIDTH, HEIGHT = 1280, 800
+    DISABLE = ()  # X server extensions left out
 
     @classmethod
     def setUpClass(cls):
-        cls.x = XServer(width=cls.WIDTH, height=cls.HEIGHT, monitors=cls.MONITORS, wm=cls.WM)
+        cls.x = XServer(width=cls.WIDTH, height=cls.HEIGHT, monitors=cls.MONITORS, wm=cls.WM,
+                        disable=cls.DISABLE)
         cls.x.start()
         cls.x.run("xsetroot", "-solid", DESKTOP)
         if cls.COMPOSITOR:
@@ -527,6 +529,22 @@ class Scaled(SetUp):
         expected = self.expected_window(w, self.display_id())
         self.assertIn(b'"bounds":{"x":100,"y":75,"width":200,"height":150}', expected)
         self.assert_result(s, expected)
+
+
+class WithoutRandr(SetUp):
+    """An X server without RandR: the screen is the one display, number 1."""
+
+    DISABLE = ("RANDR",)
+
+    def test_screen_and_window_on_the_only_display(self):
+        w = self.window(300, 200, 300, 200, title="Plain")
+        s = self.run_selector()
+        s.xdo("mousemove", "400", "300")
+        self.wait_pixel(2, 300, BLUE, tolerance=2)
+        s.xdo("key", "w")
+        self.wait_pixel(450, 300, tinted((255, 255, 255), 0.1))
+        s.xdo("click", "1")
+        self.assert_result(s, self.expected_window(w, 1))
 
 
 class NoDisplay(unittest.TestCase):

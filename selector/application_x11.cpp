@@ -9,6 +9,8 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "application.hpp"
 #include "canvas_x11.hpp"
 #include "desktop_x11.hpp"
@@ -81,6 +83,9 @@ class X11ViewHost final : public ViewHost {
 class X11Application final : public Application {
  public:
   X11Application() : desktop_(Desktop::make()), runLoop_(makeRunLoopX11()) {}
+  ~X11Application() override {
+    if (fontWarmUp_.joinable()) fontWarmUp_.join();
+  }
 
   // No dock or application switcher on X11 to keep out of: the overlays are
   // override-redirect windows, which no window manager lists.
@@ -156,6 +161,10 @@ class X11Application final : public Application {
       writeAll(STDOUT_FILENO, kCancelledLine);
       return;
     }
+    // Reading the font configuration is the slowest part of starting: it runs beside the
+    // X set-up, and the first use of text waits for it (text()).
+    fontWarmUp_ = std::thread(
+        [fcInit = reinterpret_cast<int (*)()>(x11::drawingSymbol("FcInit"))] { fcInit(); });
     delegate_ = &delegate;
     // Every pointer move in window mode takes a window snapshot of a few thousand small
     // replies and lets it go: keep the freed heap for the next one instead of handing it back
@@ -206,7 +215,12 @@ class X11Application final : public Application {
 
   Slot& slot(std::size_t s) { return slots_.at(s); }
 
-  void show(std::size_t s) { desktop_->showOverlay(slots_.at(s).index); }
+  // The veil is painted as the overlay appears, before the pill's text is laid out (the
+  // first use of the fonts is the slowest part of starting).
+  void show(std::size_t s) {
+    desktop_->showOverlay(slots_.at(s).index);
+    if (!slots_.at(s).painted) redraw(slots_.at(s));
+  }
   void raise() { desktop_->raiseAll(); }
   void makeKey(std::size_t s) {
     desktop_->raiseAll();
@@ -235,6 +249,7 @@ class X11Application final : public Application {
   }
 
   x11::PangoText& text() {
+    if (fontWarmUp_.joinable()) fontWarmUp_.join();
     if (!text_) text_ = std::make_unique<x11::PangoText>();
     return *text_;
   }
@@ -286,32 +301,33 @@ class X11Application final : public Application {
   }
 
   void redraw() {
-    for (std::size_t k = 0; k < slots_.size(); ++k) {
-      Slot& s = slots_[k];
-      if (!s.view) continue;
-      const Rect bounds = s.view->bounds();
-      std::vector<Rect> damage;
-      if (s.needsDisplay || !s.painted) {
-        x11::PaintRecorder recorder;
-        s.view->draw(recorder);
-        damage = s.painted ? x11::damageBetween(s.lastOps, recorder.ops, bounds)
-                           : std::vector<Rect>{bounds};
-        s.lastOps = std::move(recorder.ops);
-        s.needsDisplay = false;
-      }
-      damage.insert(damage.end(), s.damage.begin(), s.damage.end());
-      s.damage.clear();
-      if (damage.empty()) continue;
-      const std::size_t index = s.index;
-      const double height = bounds.height;
-      desktop_->paint(index, damage, [&](cairo_t* cr) {
-        x11::replay(cr, s.lastOps, height,
-                    [&](cairo_t* c) { desktop_->fillWithBackground(c, index); });
-        if (s.pill) s.pill->paint(cr, height);
-        if (s.bubble) s.bubble->paint(cr, height);
-      });
-      s.painted = true;
+    for (auto& s : slots_) redraw(s);
+  }
+
+  void redraw(Slot& s) {
+    if (!s.view) return;
+    const Rect bounds = s.view->bounds();
+    std::vector<Rect> damage;
+    if (s.needsDisplay || !s.painted) {
+      x11::PaintRecorder recorder;
+      s.view->draw(recorder);
+      damage = s.painted ? x11::damageBetween(s.lastOps, recorder.ops, bounds)
+                         : std::vector<Rect>{bounds};
+      s.lastOps = std::move(recorder.ops);
+      s.needsDisplay = false;
     }
+    damage.insert(damage.end(), s.damage.begin(), s.damage.end());
+    s.damage.clear();
+    if (damage.empty()) return;
+    const std::size_t index = s.index;
+    const double height = bounds.height;
+    desktop_->paint(index, damage, [&](cairo_t* cr) {
+      x11::replay(cr, s.lastOps, height,
+                  [&](cairo_t* c) { desktop_->fillWithBackground(c, index); });
+      if (s.pill) s.pill->paint(cr, height);
+      if (s.bubble) s.bubble->paint(cr, height);
+    });
+    s.painted = true;
   }
 
   void startAnimating() {
@@ -333,6 +349,7 @@ class X11Application final : public Application {
   std::unique_ptr<Desktop> desktop_;
   std::unique_ptr<RunLoop> runLoop_;
   std::unique_ptr<x11::PangoText> text_;
+  std::thread fontWarmUp_;
   ApplicationDelegate* delegate_ = nullptr;
   std::function<bool(const KeyEvent&)> keyMonitor_;
   std::vector<Slot> slots_;

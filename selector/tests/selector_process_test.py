@@ -547,6 +547,15 @@ class WithoutRandr(SetUp):
         self.assert_result(s, self.expected_window(w, 1))
 
 
+class DisplayGoesAway(SetUp):
+    def test_the_selection_ends_with_the_cancellation(self):
+        s = self.run_selector()
+        s.xdo("mousemove", "400", "300")
+        self.wait_pixel(2, 300, BLUE, tolerance=2)
+        self.x.procs[0].kill()  # the X server
+        self.assert_result(s, b'{"cancelled":true}\n')
+
+
 class NoDisplay(unittest.TestCase):
     def run_tool(self, *args):
         env = dict(os.environ)

@@ -174,7 +174,7 @@ class X11Application final : public Application {
     desktop_->start();
     Desktop::Handlers h;
     h.pointerMoved = [this](std::size_t i, double x, double y) { pointerMoved(i, x, y); };
-    h.dragged = [this](std::size_t i, double, double, bool) {
+    h.dragged = [this](std::size_t i, double, double) {
       if (auto* s = slotOf(i); s && s->view) s->view->mouseDragged();
     };
     h.buttonPressed = [this](std::size_t i, double x, double y) { buttonPressed(i, x, y); };

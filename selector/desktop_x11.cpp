@@ -181,8 +181,6 @@ class X11Desktop final : public Desktop {
   double scale() const override { return scale_; }
   bool composited() const override { return composited_; }
   std::vector<Monitor> monitors() override { return monitors_; }
-  std::size_t overlayCount() const override { return overlays_.size(); }
-  Rect overlayBounds(std::size_t i) const override { return overlays_.at(i).bounds; }
 
   std::size_t createOverlay(const Monitor& monitor) override {
     if (!composited_ && screenshot_ == XCB_NONE) takeScreenshot();
@@ -391,7 +389,7 @@ class X11Desktop final : public Desktop {
         if (auto i = indexOf(m->event)) {
           auto [x, y] = viewPoint(*i, m->event_x, m->event_y);
           if ((m->state & XCB_BUTTON_MASK_1) && handlers_.dragged) {
-            handlers_.dragged(*i, x, y, true);
+            handlers_.dragged(*i, x, y);
           } else if (handlers_.pointerMoved) {
             handlers_.pointerMoved(*i, x, y);
           }

@@ -50,7 +50,8 @@ class Desktop {
   // at the bottom-left, y upwards.
   struct Handlers {
     std::function<void(std::size_t overlay, double x, double y)> pointerMoved;
-    std::function<void(std::size_t overlay, double x, double y, bool dragging)> dragged;
+    // Moved with the primary button held.
+    std::function<void(std::size_t overlay, double x, double y)> dragged;
     std::function<void(std::size_t overlay, double x, double y)> buttonPressed;
     std::function<void(std::size_t overlay, double x, double y)> buttonReleased;
     std::function<void(std::size_t overlay)> pointerLeft;
@@ -88,9 +89,6 @@ class Desktop {
   virtual std::size_t createOverlay(const Monitor& monitor) = 0;
   // Maps an overlay above every other window.
   virtual void showOverlay(std::size_t overlay) = 0;
-  virtual std::size_t overlayCount() const = 0;
-  // View bounds of an overlay in points.
-  virtual Rect overlayBounds(std::size_t overlay) const = 0;
 
   // Raises every overlay above all other windows.
   virtual void raiseAll() = 0;

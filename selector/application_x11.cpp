@@ -226,7 +226,11 @@ class X11Application final : public Application {
     desktop_->raiseAll();
     desktop_->takeKeyboard(slots_.at(s).index);
   }
-  bool isKey(std::size_t s) { return desktop_->keyOverlay() == slots_.at(s).index; }
+  // Key only with the keyboard grab: while another client holds the keyboard, every pointer
+  // move over an overlay tries again to take it.
+  bool isKey(std::size_t s) {
+    return desktop_->holdsKeyboard() && desktop_->keyOverlay() == slots_.at(s).index;
+  }
 
   void setNeedsDisplay(std::size_t s) {
     slots_.at(s).needsDisplay = true;

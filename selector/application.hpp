@@ -166,5 +166,8 @@ class Application {
 
 // The macOS backend. Each factory makes the shared application object.
 std::unique_ptr<Application> makeApplicationMacOS();
+// The X11 backend. It opens the X display when it runs; without one it prints the
+// cancellation at once, so that the host still gets its one line.
+std::unique_ptr<Application> makeApplicationX11();
 
 }  // namespace orvane::selector

@@ -1,0 +1,412 @@
+// The selector's application on an X11 desktop: overlays as override-redirect windows above
+// everything, one per RandR monitor; the keyboard grabbed while selecting; events in the
+// macOS vocabulary; drawing with Cairo and Pango; the GLib main loop for events and delayed
+// work.
+//
+// "Active" means holding the keyboard grab: that is what keeps the user's keys with the
+// selector. The key window is the overlay that holds it (or, before the grab, has the focus).
+#include <glib.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "application.hpp"
+#include "canvas_x11.hpp"
+#include "desktop_x11.hpp"
+#include "lazy_libraries_x11.hpp"
+#include "output.hpp"
+#include "overlay_view.hpp"
+#include "pill_surface_x11.hpp"
+#include "results.hpp"
+#include "run_loop.hpp"
+#include "text_measure_x11.hpp"
+
+namespace orvane::selector {
+namespace {
+
+using x11::Desktop;
+
+// Seconds on a monotonic clock, for animations.
+double monotonicSeconds() { return static_cast<double>(g_get_monotonic_time()) / 1e6; }
+
+class X11Application;
+
+// One overlay's painting state.
+struct Slot {
+  std::size_t index = 0;  // in the desktop
+  WindowOverlayView* view = nullptr;
+  bool acceptsMouseMoved = false;
+  bool needsDisplay = true;
+  bool painted = false;
+  std::vector<x11::PaintOp> lastOps;
+  std::vector<Rect> damage;
+  x11::X11PillSurface* pill = nullptr;
+  x11::X11BubbleSurface* bubble = nullptr;
+  bool pillPressed = false;
+};
+
+class X11ViewHost;
+
+class X11OverlayWindow final : public OverlayWindow {
+ public:
+  X11OverlayWindow(X11Application& app, std::size_t slot) : app_(app), slot_(slot) {}
+  void setAcceptsMouseMovedEvents(bool accepts) override;
+  ViewHost& setContentView(WindowOverlayView& view) override;
+  void makeKeyAndOrderFront() override;
+  void orderFrontRegardless() override;
+  // The content view is the overlay's only responder.
+  void makeContentViewFirstResponder() override {}
+  void makeKeyWindow() override;
+
+ private:
+  X11Application& app_;
+  std::size_t slot_;
+  std::unique_ptr<X11ViewHost> host_;
+};
+
+class X11ViewHost final : public ViewHost {
+ public:
+  X11ViewHost(X11Application& app, std::size_t slot) : app_(app), slot_(slot) {}
+  void setNeedsDisplay() override;
+  bool hasWindow() override { return true; }
+  bool windowIsKey() override;
+  void makeWindowKey() override;
+  std::unique_ptr<PillSurface> addPill(std::function<void(PillAction)> perform) override;
+  std::unique_ptr<BubbleSurface> addWarningBubble(const std::string& text) override;
+
+ private:
+  X11Application& app_;
+  std::size_t slot_;
+};
+
+class X11Application final : public Application {
+ public:
+  X11Application() : desktop_(Desktop::make()), runLoop_(makeRunLoopX11()) {}
+  ~X11Application() override {
+    if (fontWarmUp_.joinable()) fontWarmUp_.join();
+  }
+
+  // No dock or application switcher on X11 to keep out of: the overlays are
+  // override-redirect windows, which no window manager lists.
+  void setActivationPolicy(ActivationPolicy) override {}
+
+  void activateIgnoringOtherApps(bool) override {
+    if (slots_.empty()) return;
+    desktop_->raiseAll();
+    desktop_->takeKeyboard(slots_[desktop_->keyOverlay().value_or(0)].index);
+  }
+
+  bool isActive() override { return desktop_->holdsKeyboard(); }
+  bool hasKeyWindow() override { return desktop_->keyOverlay().has_value(); }
+
+  std::vector<Screen> screens() override {
+    desktop_->start();
+    std::vector<Screen> list;
+    const auto monitors = desktop_->monitors();
+    if (monitors.empty()) return list;
+    const double mainHeight = monitors.front().frame.height;
+    for (const auto& m : monitors) {
+      Screen s;
+      // The application kit's screen space: origin at the main screen's bottom-left, y up.
+      s.frame = {m.frame.x, mainHeight - (m.frame.y + m.frame.height), m.frame.width,
+                 m.frame.height};
+      s.info.screenNumber.emplace(static_cast<std::int64_t>(m.id));
+      s.info.backingScaleFactor = desktop_->scale();
+      list.push_back(s);
+    }
+    return list;
+  }
+
+  std::unique_ptr<OverlayWindow> makeOverlayWindow(const Screen& screen) override {
+    desktop_->start();
+    const auto monitors = desktop_->monitors();
+    x11::Monitor monitor = monitors.front();
+    const auto id = screen.info.screenNumber ? asUInt32(*screen.info.screenNumber) : std::nullopt;
+    for (const auto& m : monitors) {
+      if (id && m.id == *id) monitor = m;
+    }
+    Slot slot;
+    slot.index = desktop_->createOverlay(monitor);
+    slots_.push_back(slot);
+    return std::make_unique<X11OverlayWindow>(*this, slots_.size() - 1);
+  }
+
+  void addLocalKeyDownMonitor(std::function<bool(const KeyEvent&)> handler) override {
+    keyMonitor_ = std::move(handler);
+  }
+
+  void performAfter(double delaySeconds, std::function<void()> work) override {
+    runLoop_->performOnMainAfter(delaySeconds, std::move(work));
+  }
+
+  void terminate() override {
+    // Every result is written straight to the descriptor; the X server drops the overlays
+    // with the connection.
+    _exit(0);
+  }
+
+  std::int32_t getpid() override { return static_cast<std::int32_t>(::getpid()); }
+
+  // X11 windows have no frame view to ask; the selector keeps its default radius.
+  std::optional<double> probeWindowCornerRadius() override { return std::nullopt; }
+
+  TextMeasurer& textMeasurer() override { return text(); }
+
+  void run(ApplicationDelegate& delegate) override {
+    // The display is opened here rather than when the application is made, so that the
+    // warm-up never waits for the X server. Without a display, or without Cairo and Pango,
+    // nothing can be shown or chosen: the host still gets its one line.
+    if (!desktop_->connect() || !x11::loadDrawingLibraries()) {
+      writeAll(STDOUT_FILENO, kCancelledLine);
+      return;
+    }
+    // Reading the font configuration is the slowest part of starting: it runs beside the
+    // X set-up, and the first use of text waits for it (text()).
+    fontWarmUp_ = std::thread(
+        [fcInit = reinterpret_cast<int (*)()>(x11::drawingSymbol("FcInit"))] { fcInit(); });
+    delegate_ = &delegate;
+    // Every pointer move in window mode takes a window snapshot of a few thousand small
+    // replies and lets it go: keep the freed heap for the next one instead of handing it back
+    // to the system and faulting it in again.
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    mallopt(M_TOP_PAD, 4 << 20);
+    desktop_->start();
+    Desktop::Handlers h;
+    h.pointerMoved = [this](std::size_t i, double x, double y) { pointerMoved(i, x, y); };
+    h.dragged = [this](std::size_t i, double, double) {
+      if (auto* s = slotOf(i); s && s->view) s->view->mouseDragged();
+    };
+    h.buttonPressed = [this](std::size_t i, double x, double y) { buttonPressed(i, x, y); };
+    h.buttonReleased = [this](std::size_t i, double x, double y) {
+      if (auto* s = slotOf(i); s && s->pillPressed) {
+        s->pillPressed = false;
+        if (s->pill) s->pill->mouseUp(x, y);
+      }
+    };
+    h.pointerLeft = [this](std::size_t i) {
+      if (auto* s = slotOf(i); s && s->pill) s->pill->pointerLeft();
+    };
+    h.keyPressed = [this](const x11::KeyPress& k) { keyPressed(k); };
+    h.activationLost = [this] {
+      if (delegate_) delegate_->applicationDidResignActive();
+    };
+    h.exposed = [this](std::size_t i) {
+      if (auto* s = slotOf(i)) {
+        s->needsDisplay = true;
+        requestRedraw();
+      }
+    };
+    h.displayLost = [] {
+      // Nothing can be shown or chosen any more: the host still gets its one line.
+      writeAll(STDOUT_FILENO, kCancelledLine);
+      _exit(0);
+    };
+    desktop_->setHandlers(std::move(h));
+    desktop_->attachToMainLoop();
+    runLoop_->performOnMain([this] {
+      delegate_->applicationDidFinishLaunching();
+      desktop_->flush();
+    });
+    runLoop_->run();
+  }
+
+  // --- used by the windows, hosts and surfaces ---
+
+  Slot& slot(std::size_t s) { return slots_.at(s); }
+
+  // The veil is painted as the overlay appears, before the pill's text is laid out (the
+  // first use of the fonts is the slowest part of starting).
+  void show(std::size_t s) {
+    desktop_->showOverlay(slots_.at(s).index);
+    if (!slots_.at(s).painted) redraw(slots_.at(s));
+  }
+  void raise() { desktop_->raiseAll(); }
+  void makeKey(std::size_t s) {
+    desktop_->raiseAll();
+    desktop_->takeKeyboard(slots_.at(s).index);
+  }
+  // Key only with the keyboard grab: while another client holds the keyboard, every pointer
+  // move over an overlay tries again to take it.
+  bool isKey(std::size_t s) {
+    return desktop_->holdsKeyboard() && desktop_->keyOverlay() == slots_.at(s).index;
+  }
+
+  void setNeedsDisplay(std::size_t s) {
+    slots_.at(s).needsDisplay = true;
+    requestRedraw();
+  }
+
+  x11::SurfaceSink sinkFor(std::size_t s, bool pill) {
+    return {[this, s](const Rect& r) {
+              slots_.at(s).damage.push_back(r);
+              requestRedraw();
+            },
+            [this] { startAnimating(); },
+            [this, s, pill] {
+              if (pill) {
+                slots_.at(s).pill = nullptr;
+              } else {
+                slots_.at(s).bubble = nullptr;
+              }
+            }};
+  }
+
+  x11::PangoText& text() {
+    if (fontWarmUp_.joinable()) fontWarmUp_.join();
+    if (!text_) text_ = std::make_unique<x11::PangoText>();
+    return *text_;
+  }
+
+ private:
+  Slot* slotOf(std::size_t desktopIndex) {
+    for (auto& s : slots_) {
+      if (s.index == desktopIndex) return &s;
+    }
+    return nullptr;
+  }
+
+  void pointerMoved(std::size_t i, double x, double y) {
+    Slot* s = slotOf(i);
+    if (!s) return;
+    if (s->pill) s->pill->pointerMoved(x, y);
+    if (s->acceptsMouseMoved && s->view) s->view->mouseMoved();
+  }
+
+  void buttonPressed(std::size_t i, double x, double y) {
+    Slot* s = slotOf(i);
+    if (!s || !s->view) return;
+    // The pill takes presses on itself; the bubble lets them through to the overlay.
+    if (s->pill && s->pill->mouseDown(x, y)) {
+      s->pillPressed = true;
+      return;
+    }
+    s->view->mouseDown();
+  }
+
+  void keyPressed(const x11::KeyPress& k) {
+    KeyEvent event{k.keyCode, k.modifierFlags, k.charactersIgnoringModifiers};
+    if (keyMonitor_ && keyMonitor_(event)) return;
+    const auto key = desktop_->keyOverlay();
+    if (!key) return;
+    if (Slot* s = slotOf(*key); s && s->view) {
+      // An unhandled key has no default handling on X11.
+      s->view->keyDown(event);
+    }
+  }
+
+  void requestRedraw() {
+    if (redrawPending_) return;
+    redrawPending_ = true;
+    runLoop_->performOnMain([this] {
+      redrawPending_ = false;
+      redraw();
+    });
+  }
+
+  void redraw() {
+    for (auto& s : slots_) redraw(s);
+  }
+
+  void redraw(Slot& s) {
+    if (!s.view) return;
+    const Rect bounds = s.view->bounds();
+    std::vector<Rect> damage;
+    if (s.needsDisplay || !s.painted) {
+      x11::PaintRecorder recorder;
+      s.view->draw(recorder);
+      damage = s.painted ? x11::damageBetween(s.lastOps, recorder.ops, bounds)
+                         : std::vector<Rect>{bounds};
+      s.lastOps = std::move(recorder.ops);
+      s.needsDisplay = false;
+    }
+    damage.insert(damage.end(), s.damage.begin(), s.damage.end());
+    s.damage.clear();
+    if (damage.empty()) return;
+    const std::size_t index = s.index;
+    const double height = bounds.height;
+    desktop_->paint(index, damage, [&](cairo_t* cr) {
+      x11::replay(cr, s.lastOps, height,
+                  [&](cairo_t* c) { desktop_->fillWithBackground(c, index); });
+      if (s.pill) s.pill->paint(cr, height);
+      if (s.bubble) s.bubble->paint(cr, height);
+    });
+    s.painted = true;
+  }
+
+  void startAnimating() {
+    if (animating_) return;
+    animating_ = true;
+    g_timeout_add_full(G_PRIORITY_DEFAULT, 16, &X11Application::animationFrame, this, nullptr);
+  }
+
+  static gboolean animationFrame(gpointer data) {
+    auto* self = static_cast<X11Application*>(data);
+    bool any = false;
+    for (auto& s : self->slots_) {
+      if (s.pill && s.pill->tick()) any = true;
+    }
+    if (!any) self->animating_ = false;
+    return any ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+  }
+
+  std::unique_ptr<Desktop> desktop_;
+  std::unique_ptr<RunLoop> runLoop_;
+  std::unique_ptr<x11::PangoText> text_;
+  std::thread fontWarmUp_;
+  ApplicationDelegate* delegate_ = nullptr;
+  std::function<bool(const KeyEvent&)> keyMonitor_;
+  std::vector<Slot> slots_;
+  bool redrawPending_ = false;
+  bool animating_ = false;
+
+  friend class X11ViewHost;
+  friend class X11OverlayWindow;
+};
+
+void X11OverlayWindow::setAcceptsMouseMovedEvents(bool accepts) {
+  app_.slot(slot_).acceptsMouseMoved = accepts;
+}
+
+ViewHost& X11OverlayWindow::setContentView(WindowOverlayView& view) {
+  app_.slot(slot_).view = &view;
+  app_.slot(slot_).needsDisplay = true;
+  host_ = std::make_unique<X11ViewHost>(app_, slot_);
+  return *host_;
+}
+
+void X11OverlayWindow::makeKeyAndOrderFront() {
+  app_.show(slot_);
+  app_.makeKey(slot_);
+}
+
+void X11OverlayWindow::orderFrontRegardless() {
+  app_.show(slot_);
+  app_.raise();
+}
+
+void X11OverlayWindow::makeKeyWindow() { app_.makeKey(slot_); }
+
+void X11ViewHost::setNeedsDisplay() { app_.setNeedsDisplay(slot_); }
+bool X11ViewHost::windowIsKey() { return app_.isKey(slot_); }
+void X11ViewHost::makeWindowKey() { app_.makeKey(slot_); }
+
+std::unique_ptr<PillSurface> X11ViewHost::addPill(std::function<void(PillAction)> perform) {
+  auto pill = std::make_unique<x11::X11PillSurface>(app_.text(), std::move(perform),
+                                                    app_.sinkFor(slot_, true), &monotonicSeconds);
+  app_.slot(slot_).pill = pill.get();
+  return pill;
+}
+
+std::unique_ptr<BubbleSurface> X11ViewHost::addWarningBubble(const std::string& text) {
+  auto bubble =
+      std::make_unique<x11::X11BubbleSurface>(app_.text(), text, app_.sinkFor(slot_, false));
+  app_.slot(slot_).bubble = bubble.get();
+  return bubble;
+}
+
+}  // namespace
+
+std::unique_ptr<Application> makeApplicationX11() { return std::make_unique<X11Application>(); }
+
+}  // namespace orvane::selector

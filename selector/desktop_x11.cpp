@@ -1,0 +1,652 @@
+#include "desktop_x11.hpp"
+
+#include <cairo-xcb.h>
+#include <glib.h>
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_cursor.h>
+#include <xkbcommon/xkbcommon-x11.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+#include "lazy_libraries_x11.hpp"
+#include "x11_util.hpp"
+
+namespace orvane::selector::x11 {
+
+using orvane::x11::adopt;
+
+KeyPress translateKey(std::uint32_t keysym, std::uint16_t xState, const std::string& text) {
+  KeyPress key;
+  if (xState & XCB_MOD_MASK_SHIFT) key.modifierFlags |= kShiftFlag;
+  if (xState & XCB_MOD_MASK_LOCK) key.modifierFlags |= kCapsLockFlag;
+  if (xState & XCB_MOD_MASK_CONTROL) key.modifierFlags |= kControlFlag;
+  if (xState & XCB_MOD_MASK_1) key.modifierFlags |= kOptionFlag;   // Alt
+  if (xState & XCB_MOD_MASK_4) key.modifierFlags |= kCommandFlag;  // Super
+  // The ANSI keyboard's virtual key codes of macOS, by the character a key types.
+  static const std::unordered_map<std::uint32_t, std::uint16_t> kCodes = {
+      {XKB_KEY_Escape, kEscapeKeyCode},
+      {XKB_KEY_Return, kReturnKeyCode},
+      {XKB_KEY_KP_Enter, kKeypadEnterKeyCode},
+      {XKB_KEY_Tab, 48},
+      {XKB_KEY_ISO_Left_Tab, 48},
+      {XKB_KEY_space, 49},
+      {XKB_KEY_BackSpace, 51},
+      {XKB_KEY_Delete, 117},
+      {XKB_KEY_Left, 123},
+      {XKB_KEY_Right, 124},
+      {XKB_KEY_Down, 125},
+      {XKB_KEY_Up, 126},
+      {XKB_KEY_Home, 115},
+      {XKB_KEY_End, 119},
+      {XKB_KEY_Page_Up, 116},
+      {XKB_KEY_Page_Down, 121},
+  };
+  static constexpr std::uint16_t kLetters[26] = {0,  11, 8,  2,  14, 3, 5,  4,  34, 38, 40, 37, 46,
+                                                 45, 31, 35, 12, 15, 1, 17, 32, 9,  13, 7,  16, 6};
+  static constexpr std::uint16_t kDigits[10] = {29, 18, 19, 20, 21, 23, 22, 26, 28, 25};
+  const std::uint32_t lower = xkb_keysym_to_lower(keysym);
+  if (auto it = kCodes.find(keysym); it != kCodes.end()) {
+    key.keyCode = it->second;
+  } else if (lower >= XKB_KEY_a && lower <= XKB_KEY_z) {
+    key.keyCode = kLetters[lower - XKB_KEY_a];
+  } else if (keysym >= XKB_KEY_0 && keysym <= XKB_KEY_9) {
+    key.keyCode = kDigits[keysym - XKB_KEY_0];
+  }
+  // Keys that type no character (function keys, arrows) have none, as on macOS for the
+  // characters that matter here.
+  if (!text.empty() && static_cast<unsigned char>(text[0]) >= 0x20 && text != "\x7f") {
+    key.charactersIgnoringModifiers = text;
+  } else if (keysym == XKB_KEY_Escape || keysym == XKB_KEY_Return || keysym == XKB_KEY_Tab) {
+    key.charactersIgnoringModifiers = text;
+  }
+  return key;
+}
+
+namespace {
+
+constexpr std::uint32_t kOverlayEvents =
+    XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_BUTTON_PRESS |
+    XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_LEAVE_WINDOW |
+    XCB_EVENT_MASK_FOCUS_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+
+struct Overlay {
+  Monitor monitor;
+  xcb_window_t window = XCB_WINDOW_NONE;
+  xcb_pixmap_t back = XCB_NONE;  // what the window shows, kept for exposures
+  cairo_surface_t* backSurface = nullptr;
+  bool painted = false;
+  Rect bounds;  // points
+};
+
+class X11Desktop;
+
+// The X connection as a GLib event source: events already read by XCB count as ready, so
+// none waits behind a reply that was read with it.
+struct XcbSource {
+  GSource base;
+  X11Desktop* desktop;
+};
+
+class X11Desktop final : public Desktop {
+ public:
+  bool connect() override {
+    int screenNumber = 0;
+    xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
+    if (!c || xcb_connection_has_error(c)) {
+      if (c) xcb_disconnect(c);
+      return false;
+    }
+    auto it = xcb_setup_roots_iterator(xcb_get_setup(c));
+    if (screenNumber < 0 || screenNumber >= it.rem) {
+      xcb_disconnect(c);
+      return false;
+    }
+    for (int i = 0; i < screenNumber; ++i) xcb_screen_next(&it);
+    c_ = c;
+    screen_ = it.data;
+    root_ = screen_->root;
+    screenNumber_ = screenNumber;
+    return true;
+  }
+
+  void start() override {
+    if (started_) return;
+    started_ = true;
+    xcb_connection_t* c = c_;
+    const int screenNumber = screenNumber_;
+    xcb_prefetch_extension_data(c, &xcb_randr_id);
+    const std::string cm = "_NET_WM_CM_S" + std::to_string(screenNumber);
+    auto cmAtom = xcb_intern_atom(c, 0, static_cast<std::uint16_t>(cm.size()), cm.c_str());
+    auto resources =
+        orvane::x11::requestProperty(c, root_, XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING, 1 << 16);
+    const auto* randr = xcb_get_extension_data(c, &xcb_randr_id);
+    std::optional<xcb_randr_get_monitors_cookie_t> monitorsCookie;
+    if (randr && randr->present) monitorsCookie = xcb_randr_get_monitors(c, root_, 1);
+    if (auto reply = adopt(xcb_intern_atom_reply(c, cmAtom, nullptr))) {
+      auto owner =
+          adopt(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, reply->atom), nullptr));
+      composited_ = owner && owner->owner != XCB_WINDOW_NONE;
+    }
+    if (auto r = orvane::x11::takeProperty(c, resources)) {
+      if (auto dpi = orvane::x11::xftDpi(r->bytes); dpi && *dpi > 0) scale_ = *dpi / 96.0;
+    }
+    if (monitorsCookie) {
+      if (auto reply = adopt(xcb_randr_get_monitors_reply(c, *monitorsCookie, nullptr))) {
+        for (auto m = xcb_randr_get_monitors_monitors_iterator(reply.get()); m.rem;
+             xcb_randr_monitor_info_next(&m)) {
+          Monitor monitor{m.data->name, m.data->x, m.data->y, m.data->width, m.data->height, {}};
+          if (m.data->primary) {
+            monitors_.insert(monitors_.begin(), monitor);
+          } else {
+            monitors_.push_back(monitor);
+          }
+        }
+      }
+    }
+    if (monitors_.empty()) {
+      monitors_.push_back({1, 0, 0, screen_->width_in_pixels, screen_->height_in_pixels, {}});
+    }
+    const double ox = monitors_.front().x, oy = monitors_.front().y;
+    for (auto& m : monitors_) {
+      m.frame = {(m.x - ox) / scale_, (m.y - oy) / scale_, m.width / scale_, m.height / scale_};
+    }
+    chooseVisual();
+    // Other top-level windows that appear or move above the overlays.
+    const std::uint32_t rootEvents = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &rootEvents);
+  }
+
+  ~X11Desktop() override {
+    if (source_) {
+      g_source_destroy(source_);
+      g_source_unref(source_);
+    }
+    for (auto& o : overlays_) {
+      if (o.backSurface) cairo_surface_destroy(o.backSurface);
+    }
+    if (screenshotSurface_) cairo_surface_destroy(screenshotSurface_);
+    if (xkbState_) xkb_state_unref(xkbState_);
+    if (xkbKeymap_) xkb_keymap_unref(xkbKeymap_);
+    if (xkbContext_) xkb_context_unref(xkbContext_);
+    if (c_) xcb_disconnect(c_);
+  }
+
+  void setHandlers(Handlers handlers) override { handlers_ = std::move(handlers); }
+  double scale() const override { return scale_; }
+  bool composited() const override { return composited_; }
+  std::vector<Monitor> monitors() override { return monitors_; }
+
+  std::size_t createOverlay(const Monitor& monitor) override {
+    if (!composited_ && screenshot_ == XCB_NONE) takeScreenshot();
+    Overlay o;
+    o.monitor = monitor;
+    o.bounds = {0, 0, monitor.width / scale_, monitor.height / scale_};
+    o.window = xcb_generate_id(c_);
+    const auto w = static_cast<std::uint16_t>(std::max(monitor.width, 1));
+    const auto h = static_cast<std::uint16_t>(std::max(monitor.height, 1));
+    // Value order follows the attribute bits: background, border pixel, override-redirect,
+    // event mask, colormap, cursor. Until its first painting a translucent overlay is clear;
+    // an opaque one keeps showing the screen (no background of its own).
+    std::uint32_t mask = (composited_ ? XCB_CW_BACK_PIXEL : XCB_CW_BACK_PIXMAP) |
+                         XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK |
+                         XCB_CW_COLORMAP;
+    std::vector<std::uint32_t> values = {composited_ ? 0u : std::uint32_t{XCB_BACK_PIXMAP_NONE}, 0,
+                                         1, kOverlayEvents, colormap_};
+    if (cursor() != XCB_CURSOR_NONE) {
+      mask |= XCB_CW_CURSOR;
+      values.push_back(cursor_);
+    }
+    xcb_create_window(c_, depth_, o.window, root_, static_cast<std::int16_t>(monitor.x),
+                      static_cast<std::int16_t>(monitor.y), w, h, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      visual_->visual_id, mask, values.data());
+    setProperties(o.window);
+    o.back = xcb_generate_id(c_);
+    xcb_create_pixmap(c_, depth_, o.back, o.window, w, h);
+    o.backSurface = cairo_xcb_surface_create(c_, o.back, visual_, w, h);
+    overlays_.push_back(o);
+    return overlays_.size() - 1;
+  }
+
+  void showOverlay(std::size_t i) override {
+    if (i >= overlays_.size()) return;
+    xcb_map_window(c_, overlays_[i].window);
+    const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(c_, overlays_[i].window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+  }
+
+  void raiseAll() override {
+    const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+    for (const auto& o : overlays_) {
+      xcb_configure_window(c_, o.window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    }
+    xcb_flush(c_);
+  }
+
+  bool takeKeyboard(std::size_t i) override {
+    if (i >= overlays_.size()) return false;
+    const xcb_window_t w = overlays_[i].window;
+    xcb_set_input_focus(c_, XCB_INPUT_FOCUS_PARENT, w, XCB_CURRENT_TIME);
+    auto reply = adopt(xcb_grab_keyboard_reply(
+        c_, xcb_grab_keyboard(c_, 0, w, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+        nullptr));
+    grabbed_ = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+    if (grabbed_) keyOverlay_ = i;
+    focused_ = i;
+    return grabbed_;
+  }
+
+  bool holdsKeyboard() const override { return grabbed_; }
+
+  std::optional<std::size_t> keyOverlay() const override {
+    if (grabbed_) return keyOverlay_;
+    return focused_;
+  }
+
+  void paint(std::size_t i, const std::vector<Rect>& dirty, const Painter& painter) override {
+    if (i >= overlays_.size()) return;
+    Overlay& o = overlays_[i];
+    // Dirty rectangles in pixels, rounded outwards, y downwards.
+    std::vector<xcb_rectangle_t> pixels;
+    if (dirty.empty() || !o.painted) {
+      pixels.push_back({0, 0, static_cast<std::uint16_t>(o.monitor.width),
+                        static_cast<std::uint16_t>(o.monitor.height)});
+    } else {
+      for (const Rect& r : dirty) {
+        const double top = o.bounds.height - (r.y + r.height);
+        const double x0 = std::max(0.0, std::floor(r.x * scale_));
+        const double y0 = std::max(0.0, std::floor(top * scale_));
+        const double x1 = std::min<double>(o.monitor.width, std::ceil((r.x + r.width) * scale_));
+        const double y1 = std::min<double>(o.monitor.height, std::ceil((top + r.height) * scale_));
+        if (x1 <= x0 || y1 <= y0) continue;
+        pixels.push_back({static_cast<std::int16_t>(x0), static_cast<std::int16_t>(y0),
+                          static_cast<std::uint16_t>(x1 - x0),
+                          static_cast<std::uint16_t>(y1 - y0)});
+      }
+    }
+    if (pixels.empty()) return;
+    cairo_t* cr = cairo_create(o.backSurface);
+    for (const auto& p : pixels) cairo_rectangle(cr, p.x, p.y, p.width, p.height);
+    cairo_clip(cr);
+    cairo_scale(cr, scale_, scale_);
+    cairo_rectangle(cr, 0, 0, o.bounds.width, o.bounds.height);
+    fillWithBackground(cr, i);
+    cairo_new_path(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+    painter(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(o.backSurface);
+    o.painted = true;
+    for (const auto& p : pixels) {
+      xcb_copy_area(c_, o.back, o.window, gc(), p.x, p.y, p.x, p.y, p.width, p.height);
+    }
+    xcb_flush(c_);
+  }
+
+  void fillWithBackground(cairo_t* cr, std::size_t i) override {
+    cairo_save(cr);
+    if (composited_ || !screenshotSurface_) {
+      // NOTE: without a compositor and without a screenshot this paints black; only an
+      // unreadable root window leads there.
+      cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+    } else {
+      const Monitor& m = overlays_.at(i).monitor;
+      cairo_pattern_t* pattern = cairo_pattern_create_for_surface(screenshotSurface_);
+      cairo_matrix_t matrix;
+      cairo_matrix_init(&matrix, scale_, 0, 0, scale_, m.x, m.y);
+      cairo_pattern_set_matrix(pattern, &matrix);
+      cairo_set_source(cr, pattern);
+      cairo_pattern_destroy(pattern);
+      cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    }
+    cairo_fill_preserve(cr);
+    cairo_restore(cr);
+  }
+
+  void attachToMainLoop() override {
+    static GSourceFuncs funcs = {&prepare, &check, &dispatch, nullptr, nullptr, nullptr};
+    source_ = g_source_new(&funcs, sizeof(XcbSource));
+    reinterpret_cast<XcbSource*>(source_)->desktop = this;
+    fdTag_ = g_source_add_unix_fd(source_, xcb_get_file_descriptor(c_),
+                                  static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
+    g_source_attach(source_, nullptr);
+  }
+
+  void flush() override { xcb_flush(c_); }
+
+ private:
+  static gboolean prepare(GSource* source, gint* timeout) {
+    auto* self = reinterpret_cast<XcbSource*>(source)->desktop;
+    *timeout = -1;
+    xcb_flush(self->c_);
+    self->readQueued();
+    return !self->pending_.empty() || xcb_connection_has_error(self->c_);
+  }
+
+  static gboolean check(GSource* source) {
+    auto* self = reinterpret_cast<XcbSource*>(source)->desktop;
+    if (g_source_query_unix_fd(source, self->fdTag_) != 0) return TRUE;
+    self->readQueued();
+    return !self->pending_.empty();
+  }
+
+  static gboolean dispatch(GSource* source, GSourceFunc, gpointer) {
+    auto* self = reinterpret_cast<XcbSource*>(source)->desktop;
+    self->drain();
+    return G_SOURCE_CONTINUE;
+  }
+
+  void readQueued() {
+    while (auto* e = xcb_poll_for_queued_event(c_)) pending_.push_back(e);
+  }
+
+  void drain() {
+    while (auto* e = xcb_poll_for_event(c_)) pending_.push_back(e);
+    if (xcb_connection_has_error(c_)) {
+      // The X server went away: nothing more can be shown or chosen.
+      if (source_) g_source_destroy(source_);
+      if (handlers_.displayLost) handlers_.displayLost();
+      return;
+    }
+    std::vector<xcb_generic_event_t*> events;
+    events.swap(pending_);
+    for (std::size_t k = 0; k < events.size(); ++k) {
+      xcb_generic_event_t* e = events[k];
+      const std::uint8_t type = e->response_type & 0x7f;
+      // Only the latest of consecutive pointer movements matters: the controller samples
+      // the pointer itself.
+      if (type == XCB_MOTION_NOTIFY && k + 1 < events.size() &&
+          (events[k + 1]->response_type & 0x7f) == XCB_MOTION_NOTIFY) {
+        std::free(e);
+        continue;
+      }
+      handle(e, type);
+      std::free(e);
+    }
+  }
+
+  std::optional<std::size_t> indexOf(xcb_window_t w) const {
+    for (std::size_t i = 0; i < overlays_.size(); ++i) {
+      if (overlays_[i].window == w) return i;
+    }
+    return std::nullopt;
+  }
+
+  // Window pixels to view points (origin bottom-left).
+  std::pair<double, double> viewPoint(std::size_t i, int x, int y) const {
+    return {x / scale_, overlays_[i].bounds.height - y / scale_};
+  }
+
+  void handle(xcb_generic_event_t* e, std::uint8_t type) {
+    switch (type) {
+      case XCB_MOTION_NOTIFY: {
+        auto* m = reinterpret_cast<xcb_motion_notify_event_t*>(e);
+        if (auto i = indexOf(m->event)) {
+          auto [x, y] = viewPoint(*i, m->event_x, m->event_y);
+          if ((m->state & XCB_BUTTON_MASK_1) && handlers_.dragged) {
+            handlers_.dragged(*i, x, y);
+          } else if (handlers_.pointerMoved) {
+            handlers_.pointerMoved(*i, x, y);
+          }
+        }
+        break;
+      }
+      case XCB_BUTTON_PRESS:
+      case XCB_BUTTON_RELEASE: {
+        auto* b = reinterpret_cast<xcb_button_press_event_t*>(e);
+        if (b->detail != XCB_BUTTON_INDEX_1) break;
+        if (auto i = indexOf(b->event)) {
+          auto [x, y] = viewPoint(*i, b->event_x, b->event_y);
+          auto& handler =
+              type == XCB_BUTTON_PRESS ? handlers_.buttonPressed : handlers_.buttonReleased;
+          if (handler) handler(*i, x, y);
+        }
+        break;
+      }
+      case XCB_LEAVE_NOTIFY: {
+        auto* l = reinterpret_cast<xcb_leave_notify_event_t*>(e);
+        if (auto i = indexOf(l->event); i && handlers_.pointerLeft) handlers_.pointerLeft(*i);
+        break;
+      }
+      case XCB_KEY_PRESS: {
+        auto* k = reinterpret_cast<xcb_key_press_event_t*>(e);
+        if (handlers_.keyPressed) handlers_.keyPressed(keyPress(k->detail, k->state));
+        break;
+      }
+      case XCB_FOCUS_IN: {
+        auto* f = reinterpret_cast<xcb_focus_in_event_t*>(e);
+        if (auto i = indexOf(f->event); i && f->detail != XCB_NOTIFY_DETAIL_POINTER) focused_ = i;
+        break;
+      }
+      case XCB_FOCUS_OUT: {
+        auto* f = reinterpret_cast<xcb_focus_out_event_t*>(e);
+        if (!indexOf(f->event)) break;
+        if (f->detail != XCB_NOTIFY_DETAIL_INFERIOR && f->detail != XCB_NOTIFY_DETAIL_POINTER &&
+            focused_ == indexOf(f->event)) {
+          focused_.reset();
+        }
+        if (f->detail == XCB_NOTIFY_DETAIL_INFERIOR || f->detail == XCB_NOTIFY_DETAIL_POINTER)
+          break;
+        // Taking the grab moves the focus with mode Grab, from the overlay to itself; while
+        // the grab holds, no other client can take one, and focus moves do not matter.
+        if (grabbed_ && f->mode != XCB_NOTIFY_MODE_UNGRAB) break;
+        if (f->mode == XCB_NOTIFY_MODE_UNGRAB) grabbed_ = false;
+        if (handlers_.activationLost) handlers_.activationLost();
+        break;
+      }
+      case XCB_EXPOSE: {
+        auto* x = reinterpret_cast<xcb_expose_event_t*>(e);
+        auto i = indexOf(x->window);
+        if (!i) break;
+        if (overlays_[*i].painted) {
+          xcb_copy_area(c_, overlays_[*i].back, x->window, gc(), x->x, x->y, x->x, x->y, x->width,
+                        x->height);
+        } else if (x->count == 0 && handlers_.exposed) {
+          handlers_.exposed(*i);
+        }
+        break;
+      }
+      case XCB_MAP_NOTIFY: {
+        // Another top-level window appeared (a dock, a menu): stay above it.
+        auto* m = reinterpret_cast<xcb_map_notify_event_t*>(e);
+        if (m->event == root_ && !indexOf(m->window)) raiseAgain();
+        break;
+      }
+      case XCB_CONFIGURE_NOTIFY: {
+        auto* c = reinterpret_cast<xcb_configure_notify_event_t*>(e);
+        // A window restacked directly above one of the overlays.
+        if (c->event == root_ && !indexOf(c->window) && indexOf(c->above_sibling)) raiseAgain();
+        break;
+      }
+      case XCB_MAPPING_NOTIFY:
+        if (xkbState_) {
+          xkb_state_unref(xkbState_);
+          xkb_keymap_unref(xkbKeymap_);
+          xkbState_ = nullptr;
+          xkbKeymap_ = nullptr;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+
+  // Raises the overlays in answer to another window's move; at most a few times a second, so
+  // that a client doing the same never turns it into a contest.
+  void raiseAgain() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastReactiveRaise_ >= kReactiveRaiseInterval) {
+      lastReactiveRaise_ = now;
+      raiseAll();
+      return;
+    }
+    // Too soon after the last one: once more when the interval is over.
+    if (raiseScheduled_) return;
+    raiseScheduled_ = true;
+    g_timeout_add_full(
+        G_PRIORITY_DEFAULT, 100,
+        [](gpointer data) {
+          auto* self = static_cast<X11Desktop*>(data);
+          self->raiseScheduled_ = false;
+          self->lastReactiveRaise_ = std::chrono::steady_clock::now();
+          self->raiseAll();
+          return gboolean{G_SOURCE_REMOVE};
+        },
+        this, nullptr);
+  }
+
+  // The keymap is read at the first key press, which keeps it off the start-up path.
+  KeyPress keyPress(xcb_keycode_t code, std::uint16_t state) {
+    if (!xkbState_ && !xkbFailed_) loadKeymap();
+    std::uint32_t sym = XKB_KEY_NoSymbol;
+    std::string text;
+    if (xkbState_) {
+      // The level follows Shift, Caps Lock and the group; Control does not change it.
+      xkb_state_update_mask(xkbState_, state & 0xff, 0, 0, 0, 0, (state >> 13) & 3);
+      sym = xkb_state_key_get_one_sym(xkbState_, code);
+      char buffer[16];
+      const int n = xkb_keysym_to_utf8(sym, buffer, sizeof buffer);
+      if (n > 1) text.assign(buffer, static_cast<std::size_t>(n - 1));
+    }
+    return translateKey(sym, state, text);
+  }
+
+  void loadKeymap() {
+    xkbFailed_ = true;
+    if (!xkb_x11_setup_xkb_extension(
+            c_, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr)) {
+      return;
+    }
+    if (!xkbContext_) xkbContext_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    if (!xkbContext_) return;
+    const std::int32_t device = xkb_x11_get_core_keyboard_device_id(c_);
+    if (device < 0) return;
+    xkbKeymap_ =
+        xkb_x11_keymap_new_from_device(xkbContext_, c_, device, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    if (!xkbKeymap_) return;
+    xkbState_ = xkb_state_new(xkbKeymap_);
+    xkbFailed_ = xkbState_ == nullptr;
+  }
+
+  void chooseVisual() {
+    const xcb_visualid_t rootVisual = screen_->root_visual;
+    std::uint8_t wantDepth = composited_ ? 32 : screen_->root_depth;
+    for (auto d = xcb_screen_allowed_depths_iterator(screen_); d.rem; xcb_depth_next(&d)) {
+      for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v)) {
+        if (composited_) {
+          if (d.data->depth == 32 && v.data->_class == XCB_VISUAL_CLASS_TRUE_COLOR && !visual_) {
+            visual_ = v.data;
+          }
+        } else if (v.data->visual_id == rootVisual) {
+          visual_ = v.data;
+        }
+        if (v.data->visual_id == rootVisual) rootVisualType_ = v.data;
+      }
+    }
+    if (!visual_) {
+      // A compositor without a 32-bit visual: paint as without one.
+      composited_ = false;
+      visual_ = rootVisualType_;
+      wantDepth = screen_->root_depth;
+    }
+    depth_ = wantDepth;
+    if (composited_) {
+      colormap_ = xcb_generate_id(c_);
+      xcb_create_colormap(c_, XCB_COLORMAP_ALLOC_NONE, colormap_, root_, visual_->visual_id);
+    } else {
+      colormap_ = screen_->default_colormap;
+    }
+  }
+
+  // The screen as it is before the overlays appear, kept on the server.
+  void takeScreenshot() {
+    const auto w = screen_->width_in_pixels, h = screen_->height_in_pixels;
+    screenshot_ = xcb_generate_id(c_);
+    xcb_create_pixmap(c_, screen_->root_depth, screenshot_, root_, w, h);
+    const xcb_gcontext_t copyGc = xcb_generate_id(c_);
+    // Values in the order of their bits: subwindow mode (1 << 15), graphics exposures (1 << 16).
+    const std::uint32_t values[] = {XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS, 0};
+    xcb_create_gc(c_, copyGc, root_, XCB_GC_GRAPHICS_EXPOSURES | XCB_GC_SUBWINDOW_MODE, values);
+    xcb_copy_area(c_, root_, screenshot_, copyGc, 0, 0, 0, 0, w, h);
+    xcb_free_gc(c_, copyGc);
+    if (rootVisualType_) {
+      screenshotSurface_ = cairo_xcb_surface_create(c_, screenshot_, rootVisualType_, w, h);
+    }
+  }
+
+  xcb_gcontext_t gc() {
+    if (gc_ == XCB_NONE && !overlays_.empty()) {
+      gc_ = xcb_generate_id(c_);
+      const std::uint32_t values[] = {0};
+      xcb_create_gc(c_, gc_, overlays_.front().back, XCB_GC_GRAPHICS_EXPOSURES, values);
+    }
+    return gc_;
+  }
+
+  xcb_cursor_t cursor() {
+    if (!cursorLoaded_) {
+      cursorLoaded_ = true;
+      xcb_cursor_context_t* ctx = nullptr;
+      if (xcb_cursor_context_new(c_, screen_, &ctx) >= 0) {
+        // "hand2" is the pointing hand of the core cursor font and of cursor themes alike.
+        cursor_ = xcb_cursor_load_cursor(ctx, "hand2");
+        xcb_cursor_context_free(ctx);
+      }
+    }
+    return cursor_;
+  }
+
+  void setProperties(xcb_window_t w) {
+    static constexpr char kName[] = "orvane-capture-selector";
+    static constexpr char kClass[] = "orvane-capture-selector\0Orvane-capture-selector";
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                        sizeof kName - 1, kName);
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                        sizeof kClass, kClass);
+  }
+
+  xcb_connection_t* c_ = nullptr;
+  int screenNumber_ = 0;
+  bool started_ = false;
+  xcb_screen_t* screen_ = nullptr;
+  xcb_window_t root_ = XCB_WINDOW_NONE;
+  Handlers handlers_;
+  double scale_ = 1;
+  bool composited_ = false;
+  std::vector<Monitor> monitors_;
+  std::vector<Overlay> overlays_;
+  xcb_visualtype_t* visual_ = nullptr;
+  xcb_visualtype_t* rootVisualType_ = nullptr;
+  std::uint8_t depth_ = 24;
+  xcb_colormap_t colormap_ = XCB_NONE;
+  xcb_pixmap_t screenshot_ = XCB_NONE;
+  cairo_surface_t* screenshotSurface_ = nullptr;
+  xcb_gcontext_t gc_ = XCB_NONE;
+  bool cursorLoaded_ = false;
+  xcb_cursor_t cursor_ = XCB_CURSOR_NONE;
+  bool grabbed_ = false;
+  std::size_t keyOverlay_ = 0;
+  xkb_context* xkbContext_ = nullptr;
+  xkb_keymap* xkbKeymap_ = nullptr;
+  xkb_state* xkbState_ = nullptr;
+  bool xkbFailed_ = false;
+  GSource* source_ = nullptr;
+  gpointer fdTag_ = nullptr;
+  std::vector<xcb_generic_event_t*> pending_;
+  std::optional<std::size_t> focused_;
+  static constexpr std::chrono::milliseconds kReactiveRaiseInterval{100};
+  std::chrono::steady_clock::time_point lastReactiveRaise_{};
+  bool raiseScheduled_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Desktop> Desktop::make() { return std::make_unique<X11Desktop>(); }
+
+}  // namespace orvane::selector::x11

@@ -1,0 +1,16 @@
+// orvane-capture-selector on an X11 desktop.
+#include <string>
+#include <vector>
+
+#include "application.hpp"
+#include "output.hpp"
+#include "selector.hpp"
+#include "window_server.hpp"
+
+int main(int argc, char** argv) {
+  orvane::StandardOutput output;
+  const orvane::selector::SelectorPlatform platform{&orvane::selector::makeApplicationX11,
+                                                    &orvane::makeWindowServerX11};
+  return orvane::selector::runSelector(std::vector<std::string>(argv + 1, argv + argc), platform,
+                                       output);
+}

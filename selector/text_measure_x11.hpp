@@ -1,0 +1,36 @@
+// Label sizes and label drawing on X11: Pango with the desktop's sans-serif font, in points.
+// Used by the selector's X11 backends only.
+#pragma once
+
+#include <cairo.h>
+
+#include <memory>
+#include <string>
+
+#include "canvas.hpp"
+#include "text_measure.hpp"
+
+namespace orvane::selector::x11 {
+
+class PangoText final : public TextMeasurer {
+ public:
+  PangoText();
+  ~PangoText() override;
+  PangoText(const PangoText&) = delete;
+  PangoText& operator=(const PangoText&) = delete;
+
+  Size labelSize(const std::string& text, Font font) override;
+  Size wrappedLabelSize(const std::string& text, Font font, double widthLimit) override;
+
+  // Draws with the top-left of the label's box at (x, y) (points, y downwards). A one-line
+  // label narrower than its text (`width` > 0) is cut with an ellipsis at its end; `wrap`
+  // wraps within `width` and centres the lines.
+  void draw(cairo_t* cr, const std::string& text, Font font, double x, double y, double width,
+            bool wrap, Color color);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace orvane::selector::x11

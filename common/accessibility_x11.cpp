@@ -7,7 +7,13 @@
 // AXFrame, AXPosition and AXSize the Component extents on the screen in global points.
 // AXFocusedWindow of an application is its frame in the ACTIVE state, else its first showing frame.
 // AXFocusedUIElement of the system-wide element is the object that last gained focus, kept
-// from AT-SPI focus events; before the first event, one query of the active frames.
+// from AT-SPI focus events; before the first event, one query of the active frames. Every read
+// of it asks the object's role, to check that the object still answers; the recorder reads the
+// role and subrole of the focused element on every click and key right after, so the element
+// handed out answers them from that role, until the object's role-change event or a focus
+// event. Every other read asks the application.
+// NOTE: ATK tells no change of a name or description that was never set before, so these are
+// never kept from events: they are asked on every read.
 // The element at a position: the window-server snapshot names the window under the point, its
 // pid names the application, its frame under the point answers GetAccessibleAtPoint, and the
 // answer is asked again, down to the deepest element (an element that answers itself or an
@@ -148,16 +154,18 @@ class AtspiAccessibility : public Accessibility {
     Error error;
     atspi_event_listener_register(listener_.get(), "object:state-changed:focused", error.out());
     // The apps then tell the name changes that keep libatspi's cache of names current.
-    atspi_event_listener_register(listener_.get(), "object:property-change:accessible-name",
-                                  error.out());
+    for (const char* type : kKeptCurrentBy) {
+      atspi_event_listener_register(listener_.get(), type, error.out());
+    }
   }
 
   ~AtspiAccessibility() override {
     if (listener_) {
       Error error;
       atspi_event_listener_deregister(listener_.get(), "object:state-changed:focused", error.out());
-      atspi_event_listener_deregister(listener_.get(), "object:property-change:accessible-name",
-                                      error.out());
+      for (const char* type : kKeptCurrentBy) {
+        atspi_event_listener_deregister(listener_.get(), type, error.out());
+      }
     }
     if (session_) g_object_unref(session_);
   }
@@ -182,6 +190,9 @@ class AtspiAccessibility : public Accessibility {
       case AtspiNode::Kind::application:
         return applicationAttribute(node->pid, attribute);
       case AtspiNode::Kind::object:
+        if ((attribute == kAttrRole || attribute == kAttrSubrole) && roleKept(node)) {
+          return keptRole(attribute);
+        }
         return objectAttribute(node->object.get(), attribute);
     }
     return std::nullopt;
@@ -437,15 +448,28 @@ class AtspiAccessibility : public Accessibility {
     return showing;
   }
 
+  // Besides focus: the name changes that keep libatspi's cache of names current, and the role
+  // changes of the focused object. The subrole follows the role alone
+  // (accessibility_roles.cpp), so no state but focus matters.
+  static constexpr const char* kKeptCurrentBy[] = {
+      "object:property-change:accessible-name",
+      "object:property-change:accessible-role",
+  };
+
   static void onFocus(AtspiEvent* event, void* self) {
     auto* me = static_cast<AtspiAccessibility*>(self);
-    if (event->type && g_str_has_prefix(event->type, "object:state-changed:focused") &&
-        event->source) {
-      me->focusKnown_ = true;
-      if (event->detail1) {
-        me->focused_ = GRef<AtspiAccessible>::share(event->source);
-      } else if (me->focused_.get() == event->source) {
-        me->focused_ = GRef<AtspiAccessible>();
+    if (event->type && event->source) {
+      if (g_str_has_prefix(event->type, "object:state-changed:focused")) {
+        me->focusKnown_ = true;
+        me->kept_ = Kept{};
+        if (event->detail1) {
+          me->focused_ = GRef<AtspiAccessible>::share(event->source);
+        } else if (me->focused_.get() == event->source) {
+          me->focused_ = GRef<AtspiAccessible>();
+        }
+      } else if (event->source == me->focused_.get() &&
+                 g_str_has_prefix(event->type, "object:property-change:accessible-role")) {
+        me->kept_ = Kept{};
       }
     }
     g_boxed_free(ATSPI_TYPE_EVENT, event);
@@ -491,11 +515,27 @@ class AtspiAccessibility : public Accessibility {
       if (!focused_) return std::nullopt;
       // An object whose application went away reads nothing.
       bool ok = false;
-      roleName(focused_.get(), ok);
+      std::string role = roleName(focused_.get(), ok);
       if (!ok) return std::nullopt;
-      return wrap(GRef<AtspiAccessible>::share(focused_.get()));
+      auto node = std::make_shared<const AtspiNode>(
+          AtspiNode::Kind::object, -1, GRef<AtspiAccessible>::share(focused_.get()));
+      kept_ = Kept{node, std::move(role)};
+      return AXElement(std::move(node));
     }
     return std::nullopt;
+  }
+
+  // Whether the role of that element is the one kept (see the top).
+  bool roleKept(const AtspiNode* node) const {
+    return kept_.role && node->object.get() == focused_.get() &&
+           kept_.element.lock().get() == node;
+  }
+
+  // The role or subrole from the role kept.
+  std::optional<AXValue> keptRole(std::string_view attribute) const {
+    const AXRoleName ax = axRoleForAtspiRole(*kept_.role);
+    if (attribute == kAttrRole) return std::string(ax.role);
+    return ax.subrole.empty() ? std::optional<AXValue>() : std::string(ax.subrole);
   }
 
   std::optional<AXValue> applicationAttribute(std::int32_t pid, std::string_view attribute) {
@@ -646,6 +686,13 @@ class AtspiAccessibility : public Accessibility {
   GRef<AtspiEventListener> listener_;
   GRef<AtspiAccessible> focused_;
   bool focusKnown_ = false;
+  // The role of the focused object read when it was last handed out, for that element only;
+  // emptied when focus moves or the role changes.
+  struct Kept {
+    std::weak_ptr<const AXElement::Node> element;
+    std::optional<std::string> role;  // the AT-SPI role name
+  };
+  Kept kept_;
   std::map<std::int32_t, KnownApplication> applications_;
 };
 

@@ -7,7 +7,16 @@
 // AXFrame, AXPosition and AXSize the Component extents on the screen in global points.
 // AXFocusedWindow of an application is its frame in the ACTIVE state, else its first showing frame.
 // AXFocusedUIElement of the system-wide element is the object that last gained focus, kept
-// from AT-SPI focus events; before the first event, one query of the active frames.
+// from AT-SPI focus events; before the first event, one query of the active frames. The
+// recorder reads it with its role, subrole, title and description on every click and key, so a
+// read of it costs one round trip: its name and description in one call (Properties.GetAll of
+// the Accessible interface), which also shows that the object still answers; its role is read
+// once after it gains focus and kept current by its role-change events. The element handed
+// out answers these four from that read; the recorder asks for a new element on every event.
+// When that call fails, the role is asked instead, as for any element. Every other element, the
+// focused object reached another way included, is asked on every read.
+// NOTE: ATK tells no change of a name or description that was never set before, so these are
+// never kept from events.
 // The element at a position: the window-server snapshot names the window under the point, its
 // pid names the application, its frame under the point answers GetAccessibleAtPoint, and the
 // answer is asked again, down to the deepest element (an element that answers itself or an
@@ -26,6 +35,7 @@
 // session bus, with a short timeout, and a connection to that address). Without a bus every
 // value is absent and every write fails, and libatspi is never called.
 #include <atspi/atspi.h>
+#include <dbus/dbus.h>
 #include <gio/gio.h>
 
 #include <algorithm>
@@ -148,16 +158,18 @@ class AtspiAccessibility : public Accessibility {
     Error error;
     atspi_event_listener_register(listener_.get(), "object:state-changed:focused", error.out());
     // The apps then tell the name changes that keep libatspi's cache of names current.
-    atspi_event_listener_register(listener_.get(), "object:property-change:accessible-name",
-                                  error.out());
+    for (const char* type : kKeptCurrentBy) {
+      atspi_event_listener_register(listener_.get(), type, error.out());
+    }
   }
 
   ~AtspiAccessibility() override {
     if (listener_) {
       Error error;
       atspi_event_listener_deregister(listener_.get(), "object:state-changed:focused", error.out());
-      atspi_event_listener_deregister(listener_.get(), "object:property-change:accessible-name",
-                                      error.out());
+      for (const char* type : kKeptCurrentBy) {
+        atspi_event_listener_deregister(listener_.get(), type, error.out());
+      }
     }
     if (session_) g_object_unref(session_);
   }
@@ -182,6 +194,13 @@ class AtspiAccessibility : public Accessibility {
       case AtspiNode::Kind::application:
         return applicationAttribute(node->pid, attribute);
       case AtspiNode::Kind::object:
+        if (handedOut(node)) {
+          if ((attribute == kAttrRole || attribute == kAttrSubrole) && focusedRole_) {
+            return roleAttribute(*focusedRole_, attribute);
+          }
+          if (kept_.texts && attribute == kAttrTitle) return kept_.texts->first;
+          if (kept_.texts && attribute == kAttrDescription) return kept_.texts->second;
+        }
         return objectAttribute(node->object.get(), attribute);
     }
     return std::nullopt;
@@ -437,15 +456,29 @@ class AtspiAccessibility : public Accessibility {
     return showing;
   }
 
+  // Besides focus: the name changes that keep libatspi's cache of names current, and the role
+  // changes of the focused object. The subrole follows the role alone
+  // (accessibility_roles.cpp), so no state but focus matters.
+  static constexpr const char* kKeptCurrentBy[] = {
+      "object:property-change:accessible-name",
+      "object:property-change:accessible-role",
+  };
+
   static void onFocus(AtspiEvent* event, void* self) {
     auto* me = static_cast<AtspiAccessibility*>(self);
-    if (event->type && g_str_has_prefix(event->type, "object:state-changed:focused") &&
-        event->source) {
-      me->focusKnown_ = true;
-      if (event->detail1) {
-        me->focused_ = GRef<AtspiAccessible>::share(event->source);
-      } else if (me->focused_.get() == event->source) {
-        me->focused_ = GRef<AtspiAccessible>();
+    if (event->type && event->source) {
+      if (g_str_has_prefix(event->type, "object:state-changed:focused")) {
+        me->focusKnown_ = true;
+        me->kept_ = Kept{};
+        me->focusedRole_.reset();
+        if (event->detail1) {
+          me->focused_ = GRef<AtspiAccessible>::share(event->source);
+        } else if (me->focused_.get() == event->source) {
+          me->focused_ = GRef<AtspiAccessible>();
+        }
+      } else if (event->source == me->focused_.get() &&
+                 g_str_has_prefix(event->type, "object:property-change:accessible-role")) {
+        me->focusedRole_.reset();
       }
     }
     g_boxed_free(ATSPI_TYPE_EVENT, event);
@@ -490,12 +523,82 @@ class AtspiAccessibility : public Accessibility {
       if (!focusKnown_) findInitialFocus();
       if (!focused_) return std::nullopt;
       // An object whose application went away reads nothing.
-      bool ok = false;
-      roleName(focused_.get(), ok);
-      if (!ok) return std::nullopt;
-      return wrap(GRef<AtspiAccessible>::share(focused_.get()));
+      auto texts = nameAndDescription(focused_.get());
+      if (!texts || !focusedRole_) {
+        bool ok = false;
+        std::string role = roleName(focused_.get(), ok);
+        if (!ok) return std::nullopt;
+        focusedRole_ = std::move(role);
+      }
+      auto node = std::make_shared<const AtspiNode>(AtspiNode::Kind::object, -1,
+                                                    GRef<AtspiAccessible>::share(focused_.get()));
+      kept_ = Kept{node, std::move(texts)};
+      return AXElement(std::move(node));
     }
     return std::nullopt;
+  }
+
+  // Whether the element is the last one handed out as the focused element, and that object
+  // still has focus (see the top).
+  bool handedOut(const AtspiNode* node) const {
+    return node->object.get() == focused_.get() && kept_.element.lock().get() == node;
+  }
+
+  // The accessible name and description in one call; nothing when the call fails or either is
+  // missing from the answer.
+  static std::optional<std::pair<std::string, std::string>> nameAndDescription(
+      AtspiAccessible* object) {
+    const AtspiObject* o = ATSPI_OBJECT(object);
+    if (!o->app || !o->app->bus_name || !o->path) return std::nullopt;
+    DBusConnection* bus = o->app->bus ? o->app->bus : atspi_get_a11y_bus();
+    if (!bus) return std::nullopt;
+    DBusMessage* call = dbus_message_new_method_call(o->app->bus_name, o->path,
+                                                     "org.freedesktop.DBus.Properties", "GetAll");
+    if (!call) return std::nullopt;
+    const char* iface = "org.a11y.atspi.Accessible";
+    dbus_message_append_args(call, DBUS_TYPE_STRING, &iface, DBUS_TYPE_INVALID);
+    DBusError error;
+    dbus_error_init(&error);
+    DBusMessage* reply =
+        dbus_connection_send_with_reply_and_block(bus, call, kCallTimeoutMs, &error);
+    dbus_message_unref(call);
+    dbus_error_free(&error);
+    if (!reply) return std::nullopt;
+    std::optional<std::string> name, description;
+    DBusMessageIter it, dict;
+    if (dbus_message_iter_init(reply, &it) &&
+        dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_ARRAY) {
+      dbus_message_iter_recurse(&it, &dict);
+      while (dbus_message_iter_get_arg_type(&dict) == DBUS_TYPE_DICT_ENTRY) {
+        DBusMessageIter entry, variant;
+        dbus_message_iter_recurse(&dict, &entry);
+        const char* key = nullptr;
+        if (dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_STRING) {
+          dbus_message_iter_get_basic(&entry, &key);
+        }
+        if (key && dbus_message_iter_next(&entry) &&
+            dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_VARIANT) {
+          dbus_message_iter_recurse(&entry, &variant);
+          if (dbus_message_iter_get_arg_type(&variant) == DBUS_TYPE_STRING) {
+            const char* text = nullptr;
+            dbus_message_iter_get_basic(&variant, &text);
+            if (std::string_view(key) == "Name") name = text ? text : "";
+            if (std::string_view(key) == "Description") description = text ? text : "";
+          }
+        }
+        dbus_message_iter_next(&dict);
+      }
+    }
+    dbus_message_unref(reply);
+    if (!name || !description) return std::nullopt;
+    return std::pair(std::move(*name), std::move(*description));
+  }
+
+  // AXRole or AXSubrole of an AT-SPI role name.
+  static std::optional<AXValue> roleAttribute(std::string_view role, std::string_view attribute) {
+    const AXRoleName ax = axRoleForAtspiRole(role);
+    if (attribute == kAttrRole) return std::string(ax.role);
+    return ax.subrole.empty() ? std::optional<AXValue>() : std::string(ax.subrole);
   }
 
   std::optional<AXValue> applicationAttribute(std::int32_t pid, std::string_view attribute) {
@@ -646,6 +749,15 @@ class AtspiAccessibility : public Accessibility {
   GRef<AtspiEventListener> listener_;
   GRef<AtspiAccessible> focused_;
   bool focusKnown_ = false;
+  // The AT-SPI role name of the focused object; emptied when focus moves or its role changes.
+  std::optional<std::string> focusedRole_;
+  // The element last handed out as the focused one, with the name and description read then
+  // (nothing when that call failed); emptied when focus moves.
+  struct Kept {
+    std::weak_ptr<const AXElement::Node> element;
+    std::optional<std::pair<std::string, std::string>> texts;
+  };
+  Kept kept_;
   std::map<std::int32_t, KnownApplication> applications_;
 };
 

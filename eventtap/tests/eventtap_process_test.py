@@ -123,6 +123,46 @@ class EventTap(unittest.TestCase):
                 self.assertEqual([k["field"]["secure"] for k in keys], [False] * 5 + [True] * 3)
                 self.assertNotIn(b"hi", self.read(r.path))
 
+    def test_the_field_follows_changes_of_the_focused_entry(self):
+        # The focused element is read on every key; what it says must follow the application,
+        # not a value from an earlier key: a new name and description, the entry turning into
+        # a password entry and back, and focus moving away and back.
+        self.addCleanup(self.app.send, "description entry ")
+        self.addCleanup(self.app.send, "name entry ")
+        self.addCleanup(self.app.send, "show entry")
+        r = self.start(os.path.join(self.dir, "log.json"), "plain")
+
+        def change(*commands):
+            for command in commands:
+                self.app.send(command)
+            time.sleep(FOCUS_SETTLE)
+
+        self.focus("entry")
+        self.xdo("key", "h")
+        change("name entry Notes", "description entry Shopping list")
+        self.xdo("key", "i")
+        change("hide entry")
+        self.xdo("key", "p")
+        change("show entry", "name entry Todo")
+        self.xdo("key", "w")
+        self.focus("password")
+        self.xdo("key", "p")
+        self.focus("entry")
+        self.xdo("key", "h")
+        keys = self.keys(self.finished_log(r))
+
+        def field(title, description, secure=False):
+            return {"role": "AXTextField", "subrole": "AXSecureTextField" if secure else "",
+                    "title": title, "description": description, "secure": secure}
+        self.assertEqual([(k["text"], k["redacted"], k.get("field")) for k in keys], [
+            ("h", False, field("", "")),
+            ("i", False, field("Notes", "Shopping list")),
+            ("", True, field("Notes", "Shopping list", secure=True)),
+            ("w", False, field("Todo", "Shopping list")),
+            ("", True, field("Password", "", secure=True)),
+            ("h", False, field("Todo", "Shopping list")),
+        ])
+
     # -- pointer -------------------------------------------------------------------------
 
     def pointer_at(self):

@@ -170,33 +170,33 @@ GTK_APP = r'''
 import sys, json, gi
 gi.require_version("Gtk", "3.0")
 from gi.repository import Gtk, GLib
-spec = json.loads(sys.argv[1])
+layout = json.loads(sys.argv[1])
 settings = Gtk.Settings.get_default()
-settings.set_property("gtk-application-prefer-dark-theme", spec["dark"])
-settings.set_property("gtk-font-name", spec["font"])
+settings.set_property("gtk-application-prefer-dark-theme", layout["dark"])
+settings.set_property("gtk-font-name", layout["font"])
 win = Gtk.Window(title="Fixture")
 win.set_decorated(False)
 win.move(0, 0)
-win.set_default_size(spec["width"], spec["height"])
+win.set_default_size(layout["width"], layout["height"])
 box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=8)
 bar = Gtk.MenuBar()
-for label in spec["menus"]:
+for label in layout["menus"]:
     bar.append(Gtk.MenuItem(label=label))
 box.pack_start(bar, False, False, 0)
 row = Gtk.Box(spacing=8)
-for label in spec["buttons"]:
+for label in layout["buttons"]:
     row.pack_start(Gtk.Button(label=label), False, False, 0)
 box.pack_start(row, False, False, 0)
-for label in spec["labels"]:
+for label in layout["labels"]:
     l = Gtk.Label(label=label)
     l.set_xalign(0)
     box.pack_start(l, False, False, 0)
-for text in spec["entries"]:
+for text in layout["entries"]:
     e = Gtk.Entry()
     e.set_text(text)
     box.pack_start(e, False, False, 0)
 store = Gtk.ListStore(str)
-for item in spec["list"]:
+for item in layout["list"]:
     store.append([item])
 view = Gtk.TreeView(model=store)
 view.set_headers_visible(False)
@@ -220,7 +220,7 @@ def gtk_windows(rng, pool, directory, count):
     with XServer(width=1024, height=700) as x:
         for i in range(count):
             short = lambda: " ".join(rng.choice(pool) for _ in range(rng.randint(1, 2)))
-            spec = {
+            layout = {
                 "dark": bool(i % 2), "width": 640, "height": 420,
                 "font": "%s %d" % (rng.choice(FONTS), rng.choice([9, 10, 11])),
                 "menus": [rng.choice(pool) for _ in range(4)],
@@ -229,7 +229,7 @@ def gtk_windows(rng, pool, directory, count):
                 "entries": [phrase(rng, pool)],
                 "list": [phrase(rng, pool) for _ in range(3)],
             }
-            app = subprocess.Popen([SYSTEM_PYTHON, "-c", GTK_APP, json.dumps(spec)],
+            app = subprocess.Popen([SYSTEM_PYTHON, "-c", GTK_APP, json.dumps(layout)],
                                    env=x.env(), stdout=subprocess.PIPE,
                                    stderr=subprocess.DEVNULL, text=True)
             try:
@@ -240,8 +240,8 @@ def gtk_windows(rng, pool, directory, count):
             finally:
                 app.terminate()
                 app.wait()
-            lines = (spec["menus"] + spec["buttons"] + spec["labels"] + spec["entries"] +
-                     spec["list"])
+            lines = (layout["menus"] + layout["buttons"] + layout["labels"] + layout["entries"] +
+                     layout["list"])
             out.append({"path": path, "lines": lines, "kind": "gtk"})
     return out
 

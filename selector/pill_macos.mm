@@ -30,14 +30,14 @@ NSString* nsString(const std::string& text) {
 }
 
 // A one-line label as the layout describes it.
-NSTextField* makeLabel(const sel::PillLabel& spec) {
-  NSTextField* label = [NSTextField labelWithString:nsString(spec.text)];
-  label.font = sel::nsFont(spec.font);
-  label.textColor = sel::nsColor(spec.textColor);
+NSTextField* makeLabel(const sel::PillLabel& labelItem) {
+  NSTextField* label = [NSTextField labelWithString:nsString(labelItem.text)];
+  label.font = sel::nsFont(labelItem.font);
+  label.textColor = sel::nsColor(labelItem.textColor);
   label.maximumNumberOfLines = 1;
-  if (spec.truncatesTail) label.lineBreakMode = NSLineBreakByTruncatingTail;
-  label.alphaValue = spec.alpha;
-  label.frame = sel::nsRect(spec.frame);
+  if (labelItem.truncatesTail) label.lineBreakMode = NSLineBreakByTruncatingTail;
+  label.alphaValue = labelItem.alpha;
+  label.frame = sel::nsRect(labelItem.frame);
   return label;
 }
 

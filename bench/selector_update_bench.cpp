@@ -21,6 +21,7 @@
 #include "hit_testing.hpp"
 #include "output.hpp"
 #include "window_server.hpp"
+#include "window_server_cache_x11.hpp"
 
 using namespace orvane;
 using namespace orvane::selector;
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "selector_update_bench: no X display\n");
     return 1;
   }
-  auto server = makeWindowServerX11();
+  auto server = makeSelectorWindowServerX11();
   SelectorConfig config;
   config.initialMode = SelectionMode::window;
   CapturedOutput output;

@@ -5,12 +5,12 @@
 #include "application.hpp"
 #include "output.hpp"
 #include "selector.hpp"
-#include "window_server.hpp"
+#include "window_server_cache_x11.hpp"
 
 int main(int argc, char** argv) {
   orvane::StandardOutput output;
   const orvane::selector::SelectorPlatform platform{&orvane::selector::makeApplicationX11,
-                                                    &orvane::makeWindowServerX11};
+                                                    &orvane::selector::makeSelectorWindowServerX11};
   return orvane::selector::runSelector(std::vector<std::string>(argv + 1, argv + argc), platform,
                                        output);
 }

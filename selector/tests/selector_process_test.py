@@ -357,6 +357,23 @@ class Openbox(SetUp):
         self.assert_result(s, self.expected_window(w, self.display_id()))
         del dock
 
+    def test_a_window_moved_and_renamed_during_the_selection_is_the_one_clicked(self):
+        below = self.window(200, 150, 400, 300, title="Below", **{"class": "Below"})
+        moved = self.window(800, 150, 300, 300, title="Before", **{"class": "Moved"})
+        s = self.run_selector("--initial-mode", "window")
+        s.xdo("mousemove", "300", "250")
+        self.wait_pixel(400, 300, tinted((255, 255, 255), 0.1))
+        # The window list the selector hit-tests has been read; now the desktop changes under
+        # the pointer, and the click must see the change, title included.
+        self.f.send("move %d 250 200" % moved)
+        self.f.send("title %d %s" % (moved, "After".encode().hex()))
+        self.assertTrue(wait_for(lambda: (lambda r: r["title"] == "After" and
+                                          r["bounds"]["x"] < 300)(self.listed(moved))))
+        s.xdo("mousemove", "302", "252")
+        s.xdo("click", "1")
+        self.assert_result(s, self.expected_window(moved, self.display_id()))
+        del below
+
     def pill_chips(self, expected):
         """The pill's key chips once its slide has settled, and the row through them."""
         time.sleep(0.35)

@@ -1,0 +1,114 @@
+// Hit-testing asks for a whole window list on every pointer move; on X11 that costs about a
+// dozen requests per window. The list only changes when the desktop does, and the server
+// tells us when: structure changes of the root's children (frames, or clients without a
+// window manager), property changes on the root (stacking order, active window, resources)
+// and on each listed client (title, opacity, frame extents, state). Any such event drops the
+// kept snapshot; the events are read without blocking before each list request.
+#include "window_server_cache_x11.hpp"
+
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <set>
+#include <utility>
+
+#include "window_record.hpp"
+#include "x11_util.hpp"
+
+namespace orvane::selector {
+namespace {
+
+// However quiet the desktop, a snapshot is not served for longer than this.
+constexpr auto kMaxAge = std::chrono::milliseconds(250);
+
+class CachingWindowServer final : public WindowServer {
+ public:
+  explicit CachingWindowServer(std::unique_ptr<WindowServer> inner) : inner_(std::move(inner)) {
+    if (!events_.ok() || xcb_connection_has_error(events_.get())) return;
+    const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(events_.get(), events_.root(), XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(events_.get());
+    watching_ = true;
+  }
+
+  std::optional<std::vector<RecordValue>> copyWindowInfo(std::uint32_t options,
+                                                         std::uint32_t relativeToWindow) override {
+    // A single window's records are cheap and never kept.
+    if (!watching_ || (options & kCGWindowListOptionIncludingWindow)) {
+      return inner_->copyWindowInfo(options, relativeToWindow);
+    }
+    drainEvents();
+    const auto now = std::chrono::steady_clock::now();
+    if (valid_ && options == options_ && relativeToWindow == relativeTo_ &&
+        now - takenAt_ <= kMaxAge) {
+      return snapshot_;
+    }
+    // Events that arrive while the snapshot is taken may describe a change it missed: they
+    // are read at the next request and drop it then.
+    snapshot_ = inner_->copyWindowInfo(options, relativeToWindow);
+    options_ = options;
+    relativeTo_ = relativeToWindow;
+    takenAt_ = now;
+    valid_ = !xcb_connection_has_error(events_.get());
+    if (valid_) watchClients();
+    return snapshot_;
+  }
+
+  std::uint32_t activeDisplayCount() override { return inner_->activeDisplayCount(); }
+  std::vector<DisplayId> activeDisplays(std::uint32_t capacity) override {
+    return inner_->activeDisplays(capacity);
+  }
+  Rect displayBounds(DisplayId display) override { return inner_->displayBounds(display); }
+  DisplayId mainDisplayId() override { return inner_->mainDisplayId(); }
+  std::optional<Point> cursorLocation() override { return inner_->cursorLocation(); }
+  std::vector<ScreenInfo> screens() override { return inner_->screens(); }
+
+ private:
+  void drainEvents() {
+    while (auto* event = xcb_poll_for_event(events_.get())) {
+      // Errors (a listed window gone before its mask was set) say nothing about the desktop.
+      if ((event->response_type & 0x7f) != 0) valid_ = false;
+      std::free(event);
+    }
+    if (xcb_connection_has_error(events_.get())) valid_ = false;
+  }
+
+  // Property changes of the listed clients: titles, opacity and frame extents live there.
+  void watchClients() {
+    if (!snapshot_) return;
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    bool asked = false;
+    for (const auto& value : *snapshot_) {
+      const auto* record = std::get_if<Dictionary>(&value.data);
+      if (!record) continue;
+      const auto id = readUInt32(*record, kCGWindowNumber);
+      if (!id || *id == 0 || !watched_.insert(*id).second) continue;
+      xcb_change_window_attributes(events_.get(), *id, XCB_CW_EVENT_MASK, &mask);
+      asked = true;
+    }
+    if (asked) xcb_flush(events_.get());
+  }
+
+  std::unique_ptr<WindowServer> inner_;
+  x11::Connection events_;
+  bool watching_ = false;
+  bool valid_ = false;
+  std::optional<std::vector<RecordValue>> snapshot_;
+  std::uint32_t options_ = 0;
+  std::uint32_t relativeTo_ = 0;
+  std::chrono::steady_clock::time_point takenAt_;
+  std::set<std::uint32_t> watched_;
+};
+
+}  // namespace
+
+std::unique_ptr<WindowServer> makeCachingWindowServerX11(std::unique_ptr<WindowServer> inner) {
+  return std::make_unique<CachingWindowServer>(std::move(inner));
+}
+
+std::unique_ptr<WindowServer> makeSelectorWindowServerX11() {
+  return makeCachingWindowServerX11(makeWindowServerX11());
+}
+
+}  // namespace orvane::selector

@@ -201,6 +201,17 @@ class SetUp(unittest.TestCase):
         """The bare desktop's colour as the screen shows it (the compositor paints its own)."""
         return Screenshot(self.x).at(self.WIDTH - 5, 5)
 
+    def settled_shot(self, lefts=(0,), width=None):
+        """A screenshot once every display's pill is drawn and its fade and slide are over: the
+        veil comes first, the pill once its fonts are loaded."""
+        width = width or self.WIDTH
+        drawn = wait_for(lambda: (lambda shot: all(self.pill_span(shot, left, width, self.HEIGHT)
+                                                   for left in lefts))(Screenshot(self.x)))
+        if not drawn:
+            self.fail("no pill appeared at the bottom of every display")
+        time.sleep(0.3)
+        return Screenshot(self.x)
+
     def pill_span(self, shot, left, width, bottom):
         """First and last columns of the pill's dark body, on its middle row."""
         row = bottom - 28 - 19
@@ -233,7 +244,8 @@ class Bare(SetUp):
         s.xdo("mousemove", "300", "250")
         # The hovered window is cut out of the veil (tinted a tenth blue) and outlined.
         desktop = (0x40, 0x80, 0xc0)
-        shot = self.wait_pixel(400, 300, tinted((255, 255, 255), 0.1))
+        self.wait_pixel(400, 300, tinted((255, 255, 255), 0.1))
+        shot = self.settled_shot()
         self.assertTrue(close(shot.at(1000, 100), veiled(desktop)), shot.at(1000, 100))
         self.assertTrue(close(shot.at(198, 300), BLUE, 2), shot.at(198, 300))
         self.assertTrue(close(shot.at(199, 300), BLUE, 2), shot.at(199, 300))
@@ -255,7 +267,8 @@ class Bare(SetUp):
         desktop = (0x40, 0x80, 0xc0)
         s.xdo("mousemove", "640", "300")
         # The display under the pointer is tinted and framed, not veiled.
-        shot = self.wait_pixel(2, 300, BLUE, tolerance=2)
+        self.wait_pixel(2, 300, BLUE, tolerance=2)
+        shot = self.settled_shot()
         self.assertTrue(close(shot.at(640, 300), tinted(desktop, 0.08)), shot.at(640, 300))
         span = self.pill_span(shot, 0, self.WIDTH, self.HEIGHT)
         self.assertIsNotNone(span)
@@ -463,7 +476,8 @@ class TwoMonitors(SetUp):
         s = self.run_selector()
         s.xdo("mousemove", "300", "300")
         desktop = (0x40, 0x80, 0xc0)
-        shot = self.wait_pixel(2, 300, BLUE, tolerance=2)  # the left display is active
+        self.wait_pixel(2, 300, BLUE, tolerance=2)  # the left display is active
+        shot = self.settled_shot(lefts=(0, 640), width=640)
         self.assertTrue(close(shot.at(900, 300), veiled(desktop)), shot.at(900, 300))
         self.assertTrue(close(shot.at(300, 300), tinted(desktop, 0.08)), shot.at(300, 300))
         # One pill per display, each centred on its own display.

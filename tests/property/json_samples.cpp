@@ -168,8 +168,11 @@ void windowBounds(Random& r) {
   std::int64_t now = 1700000000000 + r.between(0, 1000000);
   windowbounds::WindowBoundsPoller poller(windowId, server, output, [&] { return now++; });
   const auto ticks = r.between(1, 25);
+  std::int64_t missing = 0;  // ticks left in a run without the window
   for (std::int64_t t = 0; t < ticks; ++t) {
-    if (r.chance(0.15)) {
+    if (missing == 0 && r.chance(0.12)) missing = r.between(1, 5);
+    if (missing > 0) {
+      --missing;
       server.windows = r.chance(0.3) ? std::nullopt : std::optional(std::vector<RecordValue>{});
     } else {
       Dictionary record{{std::string(kCGWindowNumber), static_cast<std::int64_t>(windowId)}};
@@ -205,8 +208,9 @@ void windowBounds(Random& r) {
 
 void selectorResult(Random& r) {
   CapturedOutput output;
-  switch (r.between(0, 3)) {
-    case 0: {
+  switch (r.between(0, 4)) {
+    case 0:
+    case 1: {
       selector::WindowSelectionOutput w;
       w.windowId = r.windowNumber();
       w.ownerPid = static_cast<std::int32_t>(
@@ -221,7 +225,8 @@ void selectorResult(Random& r) {
       selector::writeJson(output, w);
       break;
     }
-    case 1: {
+    case 2:
+    case 3: {
       selector::ScreenSelectionOutput s;
       s.displayId = static_cast<std::uint32_t>(r.between(0, 4294967295));
       selector::writeJson(output, s);
@@ -322,7 +327,14 @@ void sensorsLines(Random& r) {
       case 1: {
         const auto window = ax.add({{"AXRole", axText("AXWindow")}, {"AXTitle", axText(r.text())}});
         ax.set(*ax.idOf(ax.createApplication(r.pick(pids))), "AXFocusedWindow", ax.element(window));
-        ax.setChildren(window, {r.pick(elements)});
+        std::vector<FakeAccessibility::Id> children{r.pick(elements)};
+        // What a browser shows: a web area with its address, or an address bar.
+        if (r.chance(0.4))
+          children.push_back(ax.add({{"AXRole", axText("AXWebArea")}, {"AXURL", axText(r.text(3))}}));
+        if (r.chance(0.4))
+          children.push_back(ax.add({{"AXRole", axText("AXTextField")},
+                                     {"AXValue", axText(r.pick<std::string>({"example.org/", "/home/u/", "https://x.org/"}) + r.text(2))}}));
+        ax.setChildren(window, children);
         break;
       }
       case 2:

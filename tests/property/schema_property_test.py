@@ -3,19 +3,23 @@ tool's own code writes for many random records (window lists, bounds lines, sele
 sensors lines, event logs, OCR results), and every one must validate.
 
     schema_property_test.py ORVANE_JSON_SAMPLES [SEED COUNT]
+
+Without a seed it runs a fixed one and one taken from the clock; a failure names its seed, so
+that `orvane-json-samples SEED COUNT` prints the same documents again.
 """
 
 import collections
 import os
 import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 import schemas  # noqa: E402
 
 SAMPLES = None
-SEED, COUNT = "20261209", "300"
+SEEDS, COUNT = ["20261209", str(int(time.time()))], "250"
 # What follows each document: the line-printing tools and the selector end it with a line
 # feed, the others with nothing.
 ENDINGS = {"window-list": b"\n", "window-bounds-line": b"\n", "capture-selector-result": b"\n",
@@ -37,18 +41,23 @@ def samples(seed, count):
 
 class WritersMatchTheSchemas(unittest.TestCase):
     def test_random_records_validate(self):
-        seen = collections.Counter()
-        for name, body in samples(SEED, COUNT):
-            ending = ENDINGS[name]
-            self.assertTrue(body.endswith(ending) and not body[:len(body) - len(ending)]
-                            .endswith(b"\n"), (name, body[-40:]))
-            document = body[:len(body) - len(ending)]
-            self.assertNotIn(b"\n", document, name)
-            schemas.loads(name, document)
-            seen[name] += 1
-        # Every schema was exercised, each by many documents of every kind.
-        self.assertEqual(sorted(seen), schemas.names())
-        self.assertGreater(min(seen.values()), 100, seen)
+        for seed in SEEDS:
+            with self.subTest(seed=seed):
+                seen = collections.Counter()
+                for name, body in samples(seed, COUNT):
+                    ending = ENDINGS[name]
+                    self.assertTrue(body.endswith(ending) and not body[:len(body) - len(ending)]
+                                    .endswith(b"\n"), (seed, name, body[-40:]))
+                    document = body[:len(body) - len(ending)]
+                    self.assertNotIn(b"\n", document, (seed, name))
+                    try:
+                        schemas.loads(name, document)
+                    except AssertionError as e:
+                        raise AssertionError("seed %s: %s" % (seed, e)) from None
+                    seen[name] += 1
+                # Every schema was exercised, each by many documents.
+                self.assertEqual(sorted(seen), schemas.names())
+                self.assertGreater(min(seen.values()), 100, seen)
 
     def test_a_broken_record_is_caught(self):
         # The check itself: an output one step off its schema fails.
@@ -74,5 +83,5 @@ class WritersMatchTheSchemas(unittest.TestCase):
 if __name__ == "__main__":
     SAMPLES = sys.argv.pop(1)
     if len(sys.argv) >= 3:
-        SEED, COUNT = sys.argv.pop(1), sys.argv.pop(1)
+        SEEDS, COUNT = [sys.argv.pop(1)], sys.argv.pop(1)
     unittest.main(verbosity=2)

@@ -58,30 +58,55 @@ class Random {
   // Coordinates as desktops give them: whole, half, arbitrary fractions, far away, negative.
   double coordinate() {
     switch (between(0, 5)) {
-      case 0: return static_cast<double>(between(-4000, 8000));
-      case 1: return static_cast<double>(between(-8000, 16000)) / 2;
-      case 2: return real(-5000, 5000);
-      case 3: return pick<double>({0.0, -0.0, 1e-7, -144.5, 1e16, 123456789.125});
-      default: return static_cast<double>(between(0, 2000));
+      case 0:
+        return static_cast<double>(between(-4000, 8000));
+      case 1:
+        return static_cast<double>(between(-8000, 16000)) / 2;
+      case 2:
+        return real(-5000, 5000);
+      case 3:
+        return pick<double>({0.0, -0.0, 1e-7, -144.5, 1e16, 123456789.125});
+      default:
+        return static_cast<double>(between(0, 2000));
     }
   }
   double length(double low = 0) {
     switch (between(0, 3)) {
-      case 0: return low + static_cast<double>(between(0, 3000));
-      case 1: return low + real(0, 40);
-      case 2: return low + static_cast<double>(between(0, 4000)) / 3;
-      default: return low;
+      case 0:
+        return low + static_cast<double>(between(0, 3000));
+      case 1:
+        return low + real(0, 40);
+      case 2:
+        return low + static_cast<double>(between(0, 4000)) / 3;
+      default:
+        return low;
     }
   }
 
   // Text with what needs escaping or replacing: quotes, backslashes, slashes, control
   // characters, non-ASCII letters, emoji with joiners, and bytes that are not UTF-8.
   std::string text(int maxPieces = 6) {
-    static const std::vector<std::string> pieces = {
-        "Notes", "shopping/list", "say \"hi\"", "back\\slash", "tab\there", "line\nbreak",
-        "\r", std::string("nul\0byte", 8), "\x01\x1f", "caf\xc3\xa9", "\xe6\x97\xa5\xe6\x9c\xac",
-        "\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x92\xbb", "bad\xff\xfe", "\xc3", "\xed\xa0\x80",
-        "  ", " padded ", "https://example.org/a?b=c&d", "\xe2\x80\xa8", "</script>", "x"};
+    static const std::vector<std::string> pieces = {"Notes",
+                                                    "shopping/list",
+                                                    "say \"hi\"",
+                                                    "back\\slash",
+                                                    "tab\there",
+                                                    "line\nbreak",
+                                                    "\r",
+                                                    std::string("nul\0byte", 8),
+                                                    "\x01\x1f",
+                                                    "caf\xc3\xa9",
+                                                    "\xe6\x97\xa5\xe6\x9c\xac",
+                                                    "\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x92\xbb",
+                                                    "bad\xff\xfe",
+                                                    "\xc3",
+                                                    "\xed\xa0\x80",
+                                                    "  ",
+                                                    " padded ",
+                                                    "https://example.org/a?b=c&d",
+                                                    "\xe2\x80\xa8",
+                                                    "</script>",
+                                                    "x"};
     std::string s;
     const auto count = between(0, maxPieces);
     for (std::int64_t i = 0; i < count; ++i) s += pick(pieces);
@@ -121,8 +146,12 @@ void windowList(Random& r) {
   const auto count = r.between(0, 12);
   for (std::int64_t i = 0; i < count; ++i) {
     Dictionary record;
-    if (r.chance(0.9)) record.emplace_back(std::string(kCGWindowLayer), number(r, r.pick<double>({0, 0, 0, 3, 25, -1, 0.5})));
-    if (r.chance(0.95)) record.emplace_back(std::string(kCGWindowAlpha), number(r, r.pick<double>({1, 0.5, 0.02, 0.01, 0, 0.011})));
+    if (r.chance(0.9))
+      record.emplace_back(std::string(kCGWindowLayer),
+                          number(r, r.pick<double>({0, 0, 0, 3, 25, -1, 0.5})));
+    if (r.chance(0.95))
+      record.emplace_back(std::string(kCGWindowAlpha),
+                          number(r, r.pick<double>({1, 0.5, 0.02, 0.01, 0, 0.011})));
     if (r.chance(0.95)) {
       Dictionary bounds{{"X", number(r, r.coordinate())},
                         {"Y", number(r, r.coordinate())},
@@ -156,12 +185,14 @@ void windowBounds(Random& r) {
   FakeWindowServer server;
   const auto displays = r.between(0, 3);
   for (std::int64_t i = 0; i < displays; ++i) {
-    const auto id = static_cast<DisplayId>(r.pick<std::int64_t>({1, 2, 0, 4294967295, r.between(0, 4294967295)}));
-    server.displays.push_back({id, {r.pick<double>({0, 1920, -1280}), r.pick<double>({0, 1080, -400}),
-                                    r.pick<double>({1920, 1280, 3840}), r.pick<double>({1080, 800})}});
+    const auto id = static_cast<DisplayId>(
+        r.pick<std::int64_t>({1, 2, 0, 4294967295, r.between(0, 4294967295)}));
+    server.displays.push_back({id,
+                               {r.pick<double>({0, 1920, -1280}), r.pick<double>({0, 1080, -400}),
+                                r.pick<double>({1920, 1280, 3840}), r.pick<double>({1080, 800})}});
     if (r.chance(0.8))
-      server.screenList.push_back({RecordValue(static_cast<std::int64_t>(id)),
-                                   r.pick<double>({1, 2, 1.5, 1.25, 3})});
+      server.screenList.push_back(
+          {RecordValue(static_cast<std::int64_t>(id)), r.pick<double>({1, 2, 1.5, 1.25, 3})});
   }
   const std::uint32_t windowId = r.windowNumber();
   CapturedOutput output;
@@ -178,7 +209,8 @@ void windowBounds(Random& r) {
       Dictionary record{{std::string(kCGWindowNumber), static_cast<std::int64_t>(windowId)}};
       if (r.chance(0.9)) record.emplace_back(std::string(kCGWindowOwnerPID), r.between(1, 99999));
       if (r.chance(0.9)) record.emplace_back(std::string(kCGWindowIsOnscreen), r.chance(0.7));
-      if (r.chance(0.7)) record.emplace_back(std::string(kCGWindowAlpha), r.pick<double>({1, 0.01, 0.011, 0, 0.5}));
+      if (r.chance(0.7))
+        record.emplace_back(std::string(kCGWindowAlpha), r.pick<double>({1, 0.01, 0.011, 0, 0.5}));
       if (r.chance(0.9)) {
         Dictionary bounds{{"X", number(r, r.coordinate())},
                           {"Y", number(r, r.coordinate())},
@@ -217,7 +249,8 @@ void selectorResult(Random& r) {
           r.pick<std::int64_t>({-1, 0, 97, 2147483647, -2147483648LL, r.between(1, 4194304)}));
       w.ownerName = r.text();
       w.title = r.text();
-      w.displayId = static_cast<std::uint32_t>(r.pick<std::int64_t>({1, 0, 4294967295, r.between(0, 4294967295)}));
+      w.displayId = static_cast<std::uint32_t>(
+          r.pick<std::int64_t>({1, 0, 4294967295, r.between(0, 4294967295)}));
       w.bounds = {r.coordinate(), r.coordinate(), r.length(), r.length()};
       // A frame that is not finite cannot be written: the cancellation comes instead.
       if (r.chance(0.03)) w.bounds.width = std::numeric_limits<double>::infinity();
@@ -254,11 +287,11 @@ void sensorsLines(Random& r) {
   } queue;
   CapturedOutput errors;
   std::int64_t now = 1700000000000 + r.between(0, 1000000);
-  sensors::Context context{workspace, windowServer, ax, queue, [&] { return now++; },
+  sensors::Context context{workspace, windowServer,           ax, queue, [&] { return now++; },
                            -1,        browserBundleIdsMacOS()};
 
-  static const std::vector<std::string> roles = {"AXButton", "AXTextField", "AXStaticText",
-                                                 "AXWindow", "AXGroup", "AXWebArea", ""};
+  static const std::vector<std::string> roles = {
+      "AXButton", "AXTextField", "AXStaticText", "AXWindow", "AXGroup", "AXWebArea", ""};
   static const std::vector<std::string> bundles = {"com.apple.Notes", "com.google.Chrome",
                                                    "com.apple.Safari", "", "org.example.app"};
   // A few elements, nested, with random roles, labels and frames.
@@ -279,10 +312,17 @@ void sensorsLines(Random& r) {
     const auto id = ax.add(std::move(attributes));
     const Rect frame{r.coordinate(), r.coordinate(), r.length(), r.length()};
     switch (r.between(0, 3)) {
-      case 0: ax.setFrame(id, frame); break;
-      case 1: ax.setPositionAndSize(id, frame); break;
-      case 2: ax.setFrame(id, {0, 0, 5000, 5000}); break;
-      default: break;
+      case 0:
+        ax.setFrame(id, frame);
+        break;
+      case 1:
+        ax.setPositionAndSize(id, frame);
+        break;
+      case 2:
+        ax.setFrame(id, {0, 0, 5000, 5000});
+        break;
+      default:
+        break;
     }
     if (!elements.empty() && r.chance(0.6)) ax.setChildren(r.pick(elements), {id});
     elements.push_back(id);
@@ -315,14 +355,16 @@ void sensorsLines(Random& r) {
     return r.pick(elements);
   };
   static const std::vector<std::int64_t> clickTypes = {
-      kCGEventLeftMouseDown,  kCGEventLeftMouseUp,     kCGEventRightMouseDown,
-      kCGEventRightMouseUp,   kCGEventOtherMouseDown,  kCGEventOtherMouseUp};
+      kCGEventLeftMouseDown, kCGEventLeftMouseUp,    kCGEventRightMouseDown,
+      kCGEventRightMouseUp,  kCGEventOtherMouseDown, kCGEventOtherMouseUp};
   const auto steps = r.between(1, 30);
   for (std::int64_t s = 0; s < steps; ++s) {
     switch (r.between(0, 4)) {
       case 0:
-        if (r.chance(0.15)) workspace.front.reset();
-        else workspace.bringToFront(r.pick(pids));
+        if (r.chance(0.15))
+          workspace.front.reset();
+        else
+          workspace.bringToFront(r.pick(pids));
         break;
       case 1: {
         const auto window = ax.add({{"AXRole", axText("AXWindow")}, {"AXTitle", axText(r.text())}});
@@ -330,10 +372,14 @@ void sensorsLines(Random& r) {
         std::vector<FakeAccessibility::Id> children{r.pick(elements)};
         // What a browser shows: a web area with its address, or an address bar.
         if (r.chance(0.4))
-          children.push_back(ax.add({{"AXRole", axText("AXWebArea")}, {"AXURL", axText(r.text(3))}}));
+          children.push_back(
+              ax.add({{"AXRole", axText("AXWebArea")}, {"AXURL", axText(r.text(3))}}));
         if (r.chance(0.4))
-          children.push_back(ax.add({{"AXRole", axText("AXTextField")},
-                                     {"AXValue", axText(r.pick<std::string>({"example.org/", "/home/u/", "https://x.org/"}) + r.text(2))}}));
+          children.push_back(
+              ax.add({{"AXRole", axText("AXTextField")},
+                      {"AXValue",
+                       axText(r.pick<std::string>({"example.org/", "/home/u/", "https://x.org/"}) +
+                              r.text(2))}}));
         ax.setChildren(window, children);
         break;
       }
@@ -354,8 +400,8 @@ void sensorsLines(Random& r) {
 void eventLog(Random& r, const std::filesystem::path& directory) {
   FakeAccessibility ax;
   std::vector<FakeAccessibility::Id> fields;
-  static const std::vector<std::string> roles = {"AXTextField", "AXSecureTextField", "AXButton",
-                                                 "", "AXsEcUrE", "AXWebArea"};
+  static const std::vector<std::string> roles = {"AXTextField", "AXSecureTextField", "AXButton", "",
+                                                 "AXsEcUrE",    "AXWebArea"};
   for (int i = 0; i < 4; ++i) {
     FakeAccessibility::Attributes attributes;
     if (r.chance(0.8)) attributes.emplace_back("AXRole", axText(r.pick(roles)));
@@ -379,8 +425,8 @@ void eventLog(Random& r, const std::filesystem::path& directory) {
       kCGEventKeyUp,         kCGEventFlagsChanged,     kCGEventOtherMouseDown};
   const auto count = r.between(0, 40);
   for (std::int64_t i = 0; i < count; ++i) {
-    uptime += r.pick<std::int64_t>({0, 1, 999'999, 1'000'000, 49'999'999, 50'000'000,
-                                    r.between(0, 2'000'000'000)});
+    uptime += r.pick<std::int64_t>(
+        {0, 1, 999'999, 1'000'000, 49'999'999, 50'000'000, r.between(0, 2'000'000'000)});
     if (r.chance(0.3)) ax.setFocused(r.chance(0.3) ? std::nullopt : std::optional(r.pick(fields)));
     FakeTapEvent event = FakeTapEvent::pointer(r.coordinate(), r.coordinate());
     event.code = r.pick<std::int64_t>({-1, 0, 4, 36, 53, 126, 127});

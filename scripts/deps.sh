@@ -14,6 +14,7 @@ packages=(
   # process tests, fixtures and benchmarks
   xvfb xauth xdotool wmctrl openbox x11-xserver-utils x11-utils xtrace xinput xcompmgr slop
   dbus dbus-x11 at-spi2-core python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 python3-pyatspi
+  python3-jsonschema  # the process tests check every output against schemas/
   chromium imagemagick
 )
 missing=()
@@ -63,6 +64,8 @@ done
   problems+=("/usr/libexec/at-spi-bus-launcher is missing: install the package at-spi2-core")
 /usr/bin/python3 -c 'import gi; gi.require_version("Gtk", "3.0"); gi.require_version("Atspi", "2.0")' 2>/dev/null ||
   problems+=("PyGObject with GTK 3 and AT-SPI is missing: install python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0")
+/usr/bin/python3 -c 'from jsonschema import Draft202012Validator' 2>/dev/null ||
+  problems+=("jsonschema with draft 2020-12 is missing: install the package python3-jsonschema")
 [ -s /usr/share/tesseract-ocr/5/tessdata/eng.traineddata ] ||
   problems+=("Tesseract's English model is missing: install the package tesseract-ocr-eng")
 if [ ${#problems[@]} -gt 0 ]; then

@@ -6,7 +6,12 @@ import math
 import os
 import signal
 import subprocess
+import sys
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests",
+                                "harness"))
+import schemas  # noqa: E402
 
 USAGE = b"Usage: orvane-eventtap <outputPath> [redact|plain]\n"
 TAP_FAILED = b"Orvane could not create CGEventTap. Accessibility permission is required.\n"
@@ -46,7 +51,7 @@ def encode(value):
 
 def check_log(test, raw):
     """Checks the bytes and invariants of one log; returns it parsed."""
-    log = json.loads(raw.decode("utf-8"))
+    log = schemas.loads("eventtap-log", raw)
     test.assertEqual(encode(log).encode("utf-8"), raw, "the bytes are not the compact form")
     test.assertEqual(list(log), HEADER_KEYS)
     test.assertEqual(log["version"], 1)

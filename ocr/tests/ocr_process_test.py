@@ -13,6 +13,9 @@ import struct
 import unittest
 import zlib
 
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "harness"))
+import schemas  # noqa: E402
+
 TOOL = RENDER = None
 WIDTH, HEIGHT = 480, 160
 
@@ -43,6 +46,7 @@ def ocr(*paths):
     result = subprocess.run([TOOL, *paths], capture_output=True, timeout=120)
     assert result.returncode == 0, result.returncode
     assert result.stderr == b"", result.stderr
+    schemas.loads("ocr-result", result.stdout)
     return result.stdout
 
 
@@ -222,7 +226,7 @@ class OcrProcess(unittest.TestCase):
         process.returncode = os.waitstatus_to_exitcode(status)
         process.stdout.close()
         self.assertEqual(process.returncode, 0)
-        first, second = json.loads(out)
+        first, second = schemas.loads("ocr-result", out)
         self.assertEmptyResult(first, huge)
         self.assertEqual(second["text"], "Recording started at 10:42 AM")
         # The engine and its English model take about 40 MB; the bitmap alone would be 400 MB.

@@ -17,6 +17,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "harness"))
+import schemas  # noqa: E402
 from xenv import XServer  # noqa: E402
 
 TOOL, FIXTURE, WINDOW_LIST = sys.argv[1], sys.argv[2], sys.argv[3]
@@ -80,6 +81,8 @@ class Selector:
 
     def result(self, timeout=10):
         out, err = self.proc.communicate(timeout=timeout)
+        if out:
+            schemas.loads("capture-selector-result", out)
         return out, err, self.proc.returncode
 
     def running_after(self, seconds=0.4):
@@ -170,7 +173,7 @@ class SetUp(unittest.TestCase):
 
     def listed(self, wid):
         """The window as orvane-window-list prints it."""
-        records = json.loads(self.x.run(WINDOW_LIST).stdout)
+        records = schemas.loads("window-list", self.x.run(WINDOW_LIST).stdout)
         return next(r for r in records if r["id"] == wid)
 
     def expected_window(self, wid, display):
@@ -592,6 +595,8 @@ class NoDisplay(unittest.TestCase):
         env = dict(os.environ)
         env["DISPLAY"] = ":9999"
         r = subprocess.run([TOOL, *args], env=env, capture_output=True, timeout=10)
+        if r.returncode == 0:
+            schemas.loads("capture-selector-result", r.stdout)
         return r.stdout, r.stderr, r.returncode
 
     def test_cancels_when_the_display_cannot_be_opened(self):

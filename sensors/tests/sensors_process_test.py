@@ -15,6 +15,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "harness"))
 from atspi import AccessibilityBus, GtkFixture, available, unreachable_env  # noqa: E402
+import schemas  # noqa: E402
 from xenv import XServer  # noqa: E402
 
 TOOL = sys.argv[1]
@@ -49,7 +50,7 @@ class Tool:
                 while self.seen < len(self.lines):
                     raw = self.lines[self.seen]
                     self.seen += 1
-                    if predicate(json.loads(raw)):
+                    if predicate(schemas.loads("capture-sensors-line", raw)):
                         return raw
                 if not self.cond.wait(max(0, deadline - time.time())):
                     raise AssertionError("no such line within %ss; lines: %r"
@@ -63,6 +64,8 @@ class Tool:
         err = self.proc.stderr.read()
         self.proc.stdout.close()
         self.proc.stderr.close()
+        for raw in self.lines:
+            schemas.loads("capture-sensors-line", raw)
         return rc, err
 
 

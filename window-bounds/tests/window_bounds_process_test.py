@@ -11,6 +11,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "harness"))
+import schemas  # noqa: E402
 from xenv import XServer  # noqa: E402
 
 TOOL, FIXTURE = sys.argv[1], sys.argv[2]
@@ -57,6 +58,8 @@ class Tool:
                 stream.close()
             except BrokenPipeError:
                 pass
+        for _, raw in self.lines:
+            schemas.loads("window-bounds-line", raw)
         return rc, err
 
 

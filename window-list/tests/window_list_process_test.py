@@ -7,6 +7,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "harness"))
+import schemas  # noqa: E402
 from xenv import XServer  # noqa: E402
 
 TOOL, FIXTURE = sys.argv[1], sys.argv[2]
@@ -29,7 +30,10 @@ def entry(x, window, pid, owner, title, bx, by, w, h):
 
 class WindowList(unittest.TestCase):
     def listing(self, x, *args):
-        return x.run(TOOL, *args, check=False)
+        result = x.run(TOOL, *args, check=False)
+        if result.returncode == 0:
+            schemas.loads("window-list", result.stdout)
+        return result
 
     def check_fixture_windows(self, wm):
         with XServer(wm=wm) as x:
@@ -129,6 +133,7 @@ class WindowList(unittest.TestCase):
             self.assertEqual(self.listing(x).stdout, "[]\n")
         env = dict(os.environ, DISPLAY=":65000")
         r = subprocess.run([TOOL], env=env, capture_output=True, text=True, timeout=30)
+        schemas.loads("window-list", r.stdout)
         self.assertEqual((r.returncode, r.stdout, r.stderr), (0, "[]\n", ""))
 
     def test_misuse(self):

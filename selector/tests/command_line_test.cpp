@@ -31,8 +31,7 @@ TEST(ParseArguments, FirstArgumentDecidesTheRun) {
 
 TEST(ParseArguments, LabelsAreKeptToWhatCanBeShown) {
   // Bad bytes become U+FFFD; an endless text is cut to 400 clusters, the last an ellipsis.
-  EXPECT_EQ(select({"--mic-label", "Mic \xff", "--warning", "W\xe2\x82"}).micLabel,
-            "Mic \uFFFD");
+  EXPECT_EQ(select({"--mic-label", "Mic \xff", "--warning", "W\xe2\x82"}).micLabel, "Mic \uFFFD");
   EXPECT_EQ(select({"--warning", "W\xe2\x82"}).warning, "W\uFFFD");
   const std::string endless(64 * 1024, 'x');
   const SelectorConfig cut = select({"--warning", endless, "--mic-label", endless});

@@ -14,7 +14,8 @@ Also `--warm` beside `true` (median wall time), and the p50/p99 of one window-mo
 With "labels" as third argument, only the cost of hostile label texts: for each, the time from
 starting the selector to its answer to an Escape pressed as soon as the overlay is mapped
 (the label is laid out before the overlay is shown and drawn before the key is read), beside
-the same for no label at all.
+the same for no label at all; then the layout and drawing of each label alone, timed from
+inside by build/selector/selector_label_bench.
 
     bench/selector_bench.py [BUILD_DIR] [RUNS] [labels]
 """
@@ -34,6 +35,7 @@ build = sys.argv[1] if len(sys.argv) > 1 else os.path.join(top, "build")
 runs = int(sys.argv[2]) if len(sys.argv) > 2 else 10
 tool = os.path.join(build, "selector", "orvane-capture-selector")
 update_bench = os.path.join(build, "selector", "selector_update_bench")
+label_bench = os.path.join(build, "selector", "selector_label_bench")
 fixture = os.path.join(build, "tests", "orvane-x-fixture")
 MOVES = 500
 
@@ -200,6 +202,7 @@ def labels():
                 print("%s: %s" % (name, ms(statistics.median(times))))
             sys.stdout.flush()
         watcher.stop()
+    subprocess.run([label_bench], check=True)
 
 
 if len(sys.argv) > 3 and sys.argv[3] == "labels":

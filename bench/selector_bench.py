@@ -11,7 +11,13 @@ in the same run, alternately, and the ratio (ours / slop) is printed:
 Also `--warm` beside `true` (median wall time), and the p50/p99 of one window-mode update
 (snapshot, hit test, repaint) from build/selector/selector_update_bench.
 
-    bench/selector_bench.py [BUILD_DIR] [RUNS]
+With "labels" as third argument, only the cost of hostile label texts: for each, the time from
+starting the selector to its answer to an Escape pressed as soon as the overlay is mapped
+(the label is laid out before the overlay is shown and drawn before the key is read), beside
+the same for no label at all; then the layout and drawing of each label alone, timed from
+inside by build/selector/selector_label_bench.
+
+    bench/selector_bench.py [BUILD_DIR] [RUNS] [labels]
 """
 
 import os
@@ -29,6 +35,7 @@ build = sys.argv[1] if len(sys.argv) > 1 else os.path.join(top, "build")
 runs = int(sys.argv[2]) if len(sys.argv) > 2 else 10
 tool = os.path.join(build, "selector", "orvane-capture-selector")
 update_bench = os.path.join(build, "selector", "selector_update_bench")
+label_bench = os.path.join(build, "selector", "selector_label_bench")
 fixture = os.path.join(build, "tests", "orvane-x-fixture")
 MOVES = 500
 
@@ -130,6 +137,77 @@ def wall(command, env, count):
 def ms(seconds):
     return "%.3f ms" % (seconds * 1000)
 
+
+def answer_time(x, watcher, command, limit=600):
+    """Seconds from start to the answer to an Escape pressed once the overlay is mapped."""
+    seen = len(watcher.maps)
+    began = time.perf_counter()
+    proc = subprocess.Popen(command, env=x.env(), stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL)
+    if watcher.first_after(seen, timeout=limit) is None:
+        proc.kill()
+        proc.wait()
+        return None
+    x.run("xdotool", "key", "Escape")
+    try:
+        out = proc.communicate(timeout=limit)[0]
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        return None
+    took = time.perf_counter() - began
+    time.sleep(0.2)
+    return took if out == b'{"cancelled":true}\n' else None
+
+
+def labels():
+    words = "Screen recording permission is missing. "
+    cases = [
+        ("no label", [], None),
+        ("--warning of 64 KiB of words", ["--warning", (words * 1700)[:64 * 1024]], None),
+        ("--warning of 64 KiB without a space", ["--warning", "x" * (64 * 1024)], None),
+        # The longest argument Linux passes: 128 KiB with its terminating zero.
+        ("--warning of 128 KiB without a space", ["--warning", "x" * (128 * 1024 - 1)], None),
+        ("--warning of 20,000 accents on one letter", ["--warning", "a" + "\u0301" * 20000],
+         None),
+        ("--warning of 20,000 accented letters", ["--warning", "e\u0301" * 20000], None),
+        ("--mic-label of 64 KiB without a space", ["--mic-label", "x" * (64 * 1024)], None),
+        ("window title of 64 KiB without a space, hovered", ["--initial-mode", "window"],
+         "x" * (64 * 1024)),
+        ("window title of 20,000 accents on one letter, hovered", ["--initial-mode", "window"],
+         "T" + "\u0301" * 20000),
+    ]
+    with XServer(width=1280, height=800) as x:
+        f = x.fixture(fixture)
+        watcher = MapWatcher(x)
+        print("display 1280x800, no window manager; start to the answer to Escape, median of "
+              "%d runs (one for a case slower than 5 s)" % runs)
+        for name, args, title in cases:
+            window = None
+            if title is not None:
+                window = f.create(100, 100, 600, 400, title=title)
+                x.wait_viewable(window)
+                x.run("xdotool", "mousemove", "300", "300")
+            times = []
+            for _ in range(runs):
+                took = answer_time(x, watcher, [tool, "select", *args])
+                times.append(took)
+                if took is None or took > 5:
+                    break
+            if window is not None:
+                f.send("destroy %d" % window)
+            if None in times:
+                print("%s: no answer within 600 s" % name)
+            else:
+                print("%s: %s" % (name, ms(statistics.median(times))))
+            sys.stdout.flush()
+        watcher.stop()
+    subprocess.run([label_bench], check=True)
+
+
+if len(sys.argv) > 3 and sys.argv[3] == "labels":
+    labels()
+    sys.exit(0)
 
 with XServer(wm=True) as x:
     f = x.fixture(fixture)

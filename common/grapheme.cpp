@@ -128,4 +128,40 @@ std::string_view graphemePrefix(std::string_view utf8, std::size_t count) {
   return utf8.substr(0, pos);
 }
 
+std::string boundedLabel(std::string_view utf8, std::size_t maxClusters, std::size_t maxBytes) {
+  constexpr std::string_view kEllipsis = "\u2026";
+  constexpr std::string_view kReplacement = "\uFFFD";
+  std::string out;
+  std::size_t clusters = 0;
+  // Where to cut should the text not fit: after the last cluster that leaves room for the
+  // ellipsis.
+  std::size_t cutAt = 0;
+  while (!utf8.empty()) {
+    const std::size_t length = firstGraphemeLength(utf8);
+    const bool valid = decodeUtf8(utf8).valid;
+    const std::string_view cluster = valid ? utf8.substr(0, length) : kReplacement;
+    if (clusters == maxClusters || out.size() + cluster.size() > maxBytes) {
+      const bool keepsEverything = cutAt == out.size();
+      out.resize(cutAt);
+      // A cluster too long on its own keeps its base and the marks that fit.
+      if (valid && keepsEverything && clusters + 2 <= maxClusters) {
+        std::string_view rest = cluster;
+        while (!rest.empty()) {
+          const std::size_t n = decodeUtf8(rest).length;
+          if (out.size() + n + kEllipsis.size() > maxBytes) break;
+          out.append(rest.substr(0, n));
+          rest.remove_prefix(n);
+        }
+      }
+      out.append(kEllipsis);
+      return out;
+    }
+    out.append(cluster);
+    ++clusters;
+    if (clusters < maxClusters && out.size() + kEllipsis.size() <= maxBytes) cutAt = out.size();
+    utf8.remove_prefix(length);
+  }
+  return out;
+}
+
 }  // namespace orvane

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace orvane {
@@ -15,5 +16,12 @@ std::size_t graphemeCount(std::string_view utf8);
 
 // The first `count` grapheme clusters of `utf8` (all of it when it has no more).
 std::string_view graphemePrefix(std::string_view utf8, std::size_t count);
+
+// `utf8` fit to be laid out as a label: each ill-formed sequence becomes U+FFFD, and text of
+// more than `maxClusters` clusters or `maxBytes` bytes is cut to fit both, the last place taken
+// by "…" (U+2026). Whole clusters are kept, except a single cluster longer than the byte limit
+// (a letter under thousands of marks), which keeps the code points that fit. The result is
+// its own bounded label. `maxBytes` is at least 3.
+std::string boundedLabel(std::string_view utf8, std::size_t maxClusters, std::size_t maxBytes);
 
 }  // namespace orvane

@@ -1,8 +1,13 @@
 #include "command_line.hpp"
 
+#include "grapheme.hpp"
 #include "options.hpp"
 
 namespace orvane::selector {
+
+std::string labelText(std::string_view text) {
+  return boundedLabel(text, kMaxLabelClusters, kMaxLabelBytes);
+}
 
 ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
   ParsedArguments parsed;
@@ -23,9 +28,9 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
     } else if (name == "--exclude-owner") {
       config.excludedOwnerNames.insert(value);
     } else if (name == "--mic-label") {
-      config.micLabel = value;
+      config.micLabel = labelText(value);
     } else if (name == "--warning") {
-      config.warning = value;
+      config.warning = labelText(value);
     } else if (name == "--initial-mode") {
       config.initialMode = value == "window" ? SelectionMode::window : SelectionMode::screen;
     }

@@ -39,10 +39,10 @@ const Color kWhite = Color::white();
 
 PillLabel label(const std::string& text, Font font, Color color, TextMeasurer& measurer) {
   PillLabel l;
-  l.text = text;
+  l.text = labelText(text);  // a window's name can be anything
   l.font = font;
   l.textColor = color;
-  const Size size = measurer.labelSize(text, font);
+  const Size size = measurer.labelSize(l.text, font);
   l.frame = {0, 0, size.width, size.height};
   return l;
 }

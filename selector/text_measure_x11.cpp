@@ -56,6 +56,8 @@ struct PangoText::Impl {
     pango_layout_set_font_description(l, font);
     pango_font_description_free(font);
     pango_layout_set_text(l, text.data(), static_cast<int>(text.size()));
+    // A one-line label shows a line break on its line, whether it is cut or not.
+    if (!wrap) pango_layout_set_single_paragraph_mode(l, TRUE);
     if (width > 0) {
       pango_layout_set_width(l, static_cast<int>(width * PANGO_SCALE));
       if (wrap) {
@@ -64,8 +66,6 @@ struct PangoText::Impl {
       } else {
         pango_layout_set_ellipsize(l, PANGO_ELLIPSIZE_END);
       }
-    } else {
-      pango_layout_set_single_paragraph_mode(l, TRUE);
     }
     layouts.emplace(std::move(key), l);
     return l;

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
+
+#include "text.hpp"
 
 namespace orvane {
 namespace {
@@ -71,6 +74,72 @@ TEST(Grapheme, PrefixAndCount) {
   EXPECT_EQ(graphemePrefix(text, 99), text);
   EXPECT_EQ(graphemePrefix(text, 0), "");
   EXPECT_EQ(graphemeCount(""), 0u);
+}
+
+bool validUtf8(std::string_view text) {
+  while (!text.empty()) {
+    const Utf8Char c = decodeUtf8(text);
+    if (!c.valid) return false;
+    text.remove_prefix(c.length);
+  }
+  return true;
+}
+
+TEST(BoundedLabel, ReplacesEachBadSequenceOnce) {
+  EXPECT_EQ(boundedLabel("Mic \xff\xfe ok", 400, 1024), "Mic \uFFFD\uFFFD ok");
+  // A truncated sequence is one replacement; an overlong form is two bad bytes.
+  EXPECT_EQ(boundedLabel("a\xF0\x9F\x98\x62\xC0\xAF", 400, 1024), "a\uFFFDb\uFFFD\uFFFD");
+  EXPECT_EQ(boundedLabel("\xE2\x82", 400, 1024), "\uFFFD");
+  const std::string fine = "Caf\xC3\xA9 \U0001F468\u200D\U0001F469 \u6F22";
+  EXPECT_EQ(boundedLabel(fine, 400, 1024), fine);
+  EXPECT_EQ(boundedLabel("", 400, 1024), "");
+}
+
+TEST(BoundedLabel, CutsWholeClustersAndEndsWithAnEllipsis) {
+  // Exactly at either limit: unchanged.
+  EXPECT_EQ(boundedLabel("abcd", 4, 1024), "abcd");
+  EXPECT_EQ(boundedLabel("abcd", 400, 4), "abcd");
+  // Over: the ellipsis takes the last place.
+  EXPECT_EQ(boundedLabel("abcde", 4, 1024), "abc\u2026");
+  EXPECT_EQ(boundedLabel("abcdef", 400, 5), "ab\u2026");
+  const std::string accented = "e\u0301e\u0301e\u0301e\u0301";
+  EXPECT_EQ(boundedLabel(accented, 3, 1024), "e\u0301e\u0301\u2026");
+  EXPECT_EQ(boundedLabel(accented, 400, 8), "e\u0301\u2026");
+  // A replacement character is a cluster like any other.
+  EXPECT_EQ(boundedLabel("\xff\xff\xff\xff\xff", 3, 1024), "\uFFFD\uFFFD\u2026");
+}
+
+TEST(BoundedLabel, OneClusterLongerThanTheLimitKeepsItsBase) {
+  std::string stacked = "a";
+  for (int i = 0; i < 40000; ++i) stacked += "\u0301";
+  const std::string cut = boundedLabel(stacked, 400, 64);
+  EXPECT_EQ(cut.substr(0, 1), "a");
+  EXPECT_EQ(cut.substr(cut.size() - 3), "\u2026");
+  EXPECT_LE(cut.size(), 64u);
+  EXPECT_GE(cut.size(), 62u);
+  EXPECT_TRUE(validUtf8(cut));
+}
+
+TEST(BoundedLabel, AnyBytesGiveValidTextWithinTheLimitsThatStaysAsItIs) {
+  std::mt19937 random(7);
+  // Bytes biased towards UTF-8 lead and continuation bytes, marks and joiners.
+  const std::string pieces[] = {"a",        " ",      "\xff",         "\xC3",       "\xA9",
+                                "\xE2\x80", "\u0301", "\u200D",       "\U0001F469", "\U0001F1FA",
+                                "\r\n",     "\u0600", "\u1100\u1161", "\xF0\x9F"};
+  for (int round = 0; round < 2000; ++round) {
+    std::string text;
+    const int length = static_cast<int>(random() % 300);
+    for (int i = 0; i < length; ++i) text += pieces[random() % std::size(pieces)];
+    const std::size_t maxClusters = 1 + random() % 60, maxBytes = 3 + random() % 200;
+    const std::string cut = boundedLabel(text, maxClusters, maxBytes);
+    ASSERT_TRUE(validUtf8(cut)) << round;
+    ASSERT_LE(graphemeCount(cut), maxClusters) << round;
+    ASSERT_LE(cut.size(), maxBytes) << round;
+    ASSERT_EQ(boundedLabel(cut, maxClusters, maxBytes), cut) << round;
+    if (validUtf8(text) && graphemeCount(text) <= maxClusters && text.size() <= maxBytes) {
+      ASSERT_EQ(cut, text) << round;
+    }
+  }
 }
 
 }  // namespace

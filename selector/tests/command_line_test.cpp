@@ -29,6 +29,23 @@ TEST(ParseArguments, FirstArgumentDecidesTheRun) {
   EXPECT_EQ(parseArguments({"select", "--warm"}).invocation, Invocation::select);
 }
 
+TEST(ParseArguments, LabelsAreKeptToWhatCanBeShown) {
+  // Bad bytes become U+FFFD; an endless text is cut to 400 clusters, the last an ellipsis.
+  EXPECT_EQ(select({"--mic-label", "Mic \xff", "--warning", "W\xe2\x82"}).micLabel, "Mic \uFFFD");
+  EXPECT_EQ(select({"--warning", "W\xe2\x82"}).warning, "W\uFFFD");
+  const std::string endless(64 * 1024, 'x');
+  const SelectorConfig cut = select({"--warning", endless, "--mic-label", endless});
+  EXPECT_EQ(cut.warning, std::string(kMaxLabelClusters - 1, 'x') + "\u2026");
+  EXPECT_EQ(cut.micLabel, cut.warning);
+  // A letter under 40,000 accents: the letter and the accents that fit in 1 KiB.
+  std::string stacked = "a";
+  for (int i = 0; i < 40000; ++i) stacked += "\u0301";
+  const std::string warning = select({"--warning", stacked}).warning;
+  EXPECT_EQ(warning.size(), kMaxLabelBytes);
+  EXPECT_EQ(warning.substr(0, 3), "a\u0301");
+  EXPECT_EQ(labelText(warning), warning);
+}
+
 TEST(ParseArguments, DefaultsAndLastOneWins) {
   const auto defaults = select({});
   EXPECT_TRUE(defaults.excludedPids.empty());

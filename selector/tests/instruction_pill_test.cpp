@@ -181,6 +181,31 @@ TEST_F(PillUpdates, RebuiltOnlyWhenTheKeyChanges) {
   EXPECT_EQ(std::get<PillLabel>(pill.layout()->segments[0]).text, "A \u2014 B");
 }
 
+TEST(PillLayout, AWindowNameIsMeasuredAndShownCut) {
+  // What the measurer is asked for is what the surface shows: never more than a label holds.
+  struct Recording final : TextMeasurer {
+    FixedAdvanceMeasurer inner;
+    std::size_t longest = 0;
+    Size labelSize(const std::string& text, Font font) override {
+      longest = std::max(longest, text.size());
+      return inner.labelSize(text, font);
+    }
+    Size wrappedLabelSize(const std::string& text, Font font, double limit) override {
+      longest = std::max(longest, text.size());
+      return inner.wrappedLabelSize(text, font, limit);
+    }
+  } m;
+  const std::string title = "Bad \xff " + std::string(100000, 'x');
+  const auto items = pillItems(SelectionMode::window, named("App", title), "");
+  const PillLayout layout = layoutPill(items, orvaneBrandBlue, {0, 0, 1440, 900}, m);
+  const auto& name = std::get<PillLabel>(layout.segments[0]);
+  EXPECT_EQ(name.text, labelText("App \u2014 " + title));
+  EXPECT_EQ(name.text.substr(0, 15), "App \u2014 Bad \uFFFD");
+  EXPECT_EQ(name.text.substr(name.text.size() - 3), "\u2026");
+  EXPECT_EQ(name.frame.width, pillmetrics::kMaxNameSlotWidth);
+  EXPECT_LE(m.longest, kMaxLabelBytes);
+}
+
 TEST(WarningBubble, WrapsWithinTheLimit) {
   FixedAdvanceMeasurer m;  // 10 points: 5 per character, 14 per line
   EXPECT_EQ(layoutWarningBubble("Hi", {0, 0, 1440, 900}, m),

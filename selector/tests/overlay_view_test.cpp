@@ -154,6 +154,14 @@ TEST_F(Overlay, PillAndBubbleAreAddedOnce) {
   EXPECT_EQ(host.pill->shown.size(), 2u);
 }
 
+TEST_F(Overlay, AnEndlessWarningIsCutBeforeTheBubbleIsMade) {
+  launch({"--warning", "\xff" + std::string(128 * 1024, 'x')});
+  auto& host = *app.windows[0]->host;
+  EXPECT_EQ(host.bubble->text, "\uFFFD" + std::string(kMaxLabelClusters - 2, 'x') + "\u2026");
+  // Wrapped at 52 characters a line: eight lines, on the display.
+  EXPECT_EQ(host.bubble->layouts.at(0).frame.height, 8 * 14 + 16);
+}
+
 TEST_F(Overlay, NoWarningNoBubble) {
   launch();
   EXPECT_EQ(app.windows[1]->host->subviews, (std::vector<std::string>{"pill"}));

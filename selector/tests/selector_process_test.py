@@ -61,10 +61,10 @@ class Screenshot:
 class Selector:
     """One selector run: started, waited for until its overlays are shown."""
 
-    def __init__(self, x, *args, monitors=1):
+    def __init__(self, x, *args, monitors=1, stdout=subprocess.PIPE):
         self.x = x
         self.proc = subprocess.Popen([TOOL, "select", *args], env=x.env(),
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                     stdout=stdout, stderr=subprocess.PIPE)
         deadline = time.time() + 15
         while len(self.overlays()) < monitors:
             if self.proc.poll() is not None or time.time() > deadline:
@@ -187,8 +187,8 @@ class SetUp(unittest.TestCase):
                           separators=(",", ":"), ensure_ascii=False)
         return (text + "\n").encode()
 
-    def run_selector(self, *args, monitors=None):
-        s = Selector(self.x, *args, monitors=monitors or len(self.MONITORS or [1]))
+    def run_selector(self, *args, monitors=None, stdout=subprocess.PIPE):
+        s = Selector(self.x, *args, monitors=monitors or len(self.MONITORS or [1]), stdout=stdout)
         self.addCleanup(s.stop)
         return s
 
@@ -579,6 +579,73 @@ class WithoutRandr(SetUp):
         self.wait_pixel(450, 300, tinted((255, 255, 255), 0.1))
         s.xdo("click", "1")
         self.assert_result(s, self.expected_window(w, 1))
+
+
+class HostileInput(SetUp):
+    """Texts and hosts no careful host would hand the selector: it still shows at once, says
+    nothing on standard error and ends with status 0."""
+
+    def bubble_fits(self, shot):
+        """The bubble's bottom is black and its top lies on the display: what is above it is
+        the tinted desktop."""
+        bottom = shot.at(self.WIDTH // 2, self.HEIGHT - 76 - 3)
+        top = shot.at(self.WIDTH // 2, 20)
+        return close(bottom, (0, 0, 0), 6) and close(top, tinted((0x40, 0x80, 0xc0), 0.08))
+
+    def test_huge_labels_show_at_once(self):
+        unbroken = "x" * (64 * 1024)  # no place to break a line but between letters
+        marks = "a" + "\u0301" * 40000  # one letter under 40,000 accents
+        for warning in (unbroken, marks):
+            with self.subTest(length=len(warning)):
+                # The overlays must appear within the harness's 15 s (the layout comes first).
+                s = self.run_selector("--warning", warning)
+                s.xdo("mousemove", "640", "300")
+                self.wait_pixel(2, 300, BLUE, tolerance=2)
+                self.assertTrue(wait_for(lambda: self.bubble_fits(Screenshot(self.x))))
+                s.xdo("key", "Escape")
+                self.assertEqual(s.result(timeout=10), (b'{"cancelled":true}\n', b"", 0))
+        # A window's name is a label too.
+        w = self.window(200, 150, 400, 300, title="T" + "\u0301" * 40000 + "itle " * 10000)
+        s = self.run_selector("--initial-mode", "window")
+        s.xdo("mousemove", "300", "250")
+        self.wait_pixel(400, 300, tinted((255, 255, 255), 0.1))
+        self.settled_shot()
+        s.xdo("key", "Escape")
+        self.assertEqual(s.result(timeout=10), (b'{"cancelled":true}\n', b"", 0))
+        del w
+
+    def test_invalid_utf8_is_shown_replaced_without_a_word_on_standard_error(self):
+        w = self.window(200, 150, 400, 300, title=b"Bad \xff\xfe title \xc3")
+        s = self.run_selector("--warning", b"Missing \xe2\x82 permission \xff",
+                              "--mic-label", b"\xc0\xafMic", "--initial-mode", "window")
+        s.xdo("mousemove", "300", "250")
+        self.wait_pixel(400, 300, tinted((255, 255, 255), 0.1))
+        shot = self.settled_shot()
+        self.assertTrue(close(shot.at(self.WIDTH // 2, self.HEIGHT - 76 - 3), (0, 0, 0), 6))
+        s.xdo("click", "1")
+        out, err, rc = s.result()
+        self.assertEqual((err, rc), (b"", 0))
+        self.assertEqual(json.loads(out)["title"], "Bad \ufffd\ufffd title \ufffd")
+        del w
+
+    def test_a_host_that_stopped_reading_still_gets_status_0(self):
+        read, write = os.pipe()
+        os.close(read)
+        try:
+            s = self.run_selector(stdout=write)
+            s.xdo("mousemove", "640", "300")
+            self.wait_pixel(2, 300, BLUE, tolerance=2)
+            s.xdo("key", "Escape")
+            _, err, rc = s.result()
+            self.assertEqual((rc, err), (0, b""))
+            # The warm-up answer and the usage line, written to no one.
+            for args, status in ((["--warm"], 0), (["Select"], 2), ([], 2)):
+                with self.subTest(args=args):
+                    r = subprocess.run([TOOL, *args], env=self.x.env(), stdout=write,
+                                       stderr=write, timeout=10)
+                    self.assertEqual(r.returncode, status)
+        finally:
+            os.close(write)
 
 
 class DisplayGoesAway(SetUp):

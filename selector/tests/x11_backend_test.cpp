@@ -235,5 +235,25 @@ TEST(X11Text, LabelsGrowWithTextAndSizeAndWrapWithinTheLimit) {
   EXPECT_GT(wrapped.height, text.labelSize("x", {10, FontWeight::semibold}).height * 1.5);
 }
 
+TEST(X11Text, ALabelCutWithAnEllipsisStaysOnOneLine) {
+  // A window name may hold a line break; a one-line label shows it on its one line, cut or not.
+  x11::PangoText text;
+  const Font body{13, FontWeight::semibold};
+  const std::string name = "Terminal \u2014 make test\nsecond line of the title";
+  const double line = text.labelSize(name, body).height;
+  EXPECT_LT(line, 24);
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 200, 100);
+  cairo_t* cr = cairo_create(s);
+  text.draw(cr, name, body, 0, 0, 80, false, Color::white());
+  cairo_destroy(cr);
+  int inkAbove = 0, inkBelow = 0;
+  for (int y = 0; y < 100; ++y) {
+    for (int x = 0; x < 200; ++x) (y < line ? inkAbove : inkBelow) += pixelAt(s, x, y).a > 0;
+  }
+  cairo_surface_destroy(s);
+  EXPECT_GT(inkAbove, 50);
+  EXPECT_EQ(inkBelow, 0);
+}
+
 }  // namespace
 }  // namespace orvane::selector

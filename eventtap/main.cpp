@@ -5,15 +5,37 @@
 
 #include "recorder.hpp"
 
-int main(int argc, char** argv) {
-  using namespace orvane;
-  // First of all: a stop that comes during start-up waits until it can be handled, rather
-  // than ending the process without a log. Threads started later keep it held back, so the
-  // main thread is the one that takes it.
+namespace {
+
+sigset_t stopSignals() {
   sigset_t stops;
   sigemptyset(&stops);
   sigaddset(&stops, SIGINT);
   sigaddset(&stops, SIGTERM);
+  return stops;
+}
+
+// First of all, before the libraries' own start-up: a stop that comes meanwhile waits until it
+// can be handled, rather than ending the process without a log. Threads started later keep it
+// held back, so the main thread is the one that takes it.
+void holdStopsBack() {
+  const sigset_t stops = stopSignals();
+  sigprocmask(SIG_BLOCK, &stops, nullptr);
+}
+
+#if defined(__APPLE__)
+__attribute__((constructor(101))) void holdStopsBackEarly() { holdStopsBack(); }
+#else
+// NOTE: an executable's pre-initialisers run before any shared library's initialisers.
+__attribute__((section(".preinit_array"), used)) void (*const holdStopsBackEarly)() =
+    holdStopsBack;
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace orvane;
+  const sigset_t stops = stopSignals();
   pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 
   const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);

@@ -80,7 +80,7 @@ std::optional<EventField> focusedField(Accessibility& accessibility) {
 }
 
 Recorder::Recorder(std::string outputPath, bool redactionEnabled, Clocks clocks, Output& errors,
-                   std::string_view source, long pid)
+                   std::string_view source, long /*pid*/)
     : outputPath(std::move(outputPath)),
       redactionEnabled(redactionEnabled),
       clocks(std::move(clocks)),
@@ -88,8 +88,7 @@ Recorder::Recorder(std::string outputPath, bool redactionEnabled, Clocks clocks,
       startedAtUptimeNs(this->clocks.uptimeNanoseconds()),
       startedAtUptime(static_cast<double>(startedAtUptimeNs) / 1e9),
       errors(errors),
-      source(source),
-      pid(pid) {}
+      source(source) {}
 
 std::int64_t Recorder::elapsedNs() const {
   return clocks.uptimeNanoseconds() - startedAtUptimeNs;
@@ -230,7 +229,7 @@ void Recorder::finish() {
   // Recording has ended: the lists move into the log rather than being copied.
   log.events = std::move(events);
   log.cursorPath = std::move(cursorPath);
-  if (auto failure = writeEventLog(outputPath, log, pid)) {
+  if (auto failure = writeEventLog(outputPath, log)) {
     std::string message(kWriteFailed);
     message += *failure;
     message += '\n';

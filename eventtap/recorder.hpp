@@ -150,7 +150,6 @@ class Recorder {
 
   Output& errors;
   const std::string source;
-  const long pid;
   std::unique_ptr<FieldSource> ownSource;
   FieldSource* fieldSource = nullptr;
   std::deque<Waiting> waiting;

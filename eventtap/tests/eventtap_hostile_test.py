@@ -4,7 +4,6 @@ places, and a stop in the first moments of the process. Input comes through XTes
 synchronised with the server, so the test knows exactly what reached the display before the
 signal. Timing figures are printed; the assertions keep wide margins."""
 
-import ctypes
 import os
 import random
 import shutil
@@ -18,7 +17,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "harness"))
 from atspi import AccessibilityBus, GtkFixture  # noqa: E402
-from eventlog_check import Recorder, check_log  # noqa: E402
+from eventlog_check import Recorder, XTest, check_log  # noqa: E402
 from xenv import XServer  # noqa: E402
 
 TOOL = os.path.abspath(sys.argv[1])
@@ -27,47 +26,6 @@ LETTERS = "abcdefghijklmnopqrstuvwxyz"
 # The generous bounds of the measured goals (stop within 1 s, timestamps within 20 ms).
 STOP_BOUND = 3.0
 SPREAD_MARGIN_MS = 250
-
-
-class XTest:
-    """Input through XTest on a connection of the test's own; sync() returns once the server
-    has made every event asked for so far."""
-
-    def __init__(self, display):
-        self.x = ctypes.CDLL("libX11.so.6")
-        self.t = ctypes.CDLL("libXtst.so.6")
-        self.x.XOpenDisplay.restype = ctypes.c_void_p
-        self.x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        self.x.XStringToKeysym.restype = ctypes.c_ulong
-        self.x.XStringToKeysym.argtypes = [ctypes.c_char_p]
-        self.x.XKeysymToKeycode.restype = ctypes.c_ubyte
-        self.x.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-        self.x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        self.x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        self.t.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
-                                             ctypes.c_ulong]
-        self.t.XTestFakeButtonEvent.argtypes = self.t.XTestFakeKeyEvent.argtypes
-        self.t.XTestFakeMotionEvent.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int,
-                                                ctypes.c_int, ctypes.c_ulong]
-        self.d = self.x.XOpenDisplay(display.encode())
-        if not self.d:
-            raise RuntimeError("no display " + display)
-
-    def key(self, name):
-        code = self.x.XKeysymToKeycode(self.d, self.x.XStringToKeysym(name.encode()))
-        self.t.XTestFakeKeyEvent(self.d, code, 1, 0)
-        self.t.XTestFakeKeyEvent(self.d, code, 0, 0)
-
-    def click(self, x, y, button=1):
-        self.t.XTestFakeMotionEvent(self.d, -1, x, y, 0)
-        self.t.XTestFakeButtonEvent(self.d, button, 1, 0)
-        self.t.XTestFakeButtonEvent(self.d, button, 0, 0)
-
-    def sync(self):
-        self.x.XSync(self.d, 0)
-
-    def close(self):
-        self.x.XCloseDisplay(self.d)
 
 
 def status_mask(pid, field):

@@ -119,7 +119,9 @@ def hostile(tools, trials):
     letters = "abcdefghijklmnopqrstuvwxyz"
 
     def log_of(r):
-        r.stop()
+        status, _, err = r.stop()
+        if status != 0 or err:
+            print("  (a recorder ended with status %d: %r)" % (status, err))
         try:
             with open(r.path) as f:
                 return json.load(f)
@@ -142,7 +144,7 @@ def hostile(tools, trials):
             for trial in range(trials):
                 text = "".join(rng.choice(letters) for _ in range(rng.randint(100, 300)))
                 r = Recorder(tool, os.path.join(work, "b.json"), "plain", env=env)
-                r.wait_ready(quiet=0.05)
+                r.wait_ready()
                 paused = trial % 2 == 1
                 if paused:
                     os.kill(r.pid, signal.SIGSTOP)
@@ -157,6 +159,11 @@ def hostile(tools, trials):
                 if typed != text:
                     lost_trials += 1
                     lost_events += len(text) - len(typed)
+                    where = ("at the start" if text.endswith(typed) else
+                             "at the end" if text.startswith(typed) else "in between")
+                    print("  (trial %d%s: %d of %d presses lost %s)" % (
+                        trial, ", paused" if paused else "", len(text) - len(typed), len(text),
+                        where))
             print("  burst then stop: %d of %d trials lost presses (%d presses in all)" % (
                 lost_trials, trials, lost_events))
 

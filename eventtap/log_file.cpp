@@ -164,8 +164,10 @@ std::optional<std::string> writeEventLog(const std::string& outputPath, const Ev
   // The document is whole and on the disk: only now does it get a name.
   if (result == EncodeResult::ok && error == 0 && temporary.empty() &&
       !linkUnnamed(fd, outputPath, temporary)) {
-    error = errno;
-    temporary.clear();
+    // NOTE: naming an unnamed file goes through /proc, which a container may lack; the
+    // document is then written again to a file named from the start.
+    ::close(fd);
+    return writeEventLog(outputPath, log, Staging::namedOnly);
   }
 #endif
   if (::close(fd) != 0 && error == 0 && result == EncodeResult::ok) error = errno;

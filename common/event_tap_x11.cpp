@@ -104,8 +104,7 @@ class X11EventTap : public EventTap {
     GMainContext* context = g_main_context_get_thread_default();
     watch_ = g_unix_fd_source_new(xcb_get_file_descriptor(conn_->get()),
                                   static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
-    g_source_set_callback(watch_, G_SOURCE_FUNC(&X11EventTap::onReadable), this,
-                          nullptr);
+    g_source_set_callback(watch_, G_SOURCE_FUNC(&X11EventTap::onReadable), this, nullptr);
     g_source_attach(watch_, context);
     // Events read while setting up wait in XCB's queue, not in the socket.
     idle_ = g_idle_source_new();

@@ -4,8 +4,8 @@
 #include <glib.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <thread>
@@ -31,7 +31,8 @@ void destroyWork(gpointer data) { delete static_cast<Work*>(data); }
 
 guint milliseconds(double seconds) {
   if (!(seconds > 0)) return 0;
-  return static_cast<guint>(std::min(std::llround(seconds * 1000), static_cast<long long>(G_MAXUINT)));
+  return static_cast<guint>(
+      std::min(std::llround(seconds * 1000), static_cast<long long>(G_MAXUINT)));
 }
 
 // NOTE: exit() is not async-signal-safe (atexit handlers, stdio locks); every line is

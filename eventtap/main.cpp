@@ -27,8 +27,7 @@ void holdStopsBack() {
 __attribute__((constructor(101))) void holdStopsBackEarly() { holdStopsBack(); }
 #else
 // NOTE: an executable's pre-initialisers run before any shared library's initialisers.
-__attribute__((section(".preinit_array"), used)) void (*const holdStopsBackEarly)() =
-    holdStopsBack;
+__attribute__((section(".preinit_array"), used)) void (*const holdStopsBackEarly)() = holdStopsBack;
 #endif
 
 }  // namespace

@@ -90,9 +90,7 @@ Recorder::Recorder(std::string outputPath, bool redactionEnabled, Clocks clocks,
       errors(errors),
       source(source) {}
 
-std::int64_t Recorder::elapsedNs() const {
-  return clocks.uptimeNanoseconds() - startedAtUptimeNs;
-}
+std::int64_t Recorder::elapsedNs() const { return clocks.uptimeNanoseconds() - startedAtUptimeNs; }
 
 std::int64_t Recorder::elapsedMs() const {
   // Integer division truncates toward zero.
@@ -197,8 +195,7 @@ void Recorder::expire(std::int64_t nowNs) {
 void Recorder::completeAll() {
   collectFields();
   if (!waiting.empty() && fieldSource) {
-    const std::int64_t left =
-        waiting.back().arrivedNs + kFieldBudgetMs * 1'000'000 - elapsedNs();
+    const std::int64_t left = waiting.back().arrivedNs + kFieldBudgetMs * 1'000'000 - elapsedNs();
     if (left > 0) fieldSource->waitFor(waiting.back().id, std::chrono::nanoseconds(left));
     collectFields();
   }
@@ -239,8 +236,7 @@ void Recorder::finish() {
   cursorPath = std::move(log.cursorPath);
 }
 
-void handleTapEvent(Recorder* recorder, std::uint32_t type, const TapEvent& event,
-                    EventTap* tap) {
+void handleTapEvent(Recorder* recorder, std::uint32_t type, const TapEvent& event, EventTap* tap) {
   if (type == kCGEventTapDisabledByTimeout || type == kCGEventTapDisabledByUserInput) {
     // Left off, the rest of the recording would be silently empty.
     if (tap) tap->enable(true);
@@ -306,11 +302,11 @@ int run(const Arguments& arguments, Platform& platform) {
 
   const std::uint64_t mask = eventMask(eventTypesOfInterest, std::size(eventTypesOfInterest));
   std::unique_ptr<EventTaps> taps = platform.makeEventTaps();
-  tap = taps ? taps->createListenOnlyTap(mask,
-                                         [&recorder, &tap](std::uint32_t type,
-                                                           const TapEvent& event) {
-                                           handleTapEvent(&recorder, type, event, tap.get());
-                                         })
+  tap = taps ? taps->createListenOnlyTap(
+                   mask,
+                   [&recorder, &tap](std::uint32_t type, const TapEvent& event) {
+                     handleTapEvent(&recorder, type, event, tap.get());
+                   })
              : nullptr;
   if (!tap) {
     platform.output.writeErr(kTapFailed);

@@ -314,8 +314,9 @@ class RunTest : public RecorderTest {
                       accessibilityThread = std::this_thread::get_id();
                       auto fake = std::make_unique<FakeAccessibility>();
                       // The field the test expects, in place before the worker reads anything.
-                      const auto field = fake->add({{"AXRole", std::string("AXTextField")},
-                                                    {"AXSubrole", std::string("AXSecureTextField")}});
+                      const auto field =
+                          fake->add({{"AXRole", std::string("AXTextField")},
+                                     {"AXSubrole", std::string("AXSecureTextField")}});
                       fake->setFocused(field);
                       accessibility = fake.get();
                       return std::unique_ptr<Accessibility>(std::move(fake));

@@ -22,6 +22,7 @@ from xenv import XServer  # noqa: E402
 
 TOOL = os.path.abspath(sys.argv[1])
 BURST_TRIALS = 16
+KILL_TRIALS = 40
 LETTERS = "abcdefghijklmnopqrstuvwxyz"
 # The generous bounds of the measured goals (stop within 1 s, timestamps within 20 ms).
 STOP_BOUND = 3.0
@@ -160,6 +161,33 @@ class Hostile(unittest.TestCase):
 
     def test_each_click_carries_its_own_place_while_the_application_is_silent(self):
         self.clicks_at_their_places(hung=True)
+
+    def test_a_kill_during_the_write_leaves_no_copy_behind(self):
+        # SIGKILL at random moments after the stop, the write of the log included: the
+        # directory then holds the whole log or nothing, never a temporary copy.
+        rng = random.Random(9)
+        left = []
+        for n in range(KILL_TRIALS):
+            directory = os.path.join(self.dir, "kill-%d" % n)
+            os.mkdir(directory)
+            r = Recorder(TOOL, os.path.join(directory, "log.json"), "plain",
+                         env=self.bus.env())
+            self.addCleanup(r.kill)
+            r.wait_ready(quiet=0.05)
+            for ch in "secret":
+                self.input.key(ch)
+            self.input.sync()
+            r.proc.send_signal(signal.SIGTERM)
+            time.sleep(rng.uniform(0, 0.02))
+            r.kill()
+            names = os.listdir(directory)
+            left += [name for name in names if name != "log.json"]
+            if names == ["log.json"]:
+                with open(os.path.join(directory, "log.json"), "rb") as f:
+                    check_log(self, f.read())
+        print("kill during the write: %d of %d runs left a temporary copy" % (
+            len(left), KILL_TRIALS), file=sys.stderr)
+        self.assertEqual(left, [])
 
     def test_a_stop_at_the_very_start_still_writes_the_log(self):
         # The stop as soon as the program has begun: the moment its stop signals are held back

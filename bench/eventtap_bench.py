@@ -2,6 +2,7 @@
 """Benchmark of orvane-eventtap.
 
   bench/eventtap_bench.py [BUILD_DIR] [--seconds 10] [--events 1000000]
+                          [--trials 200] [--peer OTHER_TOOL] [--hostile-only]
 
 1. The event log's encoder against RapidJSON's Writer on a log of --events events, and the
    recorder's memory per event (the eventtap-bench program, built with the tools).
@@ -11,10 +12,18 @@
    moves, two key presses and releases, a click and a wheel step. Measured twice: without an
    accessibility bus, and with a focused GTK entry that every discrete event reads over AT-SPI.
    CPU time is utime + stime from /proc/PID/stat, as a share of one core.
+3. A hostile desktop, for the tool and (with --peer) another build of it measured in the same
+   run: key presses lost when a burst of 100-300 presses is followed at once by SIGTERM, over
+   --trials trials with a focused GTK entry, every other one with the recorder paused
+   (SIGSTOP/SIGCONT) around the burst; the stop time and the spread of 10 presses' timestamps
+   with the focused application stopped (SIGSTOP); 20 clicks at 20 places 30 ms apart, logged
+   at their place, with and without that application answering; and how many of 50 recorders
+   sent SIGTERM 0-100 ms after their start die of it rather than writing a log.
 """
 
 import argparse
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -26,7 +35,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "harness"))
 sys.path.insert(0, os.path.join(HERE, "..", "eventtap", "tests"))
 from atspi import AccessibilityBus, GtkFixture, unreachable_env  # noqa: E402
-from eventlog_check import Recorder  # noqa: E402
+from eventlog_check import Recorder, XTest  # noqa: E402
 from xenv import XServer  # noqa: E402
 
 CLK_TCK = os.sysconf("SC_CLK_TCK")
@@ -104,14 +113,128 @@ def cpu_under_input(tool, seconds, accessibility):
         print("  ratio (xinput / orvane-eventtap): %.2f" % (theirs / ours))
 
 
+def hostile(tools, trials):
+    import json
+    import random
+    letters = "abcdefghijklmnopqrstuvwxyz"
+
+    def log_of(r):
+        status, _, err = r.stop()
+        if status != 0 or err:
+            print("  (a recorder ended with status %d: %r)" % (status, err))
+        try:
+            with open(r.path) as f:
+                return json.load(f)
+        except (OSError, ValueError):
+            return None
+
+    with XServer(width=1280, height=800) as x:
+        bus = AccessibilityBus(x.env())
+        bus.start()
+        env = bus.env()
+        app = GtkFixture(env, entry="", geometry="480x240+40+40")
+        app.send("focus entry")
+        time.sleep(1)
+        xt = XTest(x.env()["DISPLAY"])
+        work = tempfile.mkdtemp(prefix="orvane-eventtap-bench-")
+        for name, tool in tools:
+            print("%s (%s):" % (name, tool))
+            rng = random.Random(3)
+            lost_trials = lost_events = 0
+            for trial in range(trials):
+                text = "".join(rng.choice(letters) for _ in range(rng.randint(100, 300)))
+                r = Recorder(tool, os.path.join(work, "b.json"), "plain", env=env)
+                r.wait_ready()
+                paused = trial % 2 == 1
+                if paused:
+                    os.kill(r.pid, signal.SIGSTOP)
+                for ch in text:
+                    xt.key(ch)
+                xt.sync()
+                if paused:
+                    os.kill(r.pid, signal.SIGCONT)
+                log = log_of(r)
+                typed = "".join(e["text"] for e in (log or {"events": []})["events"]
+                                if e["type"] == "keyDown")
+                if typed != text:
+                    lost_trials += 1
+                    lost_events += len(text) - len(typed)
+                    where = ("at the start" if text.endswith(typed) else
+                             "at the end" if text.startswith(typed) else "in between")
+                    print("  (trial %d%s: %d of %d presses lost %s)" % (
+                        trial, ", paused" if paused else "", len(text) - len(typed), len(text),
+                        where))
+            print("  burst then stop: %d of %d trials lost presses (%d presses in all)" % (
+                lost_trials, trials, lost_events))
+
+            r = Recorder(tool, os.path.join(work, "s.json"), "plain", env=env)
+            r.wait_ready()
+            os.kill(app.pid, signal.SIGSTOP)
+            try:
+                sent = []
+                for ch in "abcdefghij":
+                    xt.key(ch)
+                    xt.sync()
+                    sent.append(time.monotonic())
+                started = time.monotonic()
+                log = log_of(r)
+                stop = time.monotonic() - started
+                keys = [e["timestampMs"] for e in log["events"] if e["type"] == "keyDown"]
+                print("  silent focused application: stop %.3f s; 10 presses spread %d ms "
+                      "(sent within %.1f ms)" % (stop, keys[-1] - keys[0],
+                                                  (sent[-1] - sent[0]) * 1000))
+                for hung in (False, True):
+                    if not hung:
+                        os.kill(app.pid, signal.SIGCONT)
+                        time.sleep(1)
+                    else:
+                        os.kill(app.pid, signal.SIGSTOP)
+                    r = Recorder(tool, os.path.join(work, "c.json"), env=env)
+                    r.wait_ready()
+                    places = [(600 + 30 * i, 320 + 17 * i) for i in range(20)]
+                    for px, py in places:
+                        xt.click(px, py)
+                        xt.sync()
+                        time.sleep(0.03)
+                    log = log_of(r)
+                    clicks = [(e["x"], e["y"]) for e in log["events"]
+                              if e["type"] == "leftMouseDown"]
+                    right = sum(abs(a - px) <= 1 and abs(b - py) <= 1
+                                for (a, b), (px, py) in zip(clicks, places))
+                    print("  20 clicks 30 ms apart%s: %d at their place" % (
+                        ", application silent" if hung else "", right))
+            finally:
+                os.kill(app.pid, signal.SIGCONT)
+            time.sleep(1)
+
+            killed = 0
+            for n in range(50):
+                r = Recorder(tool, os.path.join(work, "e.json"), env=env)
+                time.sleep(rng.uniform(0, 0.1))
+                status, _, _ = r.stop()
+                killed += status != 0
+            print("  SIGTERM 0-100 ms after start: %d of 50 died without a log" % killed)
+        xt.close()
+        shutil.rmtree(work, True)
+        app.close()
+        bus.stop()
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("build", nargs="?", default=os.path.join(HERE, "..", "build"))
     p.add_argument("--seconds", type=float, default=10)
     p.add_argument("--events", type=int, default=1000000)
+    p.add_argument("--trials", type=int, default=200)
+    p.add_argument("--peer", help="another build of orvane-eventtap, measured beside this one")
+    p.add_argument("--hostile-only", action="store_true")
     args = p.parse_args()
     bench = os.path.join(args.build, "eventtap", "eventtap-bench")
     tool = os.path.join(args.build, "eventtap", "orvane-eventtap")
+    tools = [("this build", tool)] + ([("peer", args.peer)] if args.peer else [])
+    hostile(tools, args.trials)
+    if args.hostile_only:
+        return
     subprocess.run([bench, str(args.events)], check=True)
     cpu_under_input(tool, args.seconds, accessibility=False)
     cpu_under_input(tool, args.seconds, accessibility=True)

@@ -2,7 +2,7 @@
 // kind, attribute writes, the application and system-wide elements, and the element at a
 // position. Every failure (no permission, no service, an application that does not answer,
 // an attribute it does not have) reads as an absent value; nothing is ever reported.
-// All calls are made on the main thread.
+// Calls are made on one thread: the main thread, or the one thread that made the service.
 #pragma once
 
 #include <cstdint>
@@ -100,9 +100,17 @@ std::optional<AXElement> axElementValue(const AXValue& value);
 // CFGetTypeID == CFStringGetTypeID: the value as text.
 std::optional<std::string> axTextValue(const AXValue& value);
 
+// How long one call may wait for an application that does not answer, on every platform.
+inline constexpr int kAccessibilityCallTimeoutMs = 800;
+
 class Accessibility {
  public:
   virtual ~Accessibility() = default;
+
+  // Handles what the service has sent meanwhile (focus changes), without waiting. Only for a
+  // service made on a thread of its own, whose events no main loop handles; a no-op where
+  // the service needs no loop.
+  virtual void dispatchPending() {}
 
   // AXUIElementCreateApplication: the element of the application with that pid. Never fails;
   // an element of a process that is gone (or without the service) simply reads nothing.

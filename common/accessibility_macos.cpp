@@ -86,13 +86,24 @@ AXValue convert(CFTypeRef value) {
   return AXOtherValue{};
 }
 
+// NOTE: without a timeout of its own an element waits about 6 s for an application that does
+// not answer. Elements an application hands out inherit its timeout; the system-wide one
+// applies to every application reached through it.
+AXElement withTimeout(AXUIElementRef owned) {
+  if (owned) {
+    AXUIElementSetMessagingTimeout(owned,
+                                   static_cast<float>(kAccessibilityCallTimeoutMs) / 1000.0f);
+  }
+  return adopt(owned);
+}
+
 class MacAccessibility : public Accessibility {
  public:
   AXElement createApplication(std::int32_t pid) override {
-    return adopt(AXUIElementCreateApplication(pid));
+    return withTimeout(AXUIElementCreateApplication(pid));
   }
 
-  AXElement createSystemWide() override { return adopt(AXUIElementCreateSystemWide()); }
+  AXElement createSystemWide() override { return withTimeout(AXUIElementCreateSystemWide()); }
 
   std::optional<AXValue> copyAttributeValue(const AXElement& element,
                                             std::string_view attribute) override {

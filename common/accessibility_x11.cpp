@@ -53,7 +53,7 @@ namespace orvane {
 namespace {
 
 constexpr int kBusTimeoutMs = 2000;
-constexpr int kCallTimeoutMs = 800;
+constexpr int kCallTimeoutMs = kAccessibilityCallTimeoutMs;
 constexpr int kMaxHitDepth = 64;
 
 // A GObject reference, released when the holder goes.
@@ -150,8 +150,8 @@ class AtspiAccessibility : public Accessibility {
     const int status = atspi_init();
     if (status != 0 && status != 1) return;
     active_ = true;
-    // An application that does not answer holds up the main thread, ticks and taps included,
-    // for the whole timeout; libatspi would wait up to 15 s for one that has just started.
+    // An application that does not answer holds up the calling thread for the whole timeout;
+    // libatspi would wait up to 15 s for one that has just started.
     atspi_set_timeout(kCallTimeoutMs, kCallTimeoutMs);
     listener_ = GRef<AtspiEventListener>(
         atspi_event_listener_new(&AtspiAccessibility::onFocus, this, nullptr));
@@ -172,6 +172,13 @@ class AtspiAccessibility : public Accessibility {
       }
     }
     if (session_) g_object_unref(session_);
+  }
+
+  // libatspi keeps its buses, and the focus events, on GLib's default context; a program that
+  // calls it off the main thread leaves that context to the calling thread.
+  void dispatchPending() override {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
   }
 
   AXElement createApplication(std::int32_t pid) override {

@@ -82,6 +82,11 @@ class EventTap {
   // CGEventTapEnable: events arrive while enabled; enabling again also switches on a tap
   // that the system disabled.
   virtual void enable(bool enabled) = 0;
+
+  // Hands every event the tap has already been sent to the callback before it returns: on
+  // X11 all input the server produced before this call, on macOS what waits on the tap's port.
+  // Called at the stop, so that input which came before it is never lost.
+  virtual void flush() {}
 };
 
 class EventTaps {

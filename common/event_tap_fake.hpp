@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "event_tap.hpp"
@@ -56,6 +57,8 @@ class FakeEventTaps : public EventTaps {
     bool enabled = false;
     std::vector<bool> enables;  // every enable() call, in order
     bool destroyed = false;     // the caller released the port
+    // Events the tap has been sent but not yet handed to the callback; flush() hands them over.
+    std::vector<std::pair<std::uint32_t, FakeTapEvent>> held;
   };
 
   // When true, creation fails (no permission to monitor input, no XInput 2).
@@ -107,6 +110,11 @@ class FakeEventTaps : public EventTaps {
     void enable(bool enabled) override {
       state->enables.push_back(enabled);
       state->enabled = enabled;
+    }
+    void flush() override {
+      auto held = std::move(state->held);
+      state->held.clear();
+      for (auto& [type, event] : held) state->callback(type, event);
     }
   };
 };

@@ -68,6 +68,8 @@ CGEventRef tapCallback(CGEventTapProxy, CGEventType type, CGEventRef event, void
   return event;  // listen-only: handed back unchanged
 }
 
+CFStringRef flushMode() { return CFSTR("orvane.eventtap.flush"); }
+
 class MacEventTap : public EventTap {
  public:
   MacEventTap(CFMachPortRef port, std::unique_ptr<TapCallback> callback)
@@ -84,10 +86,21 @@ class MacEventTap : public EventTap {
     if (source_) return;
     source_ = cf::Ref<CFRunLoopSourceRef>(
         CFMachPortCreateRunLoopSource(kCFAllocatorDefault, port_.get(), 0));
-    if (source_) CFRunLoopAddSource(CFRunLoopGetCurrent(), source_.get(), kCFRunLoopCommonModes);
+    if (!source_) return;
+    CFRunLoopAddSource(CFRunLoopGetCurrent(), source_.get(), kCFRunLoopCommonModes);
+    // A mode of the tap's own, in which the run loop handles the tap and nothing else.
+    CFRunLoopAddSource(CFRunLoopGetCurrent(), source_.get(), flushMode());
   }
 
   void enable(bool enabled) override { CGEventTapEnable(port_.get(), enabled); }
+
+  void flush() override {
+    if (!source_) return;
+    // Each turn handles what waits on the port; the bound only guards against a flood.
+    for (int turn = 0; turn < 100000; ++turn) {
+      if (CFRunLoopRunInMode(flushMode(), 0, true) != kCFRunLoopRunHandledSource) break;
+    }
+  }
 
  private:
   cf::Ref<CFMachPortRef> port_;

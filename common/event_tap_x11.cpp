@@ -88,8 +88,11 @@ class X11EventTap : public EventTap {
   }
 
   ~X11EventTap() override {
-    if (watch_) g_source_remove(watch_);
-    if (idle_) g_source_remove(idle_);
+    for (GSource* source : {watch_, idle_}) {
+      if (!source) continue;
+      g_source_destroy(source);
+      g_source_unref(source);
+    }
     if (state_) xkb_state_unref(state_);
     if (keymap_) xkb_keymap_unref(keymap_);
     if (context_) xkb_context_unref(context_);
@@ -97,14 +100,28 @@ class X11EventTap : public EventTap {
 
   void addToCurrentRunLoop() override {
     if (watch_) return;
-    watch_ = g_unix_fd_add(xcb_get_file_descriptor(conn_->get()),
-                           static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
-                           &X11EventTap::onReadable, this);
+    // On the main thread's context: GLib's default one, or the one its run loop made its own.
+    GMainContext* context = g_main_context_get_thread_default();
+    watch_ = g_unix_fd_source_new(xcb_get_file_descriptor(conn_->get()),
+                                  static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
+    g_source_set_callback(watch_, G_SOURCE_FUNC(&X11EventTap::onReadable), this, nullptr);
+    g_source_attach(watch_, context);
     // Events read while setting up wait in XCB's queue, not in the socket.
-    idle_ = g_idle_add(&X11EventTap::onIdle, this);
+    idle_ = g_idle_source_new();
+    g_source_set_callback(idle_, &X11EventTap::onIdle, this, nullptr);
+    g_source_attach(idle_, context);
   }
 
   void enable(bool enabled) override { enabled_ = enabled; }
+
+  void flush() override {
+    // The server handles requests and sends events in order: once the answer to this request
+    // is in, every event the server made before it is in XCB's queue.
+    auto* c = conn_->get();
+    if (xcb_connection_has_error(c)) return;
+    adopt(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    while (auto event = adopt(xcb_poll_for_event(c))) handle(event.get());
+  }
 
  private:
   bool wants(std::uint32_t type) const { return (mask_ & eventMaskBit(type)) != 0; }
@@ -237,9 +254,7 @@ class X11EventTap : public EventTap {
     return static_cast<X11EventTap*>(self)->drain() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
   }
   static gboolean onIdle(gpointer self) {
-    auto* tap = static_cast<X11EventTap*>(self);
-    tap->idle_ = 0;
-    tap->drain();
+    static_cast<X11EventTap*>(self)->drain();
     return G_SOURCE_REMOVE;
   }
 
@@ -248,10 +263,7 @@ class X11EventTap : public EventTap {
   bool drain() {
     auto* c = conn_->get();
     while (auto event = adopt(xcb_poll_for_event(c))) handle(event.get());
-    if (xcb_connection_has_error(c)) {
-      watch_ = 0;
-      return false;
-    }
+    if (xcb_connection_has_error(c)) return false;
     return true;
   }
 
@@ -400,8 +412,8 @@ class X11EventTap : public EventTap {
   std::uint64_t mask_;
   TapCallback callback_;
   bool enabled_ = false;
-  guint watch_ = 0;
-  guint idle_ = 0;
+  GSource* watch_ = nullptr;
+  GSource* idle_ = nullptr;
   input::HeldButtons held_;
   std::map<std::pair<std::uint16_t, std::uint16_t>, ScrollAxis> scrollAxes_;
   std::uint8_t xkbEvent_ = 0;

@@ -46,4 +46,12 @@ std::unique_ptr<RunLoop> makeRunLoop() {
 #endif
 }
 
+std::unique_ptr<RunLoop> makePrivateRunLoop() {
+#if defined(__APPLE__)
+  return makeRunLoopMacOS();
+#else
+  return makePrivateRunLoopX11();
+#endif
+}
+
 }  // namespace orvane

@@ -44,6 +44,11 @@ std::unique_ptr<RunLoop> makeRunLoopMacOS();
 std::unique_ptr<RunLoop> makeRunLoopX11();
 // The run loop of the platform this program was built for.
 std::unique_ptr<RunLoop> makeRunLoop();
+// The same, handling only its own sources and those added on the main thread later: the
+// desktop services made on another thread keep their events to that thread (on X11 they stay
+// on GLib's default context, which this loop leaves alone). On macOS, makeRunLoop().
+std::unique_ptr<RunLoop> makePrivateRunLoopX11();
+std::unique_ptr<RunLoop> makePrivateRunLoop();
 
 // Splits a byte stream into lines as readStandardInputLines does; shared by the backends so
 // that the rule is the same everywhere.

@@ -4,8 +4,8 @@
 #include <glib.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <thread>
@@ -31,7 +31,8 @@ void destroyWork(gpointer data) { delete static_cast<Work*>(data); }
 
 guint milliseconds(double seconds) {
   if (!(seconds > 0)) return 0;
-  return static_cast<guint>(std::min(std::llround(seconds * 1000), static_cast<long long>(G_MAXUINT)));
+  return static_cast<guint>(
+      std::min(std::llround(seconds * 1000), static_cast<long long>(G_MAXUINT)));
 }
 
 // NOTE: exit() is not async-signal-safe (atexit handlers, stdio locks); every line is
@@ -40,22 +41,32 @@ void endProcess(int) { _exit(0); }
 
 class GLibRunLoop final : public RunLoop {
  public:
-  GLibRunLoop() : loop_(g_main_loop_new(nullptr, FALSE)) {}
-  ~GLibRunLoop() override { g_main_loop_unref(loop_); }
+  // On GLib's default context, or on a context of its own, made the main thread's default for
+  // the sources that are added on it later (the event tap's among them).
+  explicit GLibRunLoop(bool ownContext)
+      : context_(ownContext ? g_main_context_new() : g_main_context_ref(g_main_context_default())),
+        loop_(g_main_loop_new(context_, FALSE)),
+        ownContext_(ownContext) {
+    if (ownContext_) g_main_context_push_thread_default(context_);
+  }
+  ~GLibRunLoop() override {
+    if (ownContext_) g_main_context_pop_thread_default(context_);
+    g_main_loop_unref(loop_);
+    g_main_context_unref(context_);
+  }
 
   void addRepeatingTimer(double intervalSeconds, std::function<void()> action) override {
-    g_timeout_add_full(G_PRIORITY_DEFAULT, milliseconds(intervalSeconds), runRepeating,
-                       new Work(std::move(action)), destroyWork);
+    attach(g_timeout_source_new(milliseconds(intervalSeconds)), runRepeating,
+           new Work(std::move(action)));
   }
 
   void performOnMain(std::function<void()> work) override {
-    // Thread-safe: attaching a source to the default context wakes it.
-    g_idle_add_full(G_PRIORITY_DEFAULT, runOnce, new Work(std::move(work)), destroyWork);
+    // Thread-safe: attaching a source to a context wakes it.
+    attach(g_idle_source_new(), runOnce, new Work(std::move(work)));
   }
 
   void performOnMainAfter(double delaySeconds, std::function<void()> work) override {
-    g_timeout_add_full(G_PRIORITY_DEFAULT, milliseconds(delaySeconds), runOnce,
-                       new Work(std::move(work)), destroyWork);
+    attach(g_timeout_source_new(milliseconds(delaySeconds)), runOnce, new Work(std::move(work)));
   }
 
   void exitOnTerminationSignals() override {
@@ -67,7 +78,12 @@ class GLibRunLoop final : public RunLoop {
     // GLib's own handler only marks the signal and wakes the loop, which then runs the source.
     // The action lives as long as the process.
     auto* shared = new Work(std::move(action));
-    for (int sig : {SIGINT, SIGTERM}) g_unix_signal_add(sig, runRepeating, shared);
+    for (int sig : {SIGINT, SIGTERM}) {
+      GSource* source = g_unix_signal_source_new(sig);
+      g_source_set_callback(source, runRepeating, shared, nullptr);
+      g_source_attach(source, context_);
+      g_source_unref(source);
+    }
   }
 
   void readStandardInputLines(std::function<void(const std::string&)> onLine) override {
@@ -89,11 +105,21 @@ class GLibRunLoop final : public RunLoop {
   void run() override { g_main_loop_run(loop_); }
 
  private:
+  void attach(GSource* source, GSourceFunc function, Work* work) {
+    g_source_set_priority(source, G_PRIORITY_DEFAULT);
+    g_source_set_callback(source, function, work, destroyWork);
+    g_source_attach(source, context_);
+    g_source_unref(source);
+  }
+
+  GMainContext* context_;
   GMainLoop* loop_;
+  bool ownContext_;
 };
 
 }  // namespace
 
-std::unique_ptr<RunLoop> makeRunLoopX11() { return std::make_unique<GLibRunLoop>(); }
+std::unique_ptr<RunLoop> makeRunLoopX11() { return std::make_unique<GLibRunLoop>(false); }
+std::unique_ptr<RunLoop> makePrivateRunLoopX11() { return std::make_unique<GLibRunLoop>(true); }
 
 }  // namespace orvane

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <random>
 
 #include "output.hpp"
 
@@ -49,7 +50,7 @@ bool syncToDisk(int fd) {
 
 }  // namespace
 
-std::string temporaryPathFor(const std::string& outputPath, long pid) {
+std::string temporaryPathFor(const std::string& outputPath, std::string_view random) {
   std::string directory = directoryOf(outputPath);
   if (directory.back() != '/') directory += '/';
   // A name near the file system's limit of 255 bytes still leaves room for the additions;
@@ -61,8 +62,52 @@ std::string temporaryPathFor(const std::string& outputPath, long pid) {
     while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
     name.resize(cut);
   }
-  return directory + "." + name + "." + std::to_string(pid) + ".tmp";
+  return directory + "." + name + "." + std::string(random) + ".tmp";
 }
+
+namespace {
+
+std::string randomLetters() {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device device;
+  std::string out(12, 'x');
+  for (char& c : out) c = kAlphabet[device() % (sizeof kAlphabet - 1)];
+  return out;
+}
+
+constexpr int kNameAttempts = 100;
+
+// A new file at a random name beside the log, as mkstemp makes one: never through an existing
+// file or link. Returns the descriptor, or -1 with errno set.
+int createNamed(const std::string& outputPath, std::string& temporary) {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    temporary = temporaryPathFor(outputPath, randomLetters());
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+#if defined(O_TMPFILE)
+// Gives the complete unnamed file a random name beside the log. False with errno set.
+bool linkUnnamed(int fd, const std::string& outputPath, std::string& temporary) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    temporary = temporaryPathFor(outputPath, randomLetters());
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  errno = EEXIST;
+  return false;
+}
+#endif
+
+}  // namespace
 
 std::optional<std::string> createDirectories(const std::string& path) {
   if (path.empty() || isDirectory(path)) return std::nullopt;
@@ -81,7 +126,7 @@ std::optional<std::string> createDirectories(const std::string& path) {
 }
 
 std::optional<std::string> writeEventLog(const std::string& outputPath, const EventLog& log,
-                                         long pid) {
+                                         Staging staging) {
   if (!hasOnlyFiniteNumbers(log)) return "the log holds a number that is not finite";
   if (outputPath.empty()) return describe(outputPath, ENOENT);
   const std::string directory = directoryOf(outputPath);
@@ -90,11 +135,23 @@ std::optional<std::string> writeEventLog(const std::string& outputPath, const Ev
   // ends in a slash can only ever name a directory.
   if (outputPath.back() == '/' || isDirectory(outputPath)) return describe(outputPath, EISDIR);
 
-  const std::string temporary = temporaryPathFor(outputPath, pid);
-  // O_EXCL: never write through a file or symbolic link that is already there.
-  const int fd =
-      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return describe(temporary, errno);
+  std::string temporary;  // empty while the file has no name
+  int fd = -1;
+#if defined(O_TMPFILE)
+  if (staging == Staging::unnamedFirst) {
+    fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    // NOTE: file systems without unnamed files answer EOPNOTSUPP (EISDIR on old kernels).
+    if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      return describe(directory, errno);
+    }
+  }
+#else
+  (void)staging;
+#endif
+  if (fd < 0) {
+    fd = createNamed(outputPath, temporary);
+    if (fd < 0) return describe(temporary, errno);
+  }
 
   int error = 0;
   const auto result = encodeEventLog(log, [&](std::string_view bytes) {
@@ -103,6 +160,16 @@ std::optional<std::string> writeEventLog(const std::string& outputPath, const Ev
     return false;
   });
   if (result == EncodeResult::ok && !syncToDisk(fd)) error = errno;
+#if defined(O_TMPFILE)
+  // The document is whole and on the disk: only now does it get a name.
+  if (result == EncodeResult::ok && error == 0 && temporary.empty() &&
+      !linkUnnamed(fd, outputPath, temporary)) {
+    // NOTE: naming an unnamed file goes through /proc, which a container may lack; the
+    // document is then written again to a file named from the start.
+    ::close(fd);
+    return writeEventLog(outputPath, log, Staging::namedOnly);
+  }
+#endif
   if (::close(fd) != 0 && error == 0 && result == EncodeResult::ok) error = errno;
   if (result == EncodeResult::ok && error == 0 &&
       ::rename(temporary.c_str(), outputPath.c_str()) != 0) {
@@ -111,9 +178,9 @@ std::optional<std::string> writeEventLog(const std::string& outputPath, const Ev
     return describe(outputPath, error);
   }
   if (result != EncodeResult::ok || error != 0) {
-    ::unlink(temporary.c_str());
+    if (!temporary.empty()) ::unlink(temporary.c_str());
     if (result == EncodeResult::nonFiniteNumber) return "the log holds a number that is not finite";
-    return describe(temporary, error ? error : EIO);
+    return describe(temporary.empty() ? directory : temporary, error ? error : EIO);
   }
 
   // The rename is only durable once the directory is on disk too. The log is in place by now,

@@ -1,11 +1,42 @@
+#include <signal.h>
 #include <unistd.h>
 
 #include <csignal>
 
 #include "recorder.hpp"
 
+namespace {
+
+sigset_t stopSignals() {
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  return stops;
+}
+
+// First of all, before the libraries' own start-up: a stop that comes meanwhile waits until it
+// can be handled, rather than ending the process without a log. Threads started later keep it
+// held back, so the main thread is the one that takes it.
+void holdStopsBack() {
+  const sigset_t stops = stopSignals();
+  sigprocmask(SIG_BLOCK, &stops, nullptr);
+}
+
+#if defined(__APPLE__)
+__attribute__((constructor(101))) void holdStopsBackEarly() { holdStopsBack(); }
+#else
+// NOTE: an executable's pre-initialisers run before any shared library's initialisers.
+__attribute__((section(".preinit_array"), used)) void (*const holdStopsBackEarly)() = holdStopsBack;
+#endif
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace orvane;
+  const sigset_t stops = stopSignals();
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+
   const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   StandardOutput output;
   const auto parsed = eventtap::parseArguments(arguments);
@@ -15,7 +46,9 @@ int main(int argc, char** argv) {
   }
   // A host that closes our standard error must not cost the log.
   std::signal(SIGPIPE, SIG_IGN);
-  auto runLoop = makeRunLoop();
+  // The input and the stop have the main loop to themselves: the accessibility service is
+  // used on a thread of its own, with its events.
+  auto runLoop = makePrivateRunLoop();
   eventtap::Platform platform{
       *runLoop,
       [] { return makeAccessibility(); },
@@ -26,6 +59,21 @@ int main(int argc, char** argv) {
       // The log is written and every message went straight to its descriptor: nothing is
       // left for exit handlers, which in the accessibility libraries may block.
       [](int status) { _exit(status); },
+      [&stops, &runLoop] {
+        // A stop that came meanwhile is still pending. Where the loop learns of signals
+        // through a handler, unblocking delivers it; where it watches them while they are
+        // ignored (macOS), the pending one would be dropped, so it is handed over here.
+        sigset_t pending;
+        sigemptyset(&pending);
+        const bool stopped = sigpending(&pending) == 0 &&
+                             (sigismember(&pending, SIGINT) || sigismember(&pending, SIGTERM));
+#if defined(__APPLE__)
+        if (stopped) runLoop->performOnMain([] { raise(SIGTERM); });
+#else
+        (void)stopped;
+#endif
+        pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+      },
   };
   return eventtap::run(parsed, platform);
 }

@@ -80,7 +80,7 @@ std::optional<EventField> focusedField(Accessibility& accessibility) {
 }
 
 Recorder::Recorder(std::string outputPath, bool redactionEnabled, Clocks clocks, Output& errors,
-                   std::string_view source, long pid)
+                   std::string_view source, long /*pid*/)
     : outputPath(std::move(outputPath)),
       redactionEnabled(redactionEnabled),
       clocks(std::move(clocks)),
@@ -88,12 +88,18 @@ Recorder::Recorder(std::string outputPath, bool redactionEnabled, Clocks clocks,
       startedAtUptimeNs(this->clocks.uptimeNanoseconds()),
       startedAtUptime(static_cast<double>(startedAtUptimeNs) / 1e9),
       errors(errors),
-      source(source),
-      pid(pid) {}
+      source(source) {}
+
+std::int64_t Recorder::elapsedNs() const { return clocks.uptimeNanoseconds() - startedAtUptimeNs; }
 
 std::int64_t Recorder::elapsedMs() const {
   // Integer division truncates toward zero.
-  return (clocks.uptimeNanoseconds() - startedAtUptimeNs) / 1'000'000;
+  return elapsedNs() / 1'000'000;
+}
+
+void Recorder::setFocusReader(FocusReader reader) {
+  ownSource = std::make_unique<ImmediateFieldSource>(std::move(reader));
+  fieldSource = ownSource.get();
 }
 
 std::size_t Recorder::FieldHash::operator()(const std::shared_ptr<const EventField>& f) const {
@@ -114,39 +120,89 @@ std::shared_ptr<const EventField> Recorder::shared(EventField field) {
 }
 
 void Recorder::record(EventType type, const TapEvent& event) {
+  // Everything the event itself says is read as it arrives; only the field comes later.
   const Point at = event.location();
-  const std::int64_t timestampMs = elapsedMs();
-  std::optional<EventField> field;
-  if (focusReader) field = focusReader();
-
-  std::string text;
-  bool redacted = false;
-  if (type == EventType::keyDown) {
-    std::string typed = event.keyboardText();
-    if (redactionEnabled || (field && field->secure)) {
-      redacted = !typed.empty();
-      wipe(typed);
-    } else {
-      text = std::move(typed);
-    }
-  }
-
-  RawInputEvent e;
+  const std::int64_t nowNs = elapsedNs();
+  Waiting w{RawInputEvent{}, std::string(), nextId++, nowNs};
+  RawInputEvent& e = w.event;
   e.type = type;
-  e.timestampMs = timestampMs;
+  e.timestampMs = nowNs / 1'000'000;
   e.x = at.x;
   e.y = at.y;
   e.button = mouseButton(typeName(type));
   // The key code is kept in both modes: redaction withholds the text alone.
   e.keyCode = type == EventType::keyDown ? event.keyCode() : -1;
-  e.text = std::move(text);
-  e.redacted = redacted;
+  if (type == EventType::keyDown) {
+    std::string typed = event.keyboardText();
+    if (redactionEnabled) {
+      e.redacted = !typed.empty();
+      wipe(typed);
+    } else {
+      w.typed = std::move(typed);
+    }
+  }
   if (type == EventType::scrollWheel) {
     e.deltaX = event.scrollDeltaAxis2();
     e.deltaY = event.scrollDeltaAxis1();
   }
+  if (!fieldSource) {
+    complete(w, std::nullopt);
+    return;
+  }
+  if (waiting.size() >= kMaxWaitingEvents) {
+    complete(waiting.front(), std::nullopt);
+    waiting.pop_front();
+  }
+  waiting.push_back(std::move(w));
+  fieldSource->request(waiting.back().id);
+  collectFields();
+}
+
+void Recorder::complete(Waiting& w, std::optional<EventField> field) {
+  RawInputEvent& e = w.event;
+  if (e.type == EventType::keyDown && !redactionEnabled) {
+    if (field && field->secure) {
+      e.redacted = !w.typed.empty();
+      wipe(w.typed);
+    } else {
+      e.text = std::move(w.typed);
+    }
+  }
   if (field) e.field = shared(std::move(*field));
   events.push_back(std::move(e));
+}
+
+void Recorder::collectFields() {
+  if (fieldSource) {
+    for (auto& answer : fieldSource->take()) {
+      while (!waiting.empty() && waiting.front().id <= answer.upTo) {
+        complete(waiting.front(), answer.field);
+        waiting.pop_front();
+      }
+    }
+  }
+  expire(elapsedNs());
+}
+
+void Recorder::expire(std::int64_t nowNs) {
+  constexpr std::int64_t budgetNs = kFieldBudgetMs * 1'000'000;
+  while (!waiting.empty() && nowNs - waiting.front().arrivedNs >= budgetNs) {
+    complete(waiting.front(), std::nullopt);
+    waiting.pop_front();
+  }
+}
+
+void Recorder::completeAll() {
+  collectFields();
+  if (!waiting.empty() && fieldSource) {
+    const std::int64_t left = waiting.back().arrivedNs + kFieldBudgetMs * 1'000'000 - elapsedNs();
+    if (left > 0) fieldSource->waitFor(waiting.back().id, std::chrono::nanoseconds(left));
+    collectFields();
+  }
+  while (!waiting.empty()) {
+    complete(waiting.front(), std::nullopt);
+    waiting.pop_front();
+  }
 }
 
 void Recorder::recordCursor(const TapEvent& event) {
@@ -160,6 +216,7 @@ void Recorder::recordCursor(const TapEvent& event) {
 void Recorder::finish() {
   if (finished) return;
   finished = true;
+  completeAll();
   EventLog log;
   log.source = source;
   log.startedAtUnixMs = startedAtUnixMs;
@@ -169,7 +226,7 @@ void Recorder::finish() {
   // Recording has ended: the lists move into the log rather than being copied.
   log.events = std::move(events);
   log.cursorPath = std::move(cursorPath);
-  if (auto failure = writeEventLog(outputPath, log, pid)) {
+  if (auto failure = writeEventLog(outputPath, log)) {
     std::string message(kWriteFailed);
     message += *failure;
     message += '\n';
@@ -179,7 +236,12 @@ void Recorder::finish() {
   cursorPath = std::move(log.cursorPath);
 }
 
-void handleTapEvent(Recorder* recorder, std::uint32_t type, const TapEvent& event) {
+void handleTapEvent(Recorder* recorder, std::uint32_t type, const TapEvent& event, EventTap* tap) {
+  if (type == kCGEventTapDisabledByTimeout || type == kCGEventTapDisabledByUserInput) {
+    // Left off, the rest of the recording would be silently empty.
+    if (tap) tap->enable(true);
+    return;
+  }
   if (!recorder) return;
   switch (type) {
     case kCGEventLeftMouseDown:
@@ -213,26 +275,39 @@ void handleTapEvent(Recorder* recorder, std::uint32_t type, const TapEvent& even
 int run(const Arguments& arguments, Platform& platform) {
   Recorder recorder(*arguments.outputPath, arguments.redactionEnabled, platform.clocks,
                     platform.output, kSource, platform.pid);
+  std::unique_ptr<EventTap> tap;
   // The stop runs from the main loop, between two callbacks, so the lists are always whole
   // when the log is built; a second signal while it runs finds the process on its way out.
-  platform.runLoop.callOnTerminationSignals([&recorder, &platform] {
+  // Input the tap has been sent but not yet handed over is taken first.
+  platform.runLoop.callOnTerminationSignals([&recorder, &platform, &tap] {
+    if (tap) tap->flush();
     recorder.finish();
     platform.exitProcess(0);
   });
+  if (platform.stopInPlace) platform.stopInPlace();
 
-  std::unique_ptr<Accessibility> accessibility = platform.makeAccessibility();
-  if (accessibility) {
-    recorder.setFocusReader([ax = accessibility.get()] { return focusedField(*ax); });
-  }
+  // The accessibility service is reached, and used, on the worker's thread: reaching it may
+  // take a while, and an application that does not answer holds up only that thread.
+  FieldWorker worker(
+      [&platform] {
+        std::shared_ptr<Accessibility> accessibility = platform.makeAccessibility();
+        if (!accessibility) return FieldWorker::Reader{};
+        return FieldWorker::Reader{[accessibility] { return focusedField(*accessibility); },
+                                   [accessibility] { accessibility->dispatchPending(); }};
+      },
+      [&platform, &recorder] {
+        platform.runLoop.performOnMain([&recorder] { recorder.collectFields(); });
+      });
+  recorder.setFieldSource(&worker);
 
   const std::uint64_t mask = eventMask(eventTypesOfInterest, std::size(eventTypesOfInterest));
   std::unique_ptr<EventTaps> taps = platform.makeEventTaps();
-  std::unique_ptr<EventTap> tap =
-      taps ? taps->createListenOnlyTap(mask,
-                                       [&recorder](std::uint32_t type, const TapEvent& event) {
-                                         handleTapEvent(&recorder, type, event);
-                                       })
-           : nullptr;
+  tap = taps ? taps->createListenOnlyTap(
+                   mask,
+                   [&recorder, &tap](std::uint32_t type, const TapEvent& event) {
+                     handleTapEvent(&recorder, type, event, tap.get());
+                   })
+             : nullptr;
   if (!tap) {
     platform.output.writeErr(kTapFailed);
     return 1;

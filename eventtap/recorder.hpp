@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "accessibility.hpp"
 #include "event_log.hpp"
 #include "event_tap.hpp"
+#include "field_source.hpp"
 #include "output.hpp"
 #include "run_loop.hpp"
 
@@ -35,6 +37,12 @@ inline constexpr std::string_view kSource = kSourceX11;
 
 // Cursor samples are at least this far apart.
 inline constexpr std::int64_t kCursorIntervalMs = 50;
+
+// How long an event waits for its focused field; after that it is recorded without one, as
+// when the query fails.
+inline constexpr std::int64_t kFieldBudgetMs = 500;
+// Events waiting for their field; beyond that the oldest is recorded without one.
+inline constexpr std::size_t kMaxWaitingEvents = 4096;
 
 // The event types the tap listens to, in the order the recorder handles them.
 inline constexpr std::uint32_t eventTypesOfInterest[] = {
@@ -74,19 +82,27 @@ class Recorder {
  public:
   using FocusReader = std::function<std::optional<EventField>()>;
 
-  // Reads both clocks, the wall clock first. Until a focus reader is set, no event has a
+  // Reads both clocks, the wall clock first. Until a field source is set, no event has a
   // focused field.
   Recorder(std::string outputPath, bool redactionEnabled, Clocks clocks, Output& errors,
            std::string_view source = kSource, long pid = 0);
 
-  void setFocusReader(FocusReader reader) { focusReader = std::move(reader); }
+  // Fields read at once, in record().
+  void setFocusReader(FocusReader reader);
+  // Fields read elsewhere: each event waits for its answer at most kFieldBudgetMs. The source
+  // must outlive the recorder's use of it.
+  void setFieldSource(FieldSource* source) { fieldSource = source; }
 
   // Milliseconds on the uptime clock since the recorder was created, truncated toward zero.
   std::int64_t elapsedMs() const;
 
-  // Appends one event of `type` built from the tap's event, with the focused field and the
-  // redaction rule applied.
+  // Takes one event of `type` from the tap's event: its time, position, key code, text and
+  // scroll amounts now, its focused field when the source answers (or the budget runs out).
+  // Events reach the list in arrival order, with the redaction rule applied.
   void record(EventType type, const TapEvent& event);
+
+  // Completes the events that the field source has answered for, or whose budget ran out.
+  void collectFields();
 
   // Appends one cursor sample unless the last one is less than kCursorIntervalMs old. The
   // pointer position is only read for a sample that is kept.
@@ -96,15 +112,30 @@ class Recorder {
   // error output. Later calls do nothing.
   void finish();
 
-  // The recording so far.
+  // The recording so far: the completed events (those still waiting for their field are not
+  // among them yet).
   const AppendList<RawInputEvent>& recordedEvents() const { return events; }
+  std::size_t waitingEvents() const { return waiting.size(); }
   const AppendList<CursorPoint>& recordedCursorPath() const { return cursorPath; }
   bool isFinished() const { return finished; }
   std::int64_t startedAt() const { return startedAtUnixMs; }
   double startedAtUptimeSeconds() const { return startedAtUptime; }
 
  private:
+  // An event taken but not yet completed: its field is not known.
+  struct Waiting {
+    RawInputEvent event;
+    std::string typed;  // plain mode only: held until the field says whether it may be kept
+    std::uint64_t id;
+    std::int64_t arrivedNs;
+  };
+
   std::shared_ptr<const EventField> shared(EventField field);
+  std::int64_t elapsedNs() const;
+  void complete(Waiting& waiting, std::optional<EventField> field);
+  void expire(std::int64_t nowNs);
+  // At the stop: waits for the answers still due, within the budget of the last event.
+  void completeAll();
 
   const std::string outputPath;
   const bool redactionEnabled;
@@ -119,8 +150,10 @@ class Recorder {
 
   Output& errors;
   const std::string source;
-  const long pid;
-  FocusReader focusReader;
+  std::unique_ptr<FieldSource> ownSource;
+  FieldSource* fieldSource = nullptr;
+  std::deque<Waiting> waiting;
+  std::uint64_t nextId = 1;
 
   // One copy of each distinct focused field, shared by the events that saw it.
   struct FieldHash {
@@ -137,11 +170,14 @@ class Recorder {
 };
 
 // The tap callback: discrete events are recorded, pointer moves and drags sampled, anything
-// else (the disabled notifications included) ignored; the tap is never re-enabled.
-void handleTapEvent(Recorder* recorder, std::uint32_t type, const TapEvent& event);
+// else ignored. A tap the system switched off (kCGEventTapDisabledByTimeout or
+// kCGEventTapDisabledByUserInput) is switched on again.
+void handleTapEvent(Recorder* recorder, std::uint32_t type, const TapEvent& event,
+                    EventTap* tap = nullptr);
 
-// What the program runs on: the main loop, the desktop's services (made when needed), the
-// standard streams, the clocks, the process id and the way out of the process.
+// What the program runs on: the main loop, the desktop's services (made when needed; the
+// accessibility service on the field worker's thread, which alone uses it), the standard
+// streams, the clocks, the process id and the way out of the process.
 struct Platform {
   RunLoop& runLoop;
   std::function<std::unique_ptr<Accessibility>()> makeAccessibility;
@@ -150,12 +186,14 @@ struct Platform {
   Clocks clocks;
   long pid;
   std::function<void(int)> exitProcess;
+  // Called once the stop is in place (the program holds the stop signals back until then).
+  std::function<void()> stopInPlace = {};
 };
 
-// Everything after the argument check: the recorder, the stop on SIGINT and SIGTERM (the log
-// is written from the main loop, then `exitProcess(0)`), the tap and the run loop. The
-// accessibility service is only asked for once the stop is in place, since reaching it may
-// take a while. Returns 1 when the tap cannot be created, 0 should the run loop ever return.
+// Everything after the argument check: the recorder, the stop on SIGINT and SIGTERM (the input
+// already sent is taken, the log written from the main loop, then `exitProcess(0)`), the field
+// worker, the tap and the run loop. Returns 1 when the tap cannot be created, 0 should the run
+// loop ever return.
 int run(const Arguments& arguments, Platform& platform);
 
 }  // namespace orvane::eventtap

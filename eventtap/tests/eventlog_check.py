@@ -1,6 +1,7 @@
 """Helpers shared by the orvane-eventtap process tests and benchmark: the running recorder, and
 the checks every event log must pass."""
 
+import ctypes
 import json
 import math
 import os
@@ -161,3 +162,44 @@ class Recorder:
         if self.proc.poll() is None:
             self.proc.kill()
         self.proc.communicate()
+
+
+class XTest:
+    """Input through XTest on a connection of the test's own; sync() returns once the server
+    has made every event asked for so far."""
+
+    def __init__(self, display):
+        self.x = ctypes.CDLL("libX11.so.6")
+        self.t = ctypes.CDLL("libXtst.so.6")
+        self.x.XOpenDisplay.restype = ctypes.c_void_p
+        self.x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x.XStringToKeysym.restype = ctypes.c_ulong
+        self.x.XStringToKeysym.argtypes = [ctypes.c_char_p]
+        self.x.XKeysymToKeycode.restype = ctypes.c_ubyte
+        self.x.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        self.x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.t.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
+                                             ctypes.c_ulong]
+        self.t.XTestFakeButtonEvent.argtypes = self.t.XTestFakeKeyEvent.argtypes
+        self.t.XTestFakeMotionEvent.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int,
+                                                ctypes.c_int, ctypes.c_ulong]
+        self.d = self.x.XOpenDisplay(display.encode())
+        if not self.d:
+            raise RuntimeError("no display " + display)
+
+    def key(self, name):
+        code = self.x.XKeysymToKeycode(self.d, self.x.XStringToKeysym(name.encode()))
+        self.t.XTestFakeKeyEvent(self.d, code, 1, 0)
+        self.t.XTestFakeKeyEvent(self.d, code, 0, 0)
+
+    def click(self, x, y, button=1):
+        self.t.XTestFakeMotionEvent(self.d, -1, x, y, 0)
+        self.t.XTestFakeButtonEvent(self.d, button, 1, 0)
+        self.t.XTestFakeButtonEvent(self.d, button, 0, 0)
+
+    def sync(self):
+        self.x.XSync(self.d, 0)
+
+    def close(self):
+        self.x.XCloseDisplay(self.d)

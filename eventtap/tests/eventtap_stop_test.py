@@ -1,7 +1,7 @@
 """The stop of orvane-eventtap under load: 200 recorders, a few at a time, each stopped by
 SIGTERM at a random moment while xdotool floods the display with key presses. Every log must
 be whole and valid, hold the flood without a gap and in order, and hold every key press that
-reached the display more than a moment before the signal.
+reached the display before the signal.
 
 Which key press is which: the flood types a pseudo-random sequence in which every run of eight
 characters occurs once, and `xinput test-xi2 --root` notes when each press reaches clients."""
@@ -30,8 +30,6 @@ STOPS = 200
 AT_ONCE = 6
 KEYS_PER_SECOND = 150
 LONGEST_LIFE = 0.6  # seconds from the stop being in place to the signal
-# A press that reached the display this long before the signal has reached the recorder too.
-ARRIVAL = 0.3
 ALPHABET = "abcdefghijklmnopqrstuvwxyz0123456789"
 WINDOW = 8
 
@@ -185,13 +183,12 @@ class Stop(unittest.TestCase):
         self.assertGreaterEqual(first, 0, typed[:40])
         # In order, without a gap.
         self.assertEqual(typed, text[first:first + len(typed)])
-        # Nothing is missing at the end: the next press arrived only shortly before the signal,
-        # or after it.
+        # Nothing is missing at the end: the next press reached the display after the signal.
         # (A run of a few characters could also be found elsewhere; only longer ones say
         # exactly where the log ends.)
         following = first + len(typed)
         if len(typed) >= 4 and following < len(arrivals):
-            self.assertGreater(arrivals[following], run["signal"] - ARRIVAL,
+            self.assertGreater(arrivals[following], run["signal"],
                                "press %d arrived %.3f s before the signal but is not in the log"
                                % (following, run["signal"] - arrivals[following]))
         return 0

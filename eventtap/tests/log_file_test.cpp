@@ -61,7 +61,7 @@ class LogFileTest : public ::testing::Test {
 TEST_F(LogFileTest, WritesTheDocumentPrivatelyAndLeavesNothingElse) {
   const mode_t old = umask(0);
   const std::string path = dir + "/log.json";
-  EXPECT_EQ(writeEventLog(path, sample(), 42), std::nullopt);
+  EXPECT_EQ(writeEventLog(path, sample()), std::nullopt);
   umask(old);
   EXPECT_EQ(read(path), encodeEventLog(sample()).value());
   struct stat st;
@@ -74,7 +74,7 @@ TEST_F(LogFileTest, ReplacesAnExistingLogAndAWorldReadableOneBecomesPrivate) {
   const std::string path = dir + "/log.json";
   put(path, "old");
   chmod(path.c_str(), 0644);
-  EXPECT_EQ(writeEventLog(path, sample(), 1), std::nullopt);
+  EXPECT_EQ(writeEventLog(path, sample()), std::nullopt);
   EXPECT_EQ(read(path), encodeEventLog(sample()).value());
   struct stat st;
   ASSERT_EQ(stat(path.c_str(), &st), 0);
@@ -83,13 +83,13 @@ TEST_F(LogFileTest, ReplacesAnExistingLogAndAWorldReadableOneBecomesPrivate) {
 
 TEST_F(LogFileTest, CreatesMissingDirectories) {
   const std::string path = dir + "/a/b//c/log.json";
-  EXPECT_EQ(writeEventLog(path, sample(), 1), std::nullopt);
+  EXPECT_EQ(writeEventLog(path, sample()), std::nullopt);
   EXPECT_EQ(read(path), encodeEventLog(sample()).value());
   // Relative paths and bare names resolve against the working directory.
   const std::string cwd = get_current_dir_name();
   ASSERT_EQ(chdir(dir.c_str()), 0);
-  EXPECT_EQ(writeEventLog("rel/x/log.json", sample(), 1), std::nullopt);
-  EXPECT_EQ(writeEventLog("bare.json", sample(), 1), std::nullopt);
+  EXPECT_EQ(writeEventLog("rel/x/log.json", sample()), std::nullopt);
+  EXPECT_EQ(writeEventLog("bare.json", sample()), std::nullopt);
   ASSERT_EQ(chdir(cwd.c_str()), 0);
   EXPECT_EQ(read(dir + "/rel/x/log.json"), encodeEventLog(sample()).value());
   EXPECT_EQ(read(dir + "/bare.json"), encodeEventLog(sample()).value());
@@ -100,7 +100,7 @@ TEST_F(LogFileTest, FailuresLeaveTheExistingFileAndNoTemporaryFile) {
   mkdir((dir + "/taken").c_str(), 0755);
   put(dir + "/taken/inside", "keep");
   for (const std::string& path : {dir + "/taken", dir + "/taken/"}) {
-    const auto failure = writeEventLog(path, sample(), 7);
+    const auto failure = writeEventLog(path, sample());
     ASSERT_TRUE(failure) << path;
     EXPECT_NE(failure->find("Is a directory"), std::string::npos) << *failure;
   }
@@ -108,42 +108,47 @@ TEST_F(LogFileTest, FailuresLeaveTheExistingFileAndNoTemporaryFile) {
 
   // A directory that cannot be made: a file is in the way.
   put(dir + "/file", "x");
-  const auto blocked = writeEventLog(dir + "/file/sub/log.json", sample(), 7);
+  const auto blocked = writeEventLog(dir + "/file/sub/log.json", sample());
   ASSERT_TRUE(blocked);
   EXPECT_NE(blocked->find("Not a directory"), std::string::npos) << *blocked;
-
-  // A symbolic link planted at the temporary name is neither followed nor replaced.
-  const std::string path = dir + "/log.json";
-  put(path, "previous");
-  put(dir + "/target", "target");
-  ASSERT_EQ(symlink((dir + "/target").c_str(), temporaryPathFor(path, 7).c_str()), 0);
-  const auto planted = writeEventLog(path, sample(), 7);
-  ASSERT_TRUE(planted);
-  EXPECT_NE(planted->find("File exists"), std::string::npos) << *planted;
-  EXPECT_EQ(read(path), "previous");
-  EXPECT_EQ(read(dir + "/target"), "target");
 
   // A number that JSON cannot write: nothing at all happens on disk.
   EventLog bad = sample();
   bad.monotonicStartedAtSeconds = std::nan("");
-  EXPECT_TRUE(writeEventLog(dir + "/new/log.json", bad, 8));
-  EXPECT_EQ(entries(dir),
-            (std::vector<std::string>{".log.json.7.tmp", "file", "log.json", "taken", "target"}));
+  EXPECT_TRUE(writeEventLog(dir + "/new/log.json", bad));
+  EXPECT_EQ(entries(dir), (std::vector<std::string>{"file", "taken"}));
+}
+
+TEST_F(LogFileTest, FilesPlantedAtTemporaryNamesNeitherBlockTheWriteNorAreWrittenThrough) {
+  const std::string path = dir + "/log.json";
+  put(dir + "/target", "target");
+  // What a stale file or another user could put at a name that can be guessed.
+  for (const char* name : {"/.log.json.7.tmp", "/.log.json.tmp", "/.log.json"}) {
+    ASSERT_EQ(symlink((dir + "/target").c_str(), (dir + name).c_str()), 0);
+  }
+  for (Staging staging : {Staging::unnamedFirst, Staging::namedOnly}) {
+    put(path, "previous");
+    EXPECT_EQ(writeEventLog(path, sample(), staging), std::nullopt);
+    EXPECT_EQ(read(path), encodeEventLog(sample()).value());
+    EXPECT_EQ(read(dir + "/target"), "target");
+    EXPECT_EQ(entries(dir), (std::vector<std::string>{".log.json", ".log.json.7.tmp",
+                                                      ".log.json.tmp", "log.json", "target"}));
+  }
 }
 
 TEST(LogFileNames, TheTemporaryFileIsHiddenBesideTheLog) {
-  EXPECT_EQ(temporaryPathFor("/var/x/log.json", 99), "/var/x/.log.json.99.tmp");
-  EXPECT_EQ(temporaryPathFor("log.json", 99), "./.log.json.99.tmp");
-  EXPECT_EQ(temporaryPathFor("/log.json", 99), "/.log.json.99.tmp");
-  EXPECT_EQ(temporaryPathFor("a//log.json", 99), "a/.log.json.99.tmp");
+  EXPECT_EQ(temporaryPathFor("/var/x/log.json", "Ab3"), "/var/x/.log.json.Ab3.tmp");
+  EXPECT_EQ(temporaryPathFor("log.json", "Ab3"), "./.log.json.Ab3.tmp");
+  EXPECT_EQ(temporaryPathFor("/log.json", "Ab3"), "/.log.json.Ab3.tmp");
+  EXPECT_EQ(temporaryPathFor("a//log.json", "Ab3"), "a/.log.json.Ab3.tmp");
   // A long name keeps the temporary one within the file system's limit, whole characters only.
   const std::string longName = std::string(199, 'x') + "\xC3\xA9" + std::string(54, 'y');
-  EXPECT_EQ(temporaryPathFor("d/" + longName, 12345), "d/." + std::string(199, 'x') + ".12345.tmp");
+  EXPECT_EQ(temporaryPathFor("d/" + longName, "Ab3"), "d/." + std::string(199, 'x') + ".Ab3.tmp");
 }
 
 TEST_F(LogFileTest, ALogWithTheLongestNameIsWritten) {
   const std::string path = dir + "/" + std::string(255, 'n');
-  EXPECT_EQ(writeEventLog(path, sample(), 123456), std::nullopt);
+  EXPECT_EQ(writeEventLog(path, sample()), std::nullopt);
   EXPECT_EQ(read(path), encodeEventLog(sample()).value());
 }
 

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "accessibility_fake.hpp"
 #include "event_tap_fake.hpp"
@@ -309,8 +311,13 @@ class RunTest : public RecorderTest {
   Platform platform() {
     return Platform{loop,
                     [this] {
-                      order.push_back("accessibility");
+                      accessibilityThread = std::this_thread::get_id();
                       auto fake = std::make_unique<FakeAccessibility>();
+                      // The field the test expects, in place before the worker reads anything.
+                      const auto field =
+                          fake->add({{"AXRole", std::string("AXTextField")},
+                                     {"AXSubrole", std::string("AXSecureTextField")}});
+                      fake->setFocused(field);
                       accessibility = fake.get();
                       return std::unique_ptr<Accessibility>(std::move(fake));
                     },
@@ -324,11 +331,13 @@ class RunTest : public RecorderTest {
                     errors,
                     time.clocks(),
                     77,
-                    [this](int status) { exits.push_back(status); }};
+                    [this](int status) { exits.push_back(status); },
+                    [this] { order.push_back(taps ? "stop in place late" : "stop in place"); }};
   }
 
   FakeRunLoop loop;
-  FakeAccessibility* accessibility = nullptr;
+  std::atomic<FakeAccessibility*> accessibility = nullptr;
+  std::thread::id accessibilityThread;
   FakeEventTaps* taps = nullptr;
   bool failCreate = false;
   std::vector<std::string> order;
@@ -344,25 +353,45 @@ TEST_F(RunTest, RecordsUntilTheSignalThenWritesTheLogAndExitsZero) {
     EXPECT_EQ(tap.mask, 0x4004FEu);
     EXPECT_TRUE(tap.added);
     EXPECT_EQ(tap.enables, std::vector<bool>{true});
-    const auto field = accessibility->add(
-        {{"AXRole", std::string("AXTextField")}, {"AXSubrole", std::string("AXSecureTextField")}});
-    accessibility->setFocused(field);
+    while (!accessibility) std::this_thread::yield();
     EXPECT_TRUE(taps->post(kCGEventKeyDown, FakeTapEvent::key(0, "a")));
-    // A disabled tap stays disabled: the recorder does not switch it back on.
+    // A tap the system switched off is switched on again, whatever the reason.
     taps->disable(kCGEventTapDisabledByTimeout);
-    EXPECT_EQ(taps->tap().enables, std::vector<bool>{true});
+    EXPECT_EQ(taps->tap().enables, (std::vector<bool>{true, true}));
+    taps->disable(kCGEventTapDisabledByUserInput);
+    EXPECT_EQ(taps->tap().enables, (std::vector<bool>{true, true, true}));
+    EXPECT_TRUE(taps->post(kCGEventKeyDown, FakeTapEvent::key(1, "s")));
     time.advanceMs(5);
     loop.terminate();
     loop.terminate();  // a second signal changes nothing
   };
   EXPECT_EQ(run(parseArguments({path, "plain"}), p), 0);
-  EXPECT_EQ(order, (std::vector<std::string>{"accessibility", "taps after signals"}));
+  // The accessibility service is made and used on a thread of its own.
+  EXPECT_EQ(order, (std::vector<std::string>{"stop in place", "taps after signals"}));
+  EXPECT_NE(accessibilityThread, std::this_thread::get_id());
   EXPECT_EQ(exits, (std::vector<int>{0, 0}));
   const std::string log = readFile(path);
+  // The stop waited for the field of the last key (a secure one) before building the log.
   EXPECT_NE(log.find(R"("keyCode":0,"text":"","redacted":true)"), std::string::npos) << log;
+  EXPECT_NE(log.find(R"("keyCode":1,"text":"","redacted":true)"), std::string::npos) << log;
   EXPECT_NE(log.find(R"("durationMs":5,"redactionEnabled":false)"), std::string::npos) << log;
   EXPECT_EQ(log.find("\"a\""), std::string::npos);
   EXPECT_TRUE(tapState->destroyed);
+}
+
+TEST_F(RunTest, TheStopTakesTheInputTheTapStillHoldsBeforeTheLog) {
+  auto p = platform();
+  loop.whileRunning = [&] {
+    // Sent to the tap, not yet handed over when the signal comes.
+    taps->tap().held.push_back({kCGEventKeyDown, FakeTapEvent::key(0, "a")});
+    taps->tap().held.push_back({kCGEventLeftMouseDown, FakeTapEvent::pointer(3, 4)});
+    loop.terminate();
+  };
+  EXPECT_EQ(run(parseArguments({path, "plain"}), p), 0);
+  const std::string log = readFile(path);
+  EXPECT_NE(log.find(R"("type":"keyDown")"), std::string::npos) << log;
+  EXPECT_NE(log.find(R"("type":"leftMouseDown","timestampMs":0,"x":3,"y":4)"), std::string::npos)
+      << log;
 }
 
 TEST_F(RunTest, NoTapMeansStatusOneTheMessageAndNoLog) {

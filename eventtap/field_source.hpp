@@ -1,0 +1,84 @@
+// Where the recorder learns the focused field of each event, off the input path: a request per
+// event, answers that come later, each for every event up to some number.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "event_log.hpp"
+
+namespace orvane::eventtap {
+
+// The focused field read for every event numbered `upTo` or less that no earlier answer covered.
+struct FieldAnswer {
+  std::uint64_t upTo = 0;
+  std::optional<EventField> field;
+};
+
+class FieldSource {
+ public:
+  virtual ~FieldSource() = default;
+  // The event numbered `id` (numbers start at 1 and increase) wants its field.
+  virtual void request(std::uint64_t id) = 0;
+  // The answers that came since the last call, oldest first.
+  virtual std::vector<FieldAnswer> take() = 0;
+  // Waits until an answer covers `id`, or at most `timeout`.
+  virtual void waitFor(std::uint64_t id, std::chrono::nanoseconds timeout) = 0;
+};
+
+// Reads the field at once, on the calling thread.
+class ImmediateFieldSource final : public FieldSource {
+ public:
+  explicit ImmediateFieldSource(std::function<std::optional<EventField>()> read)
+      : read_(std::move(read)) {}
+  void request(std::uint64_t id) override { answers_.push_back({id, read_()}); }
+  std::vector<FieldAnswer> take() override { return std::exchange(answers_, {}); }
+  void waitFor(std::uint64_t, std::chrono::nanoseconds) override {}
+
+ private:
+  std::function<std::optional<EventField>()> read_;
+  std::vector<FieldAnswer> answers_;
+};
+
+// Reads the field on a thread of its own, so that an application that answers slowly or not
+// at all never holds up the input or the stop. One read answers every request made before it
+// began, so a burst of input costs one read and the queue never holds more than one number.
+class FieldWorker final : public FieldSource {
+ public:
+  struct Reader {
+    std::function<std::optional<EventField>()> read;
+    // Handles the service's own events between reads; may be empty.
+    std::function<void()> pump;
+  };
+
+  // `start` runs first on the worker's thread and makes the reader, which that thread alone
+  // then uses; `wake` is called on the worker's thread after each answer.
+  FieldWorker(std::function<Reader()> start, std::function<void()> wake);
+  // Waits for a read under way to end.
+  ~FieldWorker();
+
+  void request(std::uint64_t id) override;
+  std::vector<FieldAnswer> take() override;
+  void waitFor(std::uint64_t id, std::chrono::nanoseconds timeout) override;
+
+ private:
+  void work(std::function<Reader()> start);
+
+  std::function<void()> wake_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint64_t requested_ = 0;
+  std::uint64_t answered_ = 0;
+  std::vector<FieldAnswer> answers_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+}  // namespace orvane::eventtap

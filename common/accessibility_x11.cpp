@@ -108,6 +108,10 @@ struct AtspiNode : AXElement::Node {
   GRef<AtspiAccessible> object;  // of an object
   AtspiNode(Kind k, std::int32_t p, GRef<AtspiAccessible> o)
       : kind(k), pid(p), object(std::move(o)) {}
+  // libatspi keeps one object per element of an application.
+  const void* identity() const override {
+    return object ? static_cast<const void*>(object.get()) : this;
+  }
 };
 
 AXElement wrap(GRef<AtspiAccessible> object) {

@@ -88,8 +88,8 @@ class X11EventTap : public EventTap {
   }
 
   ~X11EventTap() override {
-    if (watch_) g_source_remove(watch_);
-    if (idle_) g_source_remove(idle_);
+    removeSource(watch_);
+    removeSource(idle_);
     if (state_) xkb_state_unref(state_);
     if (keymap_) xkb_keymap_unref(keymap_);
     if (context_) xkb_context_unref(context_);
@@ -97,11 +97,18 @@ class X11EventTap : public EventTap {
 
   void addToCurrentRunLoop() override {
     if (watch_) return;
-    watch_ = g_unix_fd_add(xcb_get_file_descriptor(conn_->get()),
-                           static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
-                           &X11EventTap::onReadable, this);
+    // The calling thread's context (the default one unless the thread pushed its own).
+    sourceContext_ = g_main_context_get_thread_default();
+    GSource* watch = g_unix_fd_source_new(xcb_get_file_descriptor(conn_->get()),
+                                          static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
+    g_source_set_callback(watch, G_SOURCE_FUNC(&X11EventTap::onReadable), this, nullptr);
+    watch_ = g_source_attach(watch, sourceContext_);
+    g_source_unref(watch);
     // Events read while setting up wait in XCB's queue, not in the socket.
-    idle_ = g_idle_add(&X11EventTap::onIdle, this);
+    GSource* idle = g_idle_source_new();
+    g_source_set_callback(idle, &X11EventTap::onIdle, this, nullptr);
+    idle_ = g_source_attach(idle, sourceContext_);
+    g_source_unref(idle);
   }
 
   void enable(bool enabled) override { enabled_ = enabled; }
@@ -231,6 +238,11 @@ class X11EventTap : public EventTap {
         scrollAxes_[{info.data->deviceid, number}] = axis;
       }
     }
+  }
+
+  void removeSource(guint id) {
+    if (!id) return;
+    if (GSource* source = g_main_context_find_source_by_id(sourceContext_, id)) g_source_destroy(source);
   }
 
   static gboolean onReadable(gint, GIOCondition, gpointer self) {
@@ -402,6 +414,7 @@ class X11EventTap : public EventTap {
   bool enabled_ = false;
   guint watch_ = 0;
   guint idle_ = 0;
+  GMainContext* sourceContext_ = nullptr;  // where the two sources are attached
   input::HeldButtons held_;
   std::map<std::pair<std::uint16_t, std::uint16_t>, ScrollAxis> scrollAxes_;
   std::uint8_t xkbEvent_ = 0;

@@ -40,22 +40,26 @@ void endProcess(int) { _exit(0); }
 
 class GLibRunLoop final : public RunLoop {
  public:
-  GLibRunLoop() : loop_(g_main_loop_new(nullptr, FALSE)) {}
-  ~GLibRunLoop() override { g_main_loop_unref(loop_); }
+  // The loop of the creating thread's context: the default one, unless that thread pushed a
+  // context of its own (the sensors tool leaves the default one to its accessibility worker).
+  GLibRunLoop()
+      : context_(g_main_context_ref_thread_default()), loop_(g_main_loop_new(context_, FALSE)) {}
+  ~GLibRunLoop() override {
+    g_main_loop_unref(loop_);
+    g_main_context_unref(context_);
+  }
 
   void addRepeatingTimer(double intervalSeconds, std::function<void()> action) override {
-    g_timeout_add_full(G_PRIORITY_DEFAULT, milliseconds(intervalSeconds), runRepeating,
-                       new Work(std::move(action)), destroyWork);
+    attach(g_timeout_source_new(milliseconds(intervalSeconds)), runRepeating, std::move(action));
   }
 
   void performOnMain(std::function<void()> work) override {
-    // Thread-safe: attaching a source to the default context wakes it.
-    g_idle_add_full(G_PRIORITY_DEFAULT, runOnce, new Work(std::move(work)), destroyWork);
+    // Thread-safe: attaching a source to a context wakes it.
+    attach(g_idle_source_new(), runOnce, std::move(work));
   }
 
   void performOnMainAfter(double delaySeconds, std::function<void()> work) override {
-    g_timeout_add_full(G_PRIORITY_DEFAULT, milliseconds(delaySeconds), runOnce,
-                       new Work(std::move(work)), destroyWork);
+    attach(g_timeout_source_new(milliseconds(delaySeconds)), runOnce, std::move(work));
   }
 
   void exitOnTerminationSignals() override {
@@ -67,7 +71,12 @@ class GLibRunLoop final : public RunLoop {
     // GLib's own handler only marks the signal and wakes the loop, which then runs the source.
     // The action lives as long as the process.
     auto* shared = new Work(std::move(action));
-    for (int sig : {SIGINT, SIGTERM}) g_unix_signal_add(sig, runRepeating, shared);
+    for (int sig : {SIGINT, SIGTERM}) {
+      GSource* source = g_unix_signal_source_new(sig);
+      g_source_set_callback(source, runRepeating, shared, nullptr);
+      g_source_attach(source, context_);
+      g_source_unref(source);
+    }
   }
 
   void readStandardInputLines(std::function<void(const std::string&)> onLine) override {
@@ -89,6 +98,14 @@ class GLibRunLoop final : public RunLoop {
   void run() override { g_main_loop_run(loop_); }
 
  private:
+  void attach(GSource* source, GSourceFunc function, std::function<void()> work) {
+    g_source_set_priority(source, G_PRIORITY_DEFAULT);
+    g_source_set_callback(source, function, new Work(std::move(work)), destroyWork);
+    g_source_attach(source, context_);
+    g_source_unref(source);
+  }
+
+  GMainContext* context_;
   GMainLoop* loop_;
 };
 

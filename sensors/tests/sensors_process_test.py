@@ -66,6 +66,14 @@ class Tool:
         return rc, err
 
 
+def rss_kib(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise AssertionError("no VmRSS for %d" % pid)
+
+
 def of_type(kind, **fields):
     return lambda line: line["type"] == kind and all(line.get(k) == v for k, v in fields.items())
 
@@ -170,6 +178,62 @@ class WithAccessibility(unittest.TestCase):
             '"url":"https:\\/\\/example.org\\/path"}', url))
         rc, _ = tool.stop(signal.SIGINT)
         self.assertEqual(rc, 0)
+
+    def test_a_host_that_stops_reading_costs_lines_not_memory(self):
+        app = self.app(title="Start")
+        proc = subprocess.Popen([TOOL, "--poll-ms", "5"], env=self.bus.env(),
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        try:
+            first = proc.stdout.readline()
+            self.assertEqual(json.loads(first)["title"], "Start")
+            time.sleep(0.5)
+            before = rss_kib(proc.pid)
+            # The host reads nothing more while the title changes on and on: each change is a
+            # line of about 64 KiB, far more than a pipe holds.
+            sent = 0
+            deadline = time.time() + 8
+            while time.time() < deadline:
+                app.send("title %d %s" % (sent, "x" * 65536))
+                sent += 1
+            time.sleep(0.5)
+            grown = rss_kib(proc.pid) - before
+            self.assertGreater(sent * 64, 64 * 1024, "too few titles to fill any queue")
+            self.assertLess(grown, 16 * 1024, "memory grew by %d KiB" % grown)
+            # The host reads again: what was kept, then the lines of later changes.
+            reader = threading.Thread(target=lambda: [None for _ in iter(proc.stdout.readline, b"")],
+                                      daemon=True)
+            reader.start()
+            time.sleep(0.5)
+            app.send("title after")
+            # SIGTERM ends it at once, whatever is queued.
+            time.sleep(0.5)
+            began = time.time()
+            proc.send_signal(signal.SIGTERM)
+            self.assertEqual(proc.wait(10), 0)
+            self.assertLess(time.time() - began, 2)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+            proc.stdout.close()
+
+    def test_sigterm_ends_a_tool_whose_host_stopped_reading(self):
+        app = self.app(title="Start")
+        proc = subprocess.Popen([TOOL, "--poll-ms", "5"], env=self.bus.env(),
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        try:
+            proc.stdout.readline()
+            for i in range(40):
+                app.send("title %d %s" % (i, "y" * 65536))
+            began = time.time()
+            proc.send_signal(signal.SIGTERM)
+            self.assertEqual(proc.wait(10), 0)
+            self.assertLess(time.time() - began, 2)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+            proc.stdout.close()
 
     def test_ignored_process_in_front(self):
         self.app(title="Behind", geometry="300x200+600+300")

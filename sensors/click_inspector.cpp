@@ -212,7 +212,17 @@ void ClickInspector::emitAxElementAt(Accessibility& service, Point point,
                                      std::int64_t deadlineMs) {
   SearchBudget budget(kLabelSearchMaxVisits + 1, deadlineMs, context.steadyMs);
   if (!budget.timeLeft()) return;  // waited too long behind other work
+  SlowApplications& slow = *context.slowApplications;
+  const std::int64_t started = context.steadyMs();
+  if (front && slow.resting(front->processIdentifier, started)) return;
   const std::optional<std::string> app = front ? front->localizedName : std::nullopt;
+  lookUp(service, point, app, front, budget);
+  if (front) slow.note(front->processIdentifier, started, context.steadyMs());
+}
+
+void ClickInspector::lookUp(Accessibility& service, Point point,
+                            const std::optional<std::string>& app,
+                            const std::optional<RunningApplication>& front, SearchBudget& budget) {
   if (front) {
     const AXElement appElement = service.createApplication(front->processIdentifier);
     service.setAttributeValue(appElement, kAttrManualAccessibility, true);

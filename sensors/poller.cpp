@@ -39,6 +39,21 @@ bool SearchBudget::timeLeft() {
   return !timedOut_;
 }
 
+bool SlowApplications::resting(std::int32_t pid, std::int64_t nowMs) {
+  const auto it = restingUntil_.find(pid);
+  if (it == restingUntil_.end()) return false;
+  if (nowMs < it->second) return true;
+  restingUntil_.erase(it);
+  return false;
+}
+
+void SlowApplications::note(std::int32_t pid, std::int64_t startedMs, std::int64_t nowMs) {
+  if (nowMs - startedMs <= kSearchBudgetMs) return;
+  // Only those resting now are kept, so the map stays as small as the slow applications.
+  std::erase_if(restingUntil_, [nowMs](const auto& entry) { return entry.second <= nowMs; });
+  restingUntil_[pid] = nowMs + kRestMs;
+}
+
 SearchBudget SearchBudget::remainder() const {
   SearchBudget rest(*this);
   rest.maxVisits_ -= visits_;
@@ -123,7 +138,13 @@ void SensorPoller::poll(Accessibility& ax) {
   const std::string bundleId = app.bundleIdentifier.value_or("");
   const std::int32_t pid = app.processIdentifier;
 
-  const auto title = focusedWindowTitle(ax, pid);
+  SlowApplications& slow = *context.slowApplications;
+  const std::int64_t started = context.steadyMs();
+  // An application left alone keeps the title last read, and gives no address.
+  const bool resting = slow.resting(pid, started);
+  const auto title = !resting ? focusedWindowTitle(ax, pid)
+                     : lastApp == name ? lastTitle
+                                       : std::nullopt;
 
   if (!lastApp || *lastApp != name || lastTitle != title) {
     json::Object line{
@@ -135,10 +156,12 @@ void SensorPoller::poll(Accessibility& ax) {
     lastTitle = title;
   }
 
-  if (!context.browserBundleIds.contains(bundleId)) return;
-  SearchBudget budget(kAddressSearchMaxVisits, context.steadyMs() + kSearchBudgetMs,
-                      context.steadyMs);
+  if (!resting) slow.note(pid, started, context.steadyMs());
+  if (resting || !context.browserBundleIds.contains(bundleId)) return;
+  const std::int64_t searchStarted = context.steadyMs();
+  SearchBudget budget(kAddressSearchMaxVisits, searchStarted + kSearchBudgetMs, context.steadyMs);
   auto url = browserUrl(ax, pid, bundleId, budget);
+  slow.note(pid, searchStarted, context.steadyMs());
   if (!url || url == lastUrl) return;
   json::Object line{{"type", "url"}, {"atUnixMs", context.clock()}, {"app", name}, {"url", *url}};
   if (title) line.emplace_back("title", *title);

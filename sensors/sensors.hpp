@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -65,6 +66,22 @@ std::unique_ptr<AccessibilityWorker> makeThreadAccessibilityWorker(
 // Milliseconds of a clock that never jumps (for budgets, never printed).
 std::int64_t steadyNowMs();
 
+// Applications whose accessibility took longer than a search budget to answer: they are left
+// alone for a while, so that one that does not answer costs the worker one timeout now and
+// then, not one per tick and press. Used on the worker only.
+class SlowApplications {
+ public:
+  static constexpr std::int64_t kRestMs = 5000;
+  // Whether the application is being left alone at `nowMs`.
+  bool resting(std::int32_t pid, std::int64_t nowMs);
+  // Notes work on the application that began at `startedMs`: when it took longer than a
+  // search budget, the application rests from `nowMs` on.
+  void note(std::int32_t pid, std::int64_t startedMs, std::int64_t nowMs);
+
+ private:
+  std::map<std::int32_t, std::int64_t> restingUntil_;
+};
+
 // What the tool works with: the desktop seams, the accessibility worker, the stdout queue,
 // the clocks and the settings taken from the command line. The workspace and the window
 // server are used on the main thread only; the accessibility service only on the worker.
@@ -78,6 +95,7 @@ struct Context {
   // The browsers whose shown address is read (exact, case-sensitive identifiers).
   const std::set<std::string>& browserBundleIds;
   std::function<std::int64_t()> steadyMs = steadyNowMs;  // for the search budgets
+  std::shared_ptr<SlowApplications> slowApplications = std::make_shared<SlowApplications>();
 };
 
 // --- Bounded searches of an application's tree.
@@ -243,6 +261,9 @@ class ClickInspector {
                        const std::optional<RunningApplication>& front, std::int64_t deadlineMs);
 
  private:
+  void lookUp(Accessibility& ax, Point point, const std::optional<std::string>& app,
+              const std::optional<RunningApplication>& front, SearchBudget& budget);
+
   Context& context;
   EventTaps& taps;
   Output& errors;

@@ -11,24 +11,25 @@ using Id = FakeAccessibility::Id;
 
 AXValue text(std::string s) { return s; }
 
-// Every read costs the application a millisecond of the steady clock.
+// Every read costs the application `cost` milliseconds of the steady clock.
 struct SlowAccessibility : Accessibility {
   FakeAccessibility& ax;
   std::int64_t& steadyNow;
+  std::int64_t cost = 1;
   int reads = 0;
   SlowAccessibility(FakeAccessibility& a, std::int64_t& now) : ax(a), steadyNow(now) {}
   AXElement createApplication(std::int32_t pid) override { return ax.createApplication(pid); }
   AXElement createSystemWide() override { return ax.createSystemWide(); }
   std::optional<AXValue> copyAttributeValue(const AXElement& e, std::string_view a) override {
     ++reads;
-    ++steadyNow;
+    steadyNow += cost;
     return ax.copyAttributeValue(e, a);
   }
   bool setAttributeValue(const AXElement& e, std::string_view a, bool v) override {
     return ax.setAttributeValue(e, a, v);
   }
   std::optional<AXElement> copyElementAtPosition(const AXElement& e, float x, float y) override {
-    ++steadyNow;
+    steadyNow += cost;
     return ax.copyElementAtPosition(e, x, y);
   }
 };
@@ -176,6 +177,33 @@ TEST(BoundedWork, TheAddressSearchGivesUpAtItsBudget) {
   ASSERT_EQ(lines.size(), 1u);  // the window line; no address in time
   EXPECT_NE(lines[0].find("\"type\":\"window\""), std::string::npos);
   EXPECT_LE(slow.reads, kSearchBudgetMs + 10);
+}
+
+TEST(BoundedWork, AnApplicationSlowerThanTheBudgetIsLeftAloneForAWhile) {
+  WithSlow h;
+  h.slow.cost = 200;
+  const Id app = h.addApp(10, "Slow", "com.example.slow", "One");
+  h.workspace.bringToFront(10);
+  h.ax.hitTest = [&](float, float) -> std::optional<Id> { return app; };
+  SensorPoller poller(1000, h.workerContext);
+  ClickInspector inspector(h.workerContext, h.taps, h.errors);
+  inspector.startClickTap();
+  poller.tick();  // answers, slowly
+  EXPECT_EQ(h.take().size(), 1u);
+  h.ax.set(h.focusedWindow(10), "AXTitle", text("Two"));
+  h.slow.reads = 0;
+  // Left alone: no reads, the title last read stands, and presses get no element lookup.
+  poller.tick();
+  ASSERT_TRUE(h.taps.post(kCGEventLeftMouseDown, FakeTapEvent::pointer(1, 1)));
+  EXPECT_EQ(h.slow.reads, 0);
+  EXPECT_TRUE(h.ax.positionQueries.empty());
+  EXPECT_EQ(h.take().size(), 1u);  // the click line
+  // Asked again after its rest.
+  h.steadyNow += SlowApplications::kRestMs;
+  poller.tick();
+  const auto lines = h.take();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("\"title\":\"Two\""), std::string::npos);
 }
 
 TEST(BoundedWork, StepsThatComeWhileTheWorkerIsBusyAreMergedIntoTheLatest) {

@@ -143,8 +143,9 @@ void SensorPoller::poll(Accessibility& ax) {
   // An application left alone keeps the title last read, and gives no address.
   const bool resting = slow.resting(pid, started);
   const auto title = !resting ? focusedWindowTitle(ax, pid)
-                     : lastApp == name ? lastTitle
-                                       : std::nullopt;
+                     : lastPid == pid ? lastTitle
+                                      : std::nullopt;
+  lastPid = pid;
 
   if (!lastApp || *lastApp != name || lastTitle != title) {
     json::Object line{

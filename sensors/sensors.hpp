@@ -181,6 +181,7 @@ class SensorPoller {
   std::optional<std::string> lastApp;
   std::optional<std::string> lastTitle;
   std::optional<std::string> lastUrl;          // never cleared
+  std::int32_t lastPid = -1;                   // of the application read last
   [[maybe_unused]] const std::int64_t pollMs;  // the interval it was made for
   Context& context;
   std::mutex pendingMutex;

@@ -276,8 +276,10 @@ class WithAccessibility(unittest.TestCase):
         huge = self.app(title="Huge", widgets=10000, geometry="1200x700+0+0", timeout=300)
         other = self.app(title="Other", geometry="300x200+900+500")
         tool = self.tool("--poll-ms", "500")
+        # GTK may be too busy with so many widgets to tell its title in time.
+        not_other = lambda line: line["type"] == "window" and line.get("title") != "Other"
         self.x.run("xdotool", "windowactivate", str(huge.window))
-        tool.next(of_type("window", title="Huge"))
+        tool.next(not_other)
         lags = []
         for round_ in range(3):
             # A press in the middle of the grid, then at once the other application in front.
@@ -288,14 +290,17 @@ class WithAccessibility(unittest.TestCase):
             tool.next(of_type("window", title="Other"))
             lags.append(time.time() - before)
             self.x.run("xdotool", "windowactivate", str(huge.window))
-            tool.next(of_type("window", title="Huge"))
+            tool.next(not_other)
         sys.stderr.write("\n  press on 10,000 widgets, then another application in front -> "
                          "its window line, s: %s\n" % " ".join("%.2f" % v for v in lags))
         # Generous: the goal is 1.5 intervals (0.75 s).
-        self.assertLess(max(lags), 2.5, lags)
+        self.assertLess(max(lags), 1.25, lags)
 
     def test_memory_of_applications_that_came_and_went(self):
-        tool = self.tool()
+        # One heap, trimmed at every free: the resident size follows what is held.
+        env = dict(self.bus.env(), MALLOC_ARENA_MAX="1", MALLOC_TRIM_THRESHOLD_="0",
+                   MALLOC_TOP_PAD_="0", MALLOC_MMAP_THRESHOLD_="65536")
+        tool = self.tool(env=env)
         def one(i):
             app = GtkFixture(self.bus.env(), title="Short %d" % i)
             self.x.wait_viewable(app.window)

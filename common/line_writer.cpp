@@ -9,8 +9,7 @@
 namespace orvane {
 
 std::int64_t nowUnixMs() {
-  const std::chrono::duration<double> seconds =
-      std::chrono::system_clock::now().time_since_epoch();
+  const std::chrono::duration<double> seconds = std::chrono::system_clock::now().time_since_epoch();
   return static_cast<std::int64_t>(seconds.count() * 1000);
 }
 
@@ -98,8 +97,7 @@ class ThreadWriteQueue final : public SerialWriteQueue {
 
 }  // namespace
 
-std::unique_ptr<SerialWriteQueue> makeThreadWriteQueue(Output& output,
-                                                       std::size_t maxQueuedBytes) {
+std::unique_ptr<SerialWriteQueue> makeThreadWriteQueue(Output& output, std::size_t maxQueuedBytes) {
   return std::make_unique<ThreadWriteQueue>(output, maxQueuedBytes);
 }
 

@@ -41,8 +41,8 @@ inline constexpr std::size_t kMaxQueuedBytes = std::size_t{4} << 20;
 std::unique_ptr<SerialWriteQueue> makeStdoutQueue(Output& output);
 
 // The writer-thread queue, on every platform (what makeStdoutQueue gives off macOS).
-std::unique_ptr<SerialWriteQueue> makeThreadWriteQueue(Output& output,
-                                                       std::size_t maxQueuedBytes = kMaxQueuedBytes);
+std::unique_ptr<SerialWriteQueue> makeThreadWriteQueue(
+    Output& output, std::size_t maxQueuedBytes = kMaxQueuedBytes);
 
 // The room of a bounded queue: texts waiting to be written, in bytes, and those dropped
 // because they did not fit. Thread-safe.

@@ -21,7 +21,9 @@ void perform(void* context) {
 class DispatchWriteQueue final : public SerialWriteQueue {
  public:
   explicit DispatchWriteQueue(Output& output)
-      : output_(output), room_(kMaxQueuedBytes), queue_(dispatch_queue_create("orvane.sensors.stdout", DISPATCH_QUEUE_SERIAL)) {}
+      : output_(output),
+        room_(kMaxQueuedBytes),
+        queue_(dispatch_queue_create("orvane.sensors.stdout", DISPATCH_QUEUE_SERIAL)) {}
   ~DispatchWriteQueue() override {
     // Lets the queued writes finish before the output goes away.
     dispatch_sync_f(queue_, nullptr, [](void*) {});

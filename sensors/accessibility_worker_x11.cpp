@@ -33,7 +33,8 @@ class GLibWorker final : public AccessibilityWorker {
     g_main_context_push_thread_default(mainContext_);
     GMainContext* shared = g_main_context_default();
     // Jobs posted before the service exists wait in the context until the loop runs.
-    g_thread_unref(g_thread_new("orvane.sensors.ax", &GLibWorker::work, new Start{std::move(make), &ax_, shared}));
+    g_thread_unref(g_thread_new("orvane.sensors.ax", &GLibWorker::work,
+                                new Start{std::move(make), &ax_, shared}));
   }
 
   void post(Job job) override {

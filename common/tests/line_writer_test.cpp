@@ -4,17 +4,18 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <limits>
 #include <cstdio>
+#include <limits>
 #include <mutex>
 #include <thread>
 
 namespace orvane {
 namespace {
 
-const json::Value kLine = json::Object{
-    {"type", "url"}, {"url", "https://a.b/c"}, {"atUnixMs", std::int64_t{1700000000000}},
-    {"bounds", json::Object{{"y", 2.5}, {"x", -1}}}};
+const json::Value kLine = json::Object{{"type", "url"},
+                                       {"url", "https://a.b/c"},
+                                       {"atUnixMs", std::int64_t{1700000000000}},
+                                       {"bounds", json::Object{{"y", 2.5}, {"x", -1}}}};
 const char* kBytes =
     "{\"atUnixMs\":1700000000000,\"bounds\":{\"x\":-1,\"y\":2.5},\"type\":\"url\","
     "\"url\":\"https:\\/\\/a.b\\/c\"}";

@@ -37,16 +37,28 @@ struct SlowAccessibility : Accessibility {
 // The harness with a worker that keeps its jobs until the test runs them.
 struct WithHeld : Harness {
   HeldWorker held{ax};
-  Context workerContext{workspace, windowServer, held, queue, [this] { return now++; }, -1,
-                        browserBundleIdsMacOS(), [this] { return steadyNow; }};
+  Context workerContext{workspace,
+                        windowServer,
+                        held,
+                        queue,
+                        [this] { return now++; },
+                        -1,
+                        browserBundleIdsMacOS(),
+                        [this] { return steadyNow; }};
 };
 
 // The harness with an application that takes a millisecond per read.
 struct WithSlow : Harness {
   SlowAccessibility slow{ax, steadyNow};
   InlineWorker slowWorker{slow};
-  Context workerContext{workspace, windowServer, slowWorker, queue, [this] { return now++; }, -1,
-                        browserBundleIdsMacOS(), [this] { return steadyNow; }};
+  Context workerContext{workspace,
+                        windowServer,
+                        slowWorker,
+                        queue,
+                        [this] { return now++; },
+                        -1,
+                        browserBundleIdsMacOS(),
+                        [this] { return steadyNow; }};
 };
 
 struct HeldClicks {

@@ -296,30 +296,6 @@ class WithAccessibility(unittest.TestCase):
         # Generous: the goal is 1.5 intervals (0.75 s).
         self.assertLess(max(lags), 1.25, lags)
 
-    def test_memory_of_applications_that_came_and_went(self):
-        # One heap, trimmed at every free: the resident size follows what is held.
-        env = dict(self.bus.env(), MALLOC_ARENA_MAX="1", MALLOC_TRIM_THRESHOLD_="0",
-                   MALLOC_TOP_PAD_="0", MALLOC_MMAP_THRESHOLD_="65536")
-        tool = self.tool(env=env)
-        def one(i):
-            app = GtkFixture(self.bus.env(), title="Short %d" % i)
-            self.x.wait_viewable(app.window)
-            app.send("focus window")
-            tool.next(of_type("window", title="Short %d" % i))
-            app.close()
-        for i in range(10):
-            one(i)
-        time.sleep(1)
-        before = rss_kib(tool.proc.pid)
-        count = 40
-        for i in range(10, 10 + count):
-            one(i)
-        time.sleep(1)
-        grown = rss_kib(tool.proc.pid) - before
-        sys.stderr.write("\n  %d applications in front and gone: memory grew by %d KiB\n"
-                         % (count, grown))
-        self.assertLess(grown, 3 * count, "%d KiB for %d applications" % (grown, count))
-
     def test_ignored_process_in_front(self):
         self.app(title="Behind", geometry="300x200+600+300")
         self.app(title="Front", geometry="300x200+40+40", wm_class="recorder,Recorder")

@@ -14,7 +14,10 @@ Prints, side by side with a peer measured in the same run:
     up the element at the same points (from the request on its standard input to its answer);
     the time between the two lines is the tool's own lookup. The peer is measured twice: on
     an idle application, and from a press at the point, as the tool is (the application then
-    handles the press while it answers).
+    handles the press while it answers). Presses whose element the tool did not find within
+    its budget are counted;
+  - the latency from a press to the "click" line with the application in front stopped
+    (SIGSTOP), as one that hangs: the goal is at most 50 ms.
 """
 
 import argparse
@@ -186,21 +189,48 @@ def main():
             # Both sides are measured warm: the first press at a point makes the application
             # build the accessible objects there, which no client can avoid.
             xtest = XTest(x.display)
-            click_ms, element_ms = [], []
+            click_ms, element_ms, lookup_ms = [], [], []
+            missing = 0  # presses whose element was not found within the tool's budget
             for i, (px, py) in enumerate([points[0]] + points):
                 xtest.move(px, py)
                 start = lines.count()
                 t0 = time.monotonic()
                 xtest.button(1, True)
                 t_click = lines.wait_for(start, "click")
-                t_element = lines.wait_for(start, "ax-element")
+                t_element = lines.wait_for(start, "ax-element", timeout=2)
                 xtest.button(1, False)
                 lines.wait_for(start, "clickUp")
-                if t_click is None or t_element is None:
-                    raise RuntimeError("a press gave no click or ax-element line")
+                if t_click is None:
+                    raise RuntimeError("a press gave no click line")
                 if i > 0:
                     click_ms.append((t_click - t0) * 1000)
-                    element_ms.append((t_element - t0) * 1000)
+                    if t_element is None:
+                        missing += 1
+                    else:
+                        element_ms.append((t_element - t0) * 1000)
+                        lookup_ms.append((t_element - t_click) * 1000)
+            if not element_ms:
+                raise RuntimeError("no press gave an ax-element line")
+
+            # The application in front stopped (as a hung one): press -> "click" line.
+            os.kill(app.pid, signal.SIGSTOP)
+            hung_ms = []
+            try:
+                time.sleep(1)
+                for px, py in points[:20]:
+                    xtest.move(px, py)
+                    start = lines.count()
+                    t0 = time.monotonic()
+                    xtest.button(1, True)
+                    t_click = lines.wait_for(start, "click")
+                    xtest.button(1, False)
+                    lines.wait_for(start, "clickUp")
+                    if t_click is None:
+                        raise RuntimeError("a press gave no click line")
+                    hung_ms.append((t_click - t0) * 1000)
+                    time.sleep(0.03)
+            finally:
+                os.kill(app.pid, signal.SIGCONT)
             tool.send_signal(signal.SIGTERM)
             tool.wait(5)
 
@@ -252,7 +282,10 @@ def main():
                                  percentile(click_ms, 99)))
     print("%-46s %9.2f %9.2f" % ("press -> \"ax-element\" line", percentile(element_ms, 50),
                                  percentile(element_ms, 99)))
-    lookup_ms = [e - c for c, e in zip(click_ms, element_ms)]
+    print("presses without an \"ax-element\" line: %d of %d" % (missing, len(click_ms)))
+    print("%-46s %9.2f %9.2f   (goal at most 50 ms: %s)"
+          % ("press -> \"click\", application stopped", percentile(hung_ms, 50),
+             percentile(hung_ms, 99), "met" if max(hung_ms) <= 50 else "MISSED"))
     print("%-46s %9.2f %9.2f" % ("\"click\" line -> \"ax-element\" line (lookup)",
                                  percentile(lookup_ms, 50), percentile(lookup_ms, 99)))
     print("%-46s %9.2f %9.2f" % ("warm pyatspi lookup (request -> answer)",

@@ -42,12 +42,18 @@ class AXElement {
  public:
   struct Node {
     virtual ~Node() = default;
+    // What every handle of this element shares, where the backend keeps one object per
+    // element; otherwise the node itself.
+    virtual const void* identity() const { return this; }
   };
 
   AXElement() = default;
   explicit AXElement(std::shared_ptr<const Node> node) : node_(std::move(node)) {}
 
   const Node* node() const { return node_.get(); }
+  // Equal for two handles of one element where the backend can tell (searches use it to walk
+  // a tree that loops back on itself only once).
+  const void* identity() const { return node_ ? node_->identity() : nullptr; }
   explicit operator bool() const { return node_ != nullptr; }
 
  private:

@@ -38,7 +38,10 @@
 #include <dbus/dbus.h>
 #include <gio/gio.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <map>
 #include <set>
@@ -108,6 +111,10 @@ struct AtspiNode : AXElement::Node {
   GRef<AtspiAccessible> object;  // of an object
   AtspiNode(Kind k, std::int32_t p, GRef<AtspiAccessible> o)
       : kind(k), pid(p), object(std::move(o)) {}
+  // libatspi keeps one object per element of an application.
+  const void* identity() const override {
+    return object ? static_cast<const void*>(object.get()) : this;
+  }
 };
 
 AXElement wrap(GRef<AtspiAccessible> object) {
@@ -381,6 +388,7 @@ class AtspiAccessibility : public Accessibility {
       }
       applications_.erase(it);
     }
+    forgetEndedProcesses();
     GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
     if (!desktop) return nullptr;
     Error error;
@@ -393,6 +401,14 @@ class AtspiAccessibility : public Accessibility {
       return &(applications_[pid] = KnownApplication{std::move(app), {}});
     }
     return nullptr;
+  }
+
+  // An application remembered for a process that has ended is never asked for again: its
+  // objects would stay for the life of the tool, one set per application the user closed.
+  void forgetEndedProcesses() {
+    std::erase_if(applications_, [](const auto& entry) {
+      return ::kill(entry.first, 0) != 0 && errno == ESRCH;
+    });
   }
 
   // The children of an object; nothing when their number cannot be read.

@@ -9,8 +9,7 @@
 namespace orvane {
 
 std::int64_t nowUnixMs() {
-  const std::chrono::duration<double> seconds =
-      std::chrono::system_clock::now().time_since_epoch();
+  const std::chrono::duration<double> seconds = std::chrono::system_clock::now().time_since_epoch();
   return static_cast<std::int64_t>(seconds.count() * 1000);
 }
 
@@ -33,11 +32,25 @@ bool emitDirect(Output& output, const json::Value& line) {
   return true;
 }
 
+bool QueueRoom::take(std::size_t bytes) {
+  std::size_t queued = queued_.load();
+  do {
+    if (bytes > capacity_ || queued > capacity_ - bytes) {
+      dropped_.fetch_add(1);
+      return false;
+    }
+  } while (!queued_.compare_exchange_weak(queued, queued + bytes));
+  return true;
+}
+
+void QueueRoom::give(std::size_t bytes) { queued_.fetch_sub(bytes); }
+
 namespace {
 
 class ThreadWriteQueue final : public SerialWriteQueue {
  public:
-  explicit ThreadWriteQueue(Output& output) : output_(output), worker_([this] { work(); }) {}
+  ThreadWriteQueue(Output& output, std::size_t maxQueuedBytes)
+      : output_(output), room_(maxQueuedBytes), worker_([this] { work(); }) {}
 
   // Writes what is still queued, then stops the thread.
   ~ThreadWriteQueue() override {
@@ -50,6 +63,7 @@ class ThreadWriteQueue final : public SerialWriteQueue {
   }
 
   void submit(std::string text) override {
+    if (!room_.take(text.size())) return;
     {
       std::lock_guard lock(mutex_);
       pending_.push_back(std::move(text));
@@ -67,11 +81,13 @@ class ThreadWriteQueue final : public SerialWriteQueue {
       pending_.pop_front();
       lock.unlock();
       output_.writeOut(text);
+      room_.give(text.size());
       lock.lock();
     }
   }
 
   Output& output_;
+  QueueRoom room_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::string> pending_;
@@ -81,8 +97,8 @@ class ThreadWriteQueue final : public SerialWriteQueue {
 
 }  // namespace
 
-std::unique_ptr<SerialWriteQueue> makeThreadWriteQueue(Output& output) {
-  return std::make_unique<ThreadWriteQueue>(output);
+std::unique_ptr<SerialWriteQueue> makeThreadWriteQueue(Output& output, std::size_t maxQueuedBytes) {
+  return std::make_unique<ThreadWriteQueue>(output, maxQueuedBytes);
 }
 
 #if !defined(__APPLE__)

@@ -2,6 +2,8 @@
 // line's serialisation, and its two ways of reaching standard output.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -21,18 +23,44 @@ std::int64_t nowUnixMs();
 std::optional<std::string> serializeLine(const json::Value& line);
 
 // Performs writes one after another, in submission order, on a thread of its own, each text
-// in one write. The sensors tool prints through it so that lines never interleave.
+// in one write. The sensors tool prints through it so that lines never interleave. Callable
+// from any thread.
 class SerialWriteQueue {
  public:
   virtual ~SerialWriteQueue() = default;
   virtual void submit(std::string text) = 0;
 };
 
+// What a queue holds at most, in bytes, while the reader does not read. A host that stops
+// reading must not make the tool grow without bound; a text that does not fit is dropped
+// (and counted) until the writes get going again and make room.
+inline constexpr std::size_t kMaxQueuedBytes = std::size_t{4} << 20;
+
 // The queue "orvane.sensors.stdout": a serial dispatch queue on macOS, a writer thread
 // elsewhere. `output` must outlive the queue.
 std::unique_ptr<SerialWriteQueue> makeStdoutQueue(Output& output);
+
 // The writer-thread queue, on every platform (what makeStdoutQueue gives off macOS).
-std::unique_ptr<SerialWriteQueue> makeThreadWriteQueue(Output& output);
+std::unique_ptr<SerialWriteQueue> makeThreadWriteQueue(
+    Output& output, std::size_t maxQueuedBytes = kMaxQueuedBytes);
+
+// The room of a bounded queue: texts waiting to be written, in bytes, and those dropped
+// because they did not fit. Thread-safe.
+class QueueRoom {
+ public:
+  explicit QueueRoom(std::size_t capacity) : capacity_(capacity) {}
+  // Takes room for `bytes`; false (and one more dropped) when they do not fit.
+  bool take(std::size_t bytes);
+  // Gives back the room of a text once written.
+  void give(std::size_t bytes);
+  std::size_t queuedBytes() const { return queued_.load(); }
+  std::uint64_t dropped() const { return dropped_.load(); }
+
+ private:
+  const std::size_t capacity_;
+  std::atomic<std::size_t> queued_{0};
+  std::atomic<std::uint64_t> dropped_{0};
+};
 
 // Serialises the line and queues it with its "\n" for one write; a line that cannot be
 // serialised is dropped silently.

@@ -8,18 +8,22 @@ namespace {
 
 struct Write {
   Output* output;
+  QueueRoom* room;
   std::string text;
 };
 
 void perform(void* context) {
   std::unique_ptr<Write> write(static_cast<Write*>(context));
   write->output->writeOut(write->text);
+  write->room->give(write->text.size());
 }
 
 class DispatchWriteQueue final : public SerialWriteQueue {
  public:
   explicit DispatchWriteQueue(Output& output)
-      : output_(output), queue_(dispatch_queue_create("orvane.sensors.stdout", DISPATCH_QUEUE_SERIAL)) {}
+      : output_(output),
+        room_(kMaxQueuedBytes),
+        queue_(dispatch_queue_create("orvane.sensors.stdout", DISPATCH_QUEUE_SERIAL)) {}
   ~DispatchWriteQueue() override {
     // Lets the queued writes finish before the output goes away.
     dispatch_sync_f(queue_, nullptr, [](void*) {});
@@ -27,11 +31,13 @@ class DispatchWriteQueue final : public SerialWriteQueue {
   }
 
   void submit(std::string text) override {
-    dispatch_async_f(queue_, new Write{&output_, std::move(text)}, perform);
+    if (!room_.take(text.size())) return;
+    dispatch_async_f(queue_, new Write{&output_, &room_, std::move(text)}, perform);
   }
 
  private:
   Output& output_;
+  QueueRoom room_;
   dispatch_queue_t queue_;
 };
 

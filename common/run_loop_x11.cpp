@@ -41,10 +41,12 @@ void endProcess(int) { _exit(0); }
 
 class GLibRunLoop final : public RunLoop {
  public:
-  // On GLib's default context, or on a context of its own, made the main thread's default for
-  // the sources that are added on it later (the event tap's among them).
+  // On the creating thread's context (GLib's default one, unless that thread pushed a context
+  // of its own to leave the default one to an accessibility worker), or on a context of its
+  // own, made the thread's default for the sources that are added on it later (the event
+  // tap's among them).
   explicit GLibRunLoop(bool ownContext)
-      : context_(ownContext ? g_main_context_new() : g_main_context_ref(g_main_context_default())),
+      : context_(ownContext ? g_main_context_new() : g_main_context_ref_thread_default()),
         loop_(g_main_loop_new(context_, FALSE)),
         ownContext_(ownContext) {
     if (ownContext_) g_main_context_push_thread_default(context_);

@@ -133,21 +133,28 @@ std::optional<Rect> axRect(Accessibility& ax, const AXElement& element) {
 }
 
 std::optional<AXElement> labeledDescendantUnderPoint(Accessibility& ax, const AXElement& root,
-                                                     Point point) {
+                                                     Point point, SearchBudget& budget) {
   std::optional<AXElement> best;
-  int visited = 0;
   auto walk = [&](auto& self, const AXElement& element, int depth) -> void {
     if (depth > kLabelSearchMaxDepth) return;
-    if (visited > kLabelSearchMaxVisits) return;
-    ++visited;
+    if (!budget.visit(element)) return;
     if (!axLabel(ax, element).empty()) best = element;
     for (const auto& child : axChildren(ax, element)) {
+      // Every child costs a call into the application: a huge list is cut by the budget.
+      if (!budget.timeLeft()) return;
       const auto frame = axRect(ax, child);
       if (frame && containsPoint(*frame, point)) self(self, child, depth + 1);
     }
   };
   walk(walk, root, 0);
   return best;
+}
+
+std::optional<AXElement> labeledDescendantUnderPoint(Accessibility& ax, const AXElement& root,
+                                                     Point point) {
+  // One more than the limit is examined: the limit is tested before the visit is counted.
+  SearchBudget budget(kLabelSearchMaxVisits + 1);
+  return labeledDescendantUnderPoint(ax, root, point, budget);
 }
 
 ClickInspector::ClickInspector(Context& context, EventTaps& taps, Output& errors)
@@ -184,13 +191,38 @@ void ClickInspector::clickTapCallback(std::uint32_t type, const TapEvent& event)
                     {"button", buttonOf(type)}};
   if (app) line.emplace_back("app", *app);
   emit(context.stdoutQueue, line);
+  if (release) return;
 
-  if (!release) emitAxElementAt(point, front);
+  // The lookup waits for the worker; a few at most, so that a burst of presses on an
+  // application that does not answer is not looked up long after the fact.
+  if (pendingLookups->fetch_add(1) >= kMaxPendingLookups) {
+    pendingLookups->fetch_sub(1);
+    return;
+  }
+  const std::int64_t deadline = context.steadyMs() + kSearchBudgetMs;
+  context.accessibility.post(
+      [this, pending = pendingLookups, point, front, deadline](Accessibility& ax) {
+        pending->fetch_sub(1);
+        emitAxElementAt(ax, point, front, deadline);
+      });
 }
 
-void ClickInspector::emitAxElementAt(Point point, const std::optional<RunningApplication>& front) {
-  Accessibility& service = context.accessibility;
+void ClickInspector::emitAxElementAt(Accessibility& service, Point point,
+                                     const std::optional<RunningApplication>& front,
+                                     std::int64_t deadlineMs) {
+  SearchBudget budget(kLabelSearchMaxVisits + 1, deadlineMs, context.steadyMs);
+  if (!budget.timeLeft()) return;  // waited too long behind other work
+  SlowApplications& slow = *context.slowApplications;
+  const std::int64_t started = context.steadyMs();
+  if (front && slow.resting(front->processIdentifier, started)) return;
   const std::optional<std::string> app = front ? front->localizedName : std::nullopt;
+  lookUp(service, point, app, front, budget);
+  if (front) slow.note(front->processIdentifier, started, context.steadyMs());
+}
+
+void ClickInspector::lookUp(Accessibility& service, Point point,
+                            const std::optional<std::string>& app,
+                            const std::optional<RunningApplication>& front, SearchBudget& budget) {
   if (front) {
     const AXElement appElement = service.createApplication(front->processIdentifier);
     service.setAttributeValue(appElement, kAttrManualAccessibility, true);
@@ -200,11 +232,14 @@ void ClickInspector::emitAxElementAt(Point point, const std::optional<RunningApp
       service.createSystemWide(), static_cast<float>(point.x), static_cast<float>(point.y));
   if (!hit || !*hit) return;
   LookupReads ax(service);
-  const AXElement target = labeledDescendantUnderPoint(ax, *hit, point).value_or(*hit);
+  const AXElement target = labeledDescendantUnderPoint(ax, *hit, point, budget).value_or(*hit);
 
   const std::string role = axString(ax, target, kAttrRole).value_or("");
   const std::string label = axLabel(ax, target);
   if (role.empty() && label.empty()) return;
+  const auto frame = axRect(ax, target);
+  // A search cut short may have missed the element: better no line than a wrong one.
+  if (!budget.timeLeft()) return;
 
   json::Object line{{"type", "ax-element"},
                     {"atUnixMs", context.clock()},
@@ -214,7 +249,7 @@ void ClickInspector::emitAxElementAt(Point point, const std::optional<RunningApp
   if (!label.empty()) line.emplace_back("label", label);
   // A frame that cannot be written as JSON numbers would lose the whole line; the point
   // stands in for it, as for an element without a frame.
-  if (const auto frame = axRect(ax, target); frame && finite(*frame)) {
+  if (frame && finite(*frame)) {
     line[2].second = frame->x;
     line[3].second = frame->y;
     line.emplace_back("wGlobal", frame->width);

@@ -8,6 +8,9 @@ int main(int argc, char** argv) {
   StandardOutput output;
   auto stdoutQueue = makeStdoutQueue(output);
   const auto parsed = sensors::parseArguments(arguments);
+  // The worker comes before the run loop and the taps: on X11 it settles which thread runs
+  // which GLib context.
+  auto accessibility = sensors::makeAccessibilityWorker([] { return makeAccessibility(); });
   // The host stops the tool with a signal at any time, connecting to the desktop included;
   // a host that stops reading costs lines, never the process.
   auto runLoop = makeRunLoop();
@@ -16,7 +19,6 @@ int main(int argc, char** argv) {
 
   auto workspace = makeWorkspace();
   auto windowServer = makeWindowServer();
-  auto accessibility = makeAccessibility();
   auto taps = makeEventTaps();
   sensors::Context context{*workspace, *windowServer,    *accessibility,    *stdoutQueue,
                            nowUnixMs,  parsed.ignorePid, browserBundleIds()};

@@ -1,3 +1,4 @@
+#include <chrono>
 #include <utility>
 
 #include "json.hpp"
@@ -25,6 +26,49 @@ double timerIntervalSeconds(std::int64_t pollMs) {
   // 0.1 ms, a GLib timeout of 0 is always due), which would spend a whole core on polling.
   if (pollMs <= 0) return static_cast<double>(kDefaultPollMs) / 1000.0;
   return static_cast<double>(pollMs) / 1000.0;
+}
+
+std::int64_t steadyNowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool SearchBudget::timeLeft() {
+  if (timedOut_) return false;
+  if (deadlineMs_ && steadyMs_ && steadyMs_() >= *deadlineMs_) timedOut_ = true;
+  return !timedOut_;
+}
+
+bool SlowApplications::resting(std::int32_t pid, std::int64_t nowMs) {
+  const auto it = restingUntil_.find(pid);
+  if (it == restingUntil_.end()) return false;
+  if (nowMs < it->second) return true;
+  restingUntil_.erase(it);
+  return false;
+}
+
+void SlowApplications::note(std::int32_t pid, std::int64_t startedMs, std::int64_t nowMs) {
+  if (nowMs - startedMs <= kSearchBudgetMs) return;
+  // Only those resting now are kept, so the map stays as small as the slow applications.
+  std::erase_if(restingUntil_, [nowMs](const auto& entry) { return entry.second <= nowMs; });
+  restingUntil_[pid] = nowMs + kRestMs;
+}
+
+SearchBudget SearchBudget::remainder() const {
+  SearchBudget rest(*this);
+  rest.maxVisits_ -= visits_;
+  rest.visits_ = 0;
+  rest.seen_.clear();
+  return rest;
+}
+
+bool SearchBudget::visit(const AXElement& element) {
+  if (visits_ >= maxVisits_ || !timeLeft()) return false;
+  if (const void* identity = element.identity(); identity && !seen_.insert(identity).second) {
+    return false;
+  }
+  ++visits_;
+  return true;
 }
 
 std::optional<std::string> axString(Accessibility& ax, const AXElement& element,
@@ -71,13 +115,37 @@ SensorPoller::SensorPoller(std::int64_t pollMs, Context& context)
     : pollMs(pollMs), context(context) {}
 
 void SensorPoller::tick() {
-  const auto app = frontmostContentApp(context.workspace, context.windowServer, context.ignorePid);
+  auto app = frontmostContentApp(context.workspace, context.windowServer, context.ignorePid);
   if (!app) return;
-  const std::string name = app->localizedName.value_or("Unknown");
-  const std::string bundleId = app->bundleIdentifier.value_or("");
-  const std::int32_t pid = app->processIdentifier;
+  {
+    std::lock_guard lock(pendingMutex);
+    const bool queued = pending.has_value();
+    pending = std::move(app);
+    if (queued) return;  // the step already queued takes this application
+  }
+  context.accessibility.post([this](Accessibility& ax) { poll(ax); });
+}
 
-  const auto title = focusedWindowTitle(context.accessibility, pid);
+void SensorPoller::poll(Accessibility& ax) {
+  RunningApplication app;
+  {
+    std::lock_guard lock(pendingMutex);
+    if (!pending) return;
+    app = std::move(*pending);
+    pending.reset();
+  }
+  const std::string name = app.localizedName.value_or("Unknown");
+  const std::string bundleId = app.bundleIdentifier.value_or("");
+  const std::int32_t pid = app.processIdentifier;
+
+  SlowApplications& slow = *context.slowApplications;
+  const std::int64_t started = context.steadyMs();
+  // An application left alone keeps the title last read, and gives no address.
+  const bool resting = slow.resting(pid, started);
+  const auto title = !resting         ? focusedWindowTitle(ax, pid)
+                     : lastPid == pid ? lastTitle
+                                      : std::nullopt;
+  lastPid = pid;
 
   if (!lastApp || *lastApp != name || lastTitle != title) {
     json::Object line{
@@ -89,8 +157,12 @@ void SensorPoller::tick() {
     lastTitle = title;
   }
 
-  if (!context.browserBundleIds.contains(bundleId)) return;
-  auto url = browserUrl(context.accessibility, pid, bundleId);
+  if (!resting) slow.note(pid, started, context.steadyMs());
+  if (resting || !context.browserBundleIds.contains(bundleId)) return;
+  const std::int64_t searchStarted = context.steadyMs();
+  SearchBudget budget(kAddressSearchMaxVisits, searchStarted + kSearchBudgetMs, context.steadyMs);
+  auto url = browserUrl(ax, pid, bundleId, budget);
+  slow.note(pid, searchStarted, context.steadyMs());
   if (!url || url == lastUrl) return;
   json::Object line{{"type", "url"}, {"atUnixMs", context.clock()}, {"app", name}, {"url", *url}};
   if (title) line.emplace_back("title", *title);

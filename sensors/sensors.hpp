@@ -4,9 +4,12 @@
 // for the accessibility element under each press ("ax-element").
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -39,17 +42,99 @@ Arguments parseArguments(const std::vector<std::string>& arguments);
 // a timer could keep without spinning, so it ticks at the default interval instead.
 double timerIntervalSeconds(std::int64_t pollMs);
 
-// What the tool works with: the desktop seams, the stdout queue, the clock and the settings
-// taken from the command line. Everything is used on the main thread only.
+// The one thread that makes the tool's accessibility calls. An application that does not
+// answer, or answers with a huge tree, costs that thread its time and never the main thread,
+// which keeps polling the application in front and printing click lines as they come.
+class AccessibilityWorker {
+ public:
+  using Job = std::function<void(Accessibility&)>;
+  virtual ~AccessibilityWorker() = default;
+  // Runs `job` on the worker after the jobs posted before it. Callable from any thread.
+  virtual void post(Job job) = 0;
+};
+
+// The worker of this platform, with the accessibility service that `make` creates on it.
+// On X11 the worker runs the default GLib context, where libatspi does all its work; the
+// calling thread gets a context of its own, pushed as its thread default, so it must be made
+// on the main thread before the run loop and the event taps.
+std::unique_ptr<AccessibilityWorker> makeAccessibilityWorker(
+    std::function<std::unique_ptr<Accessibility>()> make);
+// The portable worker: a thread with a queue of jobs (what macOS uses).
+std::unique_ptr<AccessibilityWorker> makeThreadAccessibilityWorker(
+    std::function<std::unique_ptr<Accessibility>()> make);
+
+// Milliseconds of a clock that never jumps (for budgets, never printed).
+std::int64_t steadyNowMs();
+
+// Applications whose accessibility took longer than a search budget to answer: they are left
+// alone for a while, so that one that does not answer costs the worker one timeout now and
+// then, not one per tick and press. Used on the worker only.
+class SlowApplications {
+ public:
+  static constexpr std::int64_t kRestMs = 5000;
+  // Whether the application is being left alone at `nowMs`.
+  bool resting(std::int32_t pid, std::int64_t nowMs);
+  // Notes work on the application that began at `startedMs`: when it took longer than a
+  // search budget, the application rests from `nowMs` on.
+  void note(std::int32_t pid, std::int64_t startedMs, std::int64_t nowMs);
+
+ private:
+  std::map<std::int32_t, std::int64_t> restingUntil_;
+};
+
+// What the tool works with: the desktop seams, the accessibility worker, the stdout queue,
+// the clocks and the settings taken from the command line. The workspace and the window
+// server are used on the main thread only; the accessibility service only on the worker.
 struct Context {
   Workspace& workspace;
   WindowServer& windowServer;
-  Accessibility& accessibility;
+  AccessibilityWorker& accessibility;
   SerialWriteQueue& stdoutQueue;
-  std::function<std::int64_t()> clock;
+  std::function<std::int64_t()> clock;  // wall clock for "atUnixMs"
   std::int32_t ignorePid = -1;
   // The browsers whose shown address is read (exact, case-sensitive identifiers).
   const std::set<std::string>& browserBundleIds;
+  std::function<std::int64_t()> steadyMs = steadyNowMs;  // for the search budgets
+  std::shared_ptr<SlowApplications> slowApplications = std::make_shared<SlowApplications>();
+};
+
+// --- Bounded searches of an application's tree.
+
+// Time for the element search of one click, counted from the press, and for the address
+// search of one tick. An application may answer slowly, hold a huge tree or one that loops
+// back on itself; past this budget the search gives up.
+inline constexpr std::int64_t kSearchBudgetMs = 300;
+// Elements the address search examines at most per tick (web area and address bar together).
+inline constexpr int kAddressSearchMaxVisits = 4000;
+// Element lookups waiting for the worker at most; a press beyond them gets no "ax-element".
+inline constexpr int kMaxPendingLookups = 4;
+
+// The limits of one search: a visit count, the elements seen (a tree that loops back is
+// walked once), and a deadline on the steady clock.
+class SearchBudget {
+ public:
+  SearchBudget(int maxVisits, std::int64_t deadlineMs, std::function<std::int64_t()> steadyMs)
+      : maxVisits_(maxVisits), deadlineMs_(deadlineMs), steadyMs_(std::move(steadyMs)) {}
+  // No limit but the visit count, for callers without a clock.
+  explicit SearchBudget(int maxVisits) : maxVisits_(maxVisits) {}
+
+  // Whether the element may be examined: not seen before, the visit limit not reached, and
+  // time left. Counts the visit.
+  bool visit(const AXElement& element);
+  // Whether time is left; once it is not, it never is again.
+  bool timeLeft();
+  bool timedOut() const { return timedOut_; }
+  int visits() const { return visits_; }
+  // A budget for a second search: the visits and time left, nothing seen yet.
+  SearchBudget remainder() const;
+
+ private:
+  int maxVisits_;
+  std::optional<std::int64_t> deadlineMs_;
+  std::function<std::int64_t()> steadyMs_;
+  int visits_ = 0;
+  bool timedOut_ = false;
+  std::set<const void*> seen_;
 };
 
 // --- Accessibility readers. Every failure, and a value of another kind, reads as nothing.
@@ -82,16 +167,25 @@ class SensorPoller {
  public:
   SensorPoller(std::int64_t pollMs, Context& context);
 
-  // One polling step: a "window" line when the application or its title changed, then, for a
-  // browser, a "url" line when its address changed.
+  // One polling step: finds the application in front on the calling (main) thread, then has
+  // the worker read its title and address: a "window" line when the application or its title
+  // changed, then, for a browser, a "url" line when its address changed. Steps that come while
+  // the worker is still busy with an earlier one are merged into one, for the latest application.
   void tick();
 
  private:
+  // The worker's part of a step.
+  void poll(Accessibility& ax);
+
+  // Confined to the worker.
   std::optional<std::string> lastApp;
   std::optional<std::string> lastTitle;
   std::optional<std::string> lastUrl;          // never cleared
+  std::int32_t lastPid = -1;                   // of the application read last
   [[maybe_unused]] const std::int64_t pollMs;  // the interval it was made for
   Context& context;
+  std::mutex pendingMutex;
+  std::optional<RunningApplication> pending;  // the application of the step not yet taken
 };
 
 // --- Browser address.
@@ -100,11 +194,18 @@ class SensorPoller {
 // the first address-like text field ("https://" added when it has no scheme, "file://" when it
 // is a bare path). Every browser but Safari is switched on with the two switch-on attributes
 // on every call.
+// Both searches share `budget`; when it runs out the answer is none.
 std::optional<std::string> browserUrl(Accessibility& ax, std::int32_t pid,
-                                      std::string_view bundleId);
+                                      std::string_view bundleId, SearchBudget& budget);
+std::optional<std::string> browserUrl(Accessibility& ax, std::int32_t pid,
+                                      std::string_view bundleId);  // visit limit only
 // Depth-first, pre-order, depths 0 to 12; a web area's own descendants are not searched.
+std::optional<AXElement> findWebArea(Accessibility& ax, const AXElement& element, int depth,
+                                     SearchBudget& budget);
 std::optional<AXElement> findWebArea(Accessibility& ax, const AXElement& element, int depth);
 // The value of the first text field (depths 0 to 12) whose value looks like an address.
+std::optional<std::string> findAddressBar(Accessibility& ax, const AXElement& element, int depth,
+                                          SearchBudget& budget);
 std::optional<std::string> findAddressBar(Accessibility& ax, const AXElement& element, int depth);
 // No space, not empty, and either an http(s) scheme or a full stop.
 bool looksLikeUrl(std::string_view text);
@@ -134,6 +235,10 @@ std::optional<Rect> axRect(Accessibility& ax, const AXElement& element);
 
 // The last labelled element, in depth-first pre-order, among `root` and the descendants
 // reachable through children whose frames contain the point (depth 40, at most 4001 visits).
+// With a budget, an element seen before is not entered again, and once time runs out the
+// search stops (the caller then knows it from the budget).
+std::optional<AXElement> labeledDescendantUnderPoint(Accessibility& ax, const AXElement& root,
+                                                     Point point, SearchBudget& budget);
 std::optional<AXElement> labeledDescendantUnderPoint(Accessibility& ax, const AXElement& root,
                                                      Point point);
 
@@ -145,19 +250,26 @@ class ClickInspector {
   // to standard error and never tries again.
   void startClickTap();
 
-  // The tap's callback: a "click" or "clickUp" line per button event, an "ax-element" line
-  // after a press, and the tap enabled again when the system switched it off.
+  // The tap's callback: a "click" or "clickUp" line per button event, built from the event
+  // and printed at once; after a press, the element lookup handed to the worker; and the tap
+  // enabled again when the system switched it off.
   void clickTapCallback(std::uint32_t type, const TapEvent& event);
 
-  // Switches the application in front on, finds the element under the point and emits its
-  // "ax-element" line (with the application's name) when it has a role or a label.
-  void emitAxElementAt(Point point, const std::optional<RunningApplication>& front);
+  // On the worker: switches the application in front on, finds the element under the point
+  // and emits its "ax-element" line (with the application's name) when it has a role or a
+  // label and was found before `deadlineMs` on the steady clock.
+  void emitAxElementAt(Accessibility& ax, Point point,
+                       const std::optional<RunningApplication>& front, std::int64_t deadlineMs);
 
  private:
+  void lookUp(Accessibility& ax, Point point, const std::optional<std::string>& app,
+              const std::optional<RunningApplication>& front, SearchBudget& budget);
+
   Context& context;
   EventTaps& taps;
   Output& errors;
   std::unique_ptr<EventTap> clickEventTap;
+  std::shared_ptr<std::atomic<int>> pendingLookups = std::make_shared<std::atomic<int>>(0);
 };
 
 // Everything after the argument scan: signals, poller, timer, first tick, click tap, run loop.

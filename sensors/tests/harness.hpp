@@ -19,16 +19,44 @@ struct RecordingQueue : SerialWriteQueue {
   void submit(std::string text) override { lines.push_back(std::move(text)); }
 };
 
+// Runs each job at once on the calling thread, as the worker would run it later.
+struct InlineWorker : AccessibilityWorker {
+  Accessibility& ax;
+  explicit InlineWorker(Accessibility& a) : ax(a) {}
+  void post(Job job) override { job(ax); }
+};
+
+// Keeps the jobs until the test runs them.
+struct HeldWorker : AccessibilityWorker {
+  Accessibility& ax;
+  std::vector<Job> jobs;
+  explicit HeldWorker(Accessibility& a) : ax(a) {}
+  void post(Job job) override { jobs.push_back(std::move(job)); }
+  void runAll() {
+    auto ready = std::move(jobs);
+    jobs.clear();
+    for (auto& job : ready) job(ax);
+  }
+};
+
 struct Harness {
   FakeWorkspace workspace;
   FakeWindowServer windowServer;
   FakeAccessibility ax;
+  InlineWorker worker{ax};
   FakeEventTaps taps;
   RecordingQueue queue;
   CapturedOutput errors;
   std::int64_t now = 1700000000000;
-  Context context{workspace, windowServer,           ax, queue, [this] { return now++; },
-                  -1,        browserBundleIdsMacOS()};
+  std::int64_t steadyNow = 5000;  // the steady clock; tests move it
+  Context context{workspace,
+                  windowServer,
+                  worker,
+                  queue,
+                  [this] { return now++; },
+                  -1,
+                  browserBundleIdsMacOS(),
+                  [this] { return steadyNow; }};
 
   // The lines emitted since the last call.
   std::vector<std::string> take() {

@@ -285,9 +285,15 @@ void sensorsLines(Random& r) {
     std::vector<std::string> lines;
     void submit(std::string text) override { lines.push_back(std::move(text)); }
   } queue;
+  // Accessibility work runs at once, on this thread, as the worker would run it later.
+  struct InlineWorker : sensors::AccessibilityWorker {
+    Accessibility& ax;
+    explicit InlineWorker(Accessibility& a) : ax(a) {}
+    void post(Job job) override { job(ax); }
+  } worker{ax};
   CapturedOutput errors;
   std::int64_t now = 1700000000000 + r.between(0, 1000000);
-  sensors::Context context{workspace, windowServer,           ax, queue, [&] { return now++; },
+  sensors::Context context{workspace, windowServer,           worker, queue, [&] { return now++; },
                            -1,        browserBundleIdsMacOS()};
 
   static const std::vector<std::string> roles = {

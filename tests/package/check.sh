@@ -32,8 +32,9 @@ for p in "$libexec"/*; do
 done
 mapfile -t lazy < <(grep -a -o -E 'lib[a-z0-9_+.-]+\.so\.[0-9]+' "$libexec/orvane-capture-selector" | sort -u)
 [ ${#lazy[@]} -gt 0 ] || { echo "FAIL: no library names found in the selector"; failed=1; }
+known=$(ldconfig -p)
 for lib in "${lazy[@]}"; do
-  if ldconfig -p | grep -q -F "$lib "; then
+  if grep -q -F " $lib " <<<"$known"; then
     echo "ok:   $lib is installed"
   else
     echo "FAIL: $lib, which the selector loads, is not installed"; failed=1

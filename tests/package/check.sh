@@ -34,7 +34,7 @@ mapfile -t lazy < <(grep -a -o -E 'lib[a-z0-9_+.-]+\.so\.[0-9]+' "$libexec/orvan
 [ ${#lazy[@]} -gt 0 ] || { echo "FAIL: no library names found in the selector"; failed=1; }
 known=$(ldconfig -p)
 for lib in "${lazy[@]}"; do
-  if grep -q -F " $lib " <<<"$known"; then
+  if grep -q -F "$lib (" <<<"$known"; then
     echo "ok:   $lib is installed"
   else
     echo "FAIL: $lib, which the selector loads, is not installed"; failed=1

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds the Debian package orvane-tools_<version>_<arch>.deb: the release preset (optimised,
+# no tests), then CPack. On a new Debian 12 machine it first installs what building needs (as
+# root, apt). Prints the package's path; with OUTDIR the package is copied there as well.
+#
+#   scripts/package.sh [OUTDIR]
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+# What building the programs and the package needs, and nothing for tests (scripts/deps.sh
+# installs those too). dpkg-dev gives dpkg-shlibdeps, which CPack asks for the Depends line.
+packages=(
+  cmake g++ make pkg-config dpkg-dev file
+  libxcb1-dev libxcb-randr0-dev libxcb-res0-dev libxcb-ewmh-dev libxcb-icccm4-dev
+  libxcb-xinput-dev libxcb-xkb-dev libxcb-cursor-dev libxkbcommon-dev libxkbcommon-x11-dev
+  libatspi2.0-dev libdbus-1-dev libglib2.0-dev libtesseract-dev libleptonica-dev
+  libcairo2-dev libpango1.0-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "package: missing packages (run as root to install): ${missing[*]}" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+build=build-release  # the release preset's binary folder
+rm -f "$build"/orvane-tools_*.deb
+cmake --preset release >/dev/null
+cmake --build --preset release -j"$(nproc)" >/dev/null
+cpack --preset release >/dev/null
+debs=("$build"/orvane-tools_*.deb)
+[ -f "${debs[0]}" ] || { echo "package: CPack made no package" >&2; exit 1; }
+deb="$top/${debs[0]}"
+if [ $# -gt 0 ]; then
+  mkdir -p "$1"
+  cp "$deb" "$1/"
+  deb="$(cd "$1" && pwd)/$(basename "$deb")"
+fi
+echo "$deb"

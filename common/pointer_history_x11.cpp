@@ -51,8 +51,7 @@ std::unique_ptr<RecordedPointer> RecordedPointer::open(xcb_connection_t* tap) {
   return std::unique_ptr<RecordedPointer>(new RecordedPointer(tap, data, cookie.sequence));
 }
 
-RecordedPointer::RecordedPointer(xcb_connection_t* tap, xcb_connection_t* data,
-                                 unsigned sequence)
+RecordedPointer::RecordedPointer(xcb_connection_t* tap, xcb_connection_t* data, unsigned sequence)
     : tap_(tap), data_(data), sequence_(sequence) {}
 
 RecordedPointer::~RecordedPointer() {

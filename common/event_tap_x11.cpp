@@ -8,9 +8,9 @@
 // scroll is counted once. Pointer moves are moved/dragged by the buttons held. Key codes are
 // macOS virtual key codes (input_mapping.cpp); modifier keys give flags-changed events. Key
 // text comes from xkbcommon with the modifier state and layout of the moment, kept current
-// from XKB state notifications. The pointer position is not part of a raw event: it is asked
-// of the server once, when the callback first reads it, and converted to global points as the
-// window-server backend counts them.
+// from XKB state notifications. The pointer position is not part of a raw event: it is the
+// recorded position at the event's own server time (pointer_history_x11.hpp), converted to
+// global points as the window-server backend counts them.
 //
 // The X connection's socket is watched on the GLib main loop of the default context, so the
 // callback runs on the main thread. X11 never disables a tap, so the two disabled
@@ -30,6 +30,7 @@
 #include "event_tap.hpp"
 #include "input_mapping.hpp"
 #include "pixel_points_x11.hpp"
+#include "pointer_history_x11.hpp"
 #include "x11_util.hpp"
 
 namespace orvane {
@@ -78,6 +79,7 @@ class X11EventTap : public EventTap {
               TapCallback callback)
       : conn_(std::move(conn)),
         points_(conn_->get(), conn_->root()),
+        recorded_(x11::RecordedPointer::open(conn_->get())),
         xiOpcode_(xiOpcode),
         mask_(mask),
         callback_(std::move(callback)) {
@@ -110,6 +112,7 @@ class X11EventTap : public EventTap {
     idle_ = g_idle_source_new();
     g_source_set_callback(idle_, &X11EventTap::onIdle, this, nullptr);
     g_source_attach(idle_, context);
+    if (recorded_) recorded_->attach(context);
   }
 
   void enable(bool enabled) override { enabled_ = enabled; }
@@ -120,6 +123,7 @@ class X11EventTap : public EventTap {
     auto* c = conn_->get();
     if (xcb_connection_has_error(c)) return;
     adopt(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    if (recorded_) recorded_->drain();  // the positions of those events, sent before them
     while (auto event = adopt(xcb_poll_for_event(c))) handle(event.get());
   }
 
@@ -293,6 +297,8 @@ class X11EventTap : public EventTap {
   }
 
   void handleInput(std::uint16_t type, const xcb_generic_event_t* event) {
+    // Every raw event has the server time at the same place.
+    time_ = reinterpret_cast<const xcb_input_raw_motion_event_t*>(event)->time;
     switch (type) {
       case XCB_INPUT_RAW_BUTTON_PRESS:
       case XCB_INPUT_RAW_BUTTON_RELEASE:
@@ -395,11 +401,17 @@ class X11EventTap : public EventTap {
   void deliver(std::uint32_t type, std::int64_t keyCode, std::string text,
                input::ScrollDelta scroll) {
     if (!enabled_ || !wants(type) || !callback_) return;
-    X11TapEvent event([this] { return pointer(); }, keyCode, std::move(text), scroll);
+    X11TapEvent event([this, time = time_] { return pointer(time); }, keyCode, std::move(text),
+                      scroll);
     callback_(type, event);
   }
 
-  Point pointer() {
+  Point pointer(xcb_timestamp_t time) {
+    if (recorded_) {
+      if (auto at = recorded_->at(time)) return points_.toPoints(at->x, at->y);
+    }
+    // NOTE: without RECORD (or once it fails), the position is the one of the moment the
+    // callback asks, which a recorder held up can see after the pointer has moved on.
     auto* c = conn_->get();
     auto reply = adopt(xcb_query_pointer_reply(c, xcb_query_pointer(c, conn_->root()), nullptr));
     if (!reply) return {};
@@ -408,6 +420,7 @@ class X11EventTap : public EventTap {
 
   std::unique_ptr<x11::Connection> conn_;
   x11::PointMapping points_;
+  std::unique_ptr<x11::RecordedPointer> recorded_;  // null without RECORD
   std::uint8_t xiOpcode_;
   std::uint64_t mask_;
   TapCallback callback_;
@@ -415,6 +428,7 @@ class X11EventTap : public EventTap {
   GSource* watch_ = nullptr;
   GSource* idle_ = nullptr;
   input::HeldButtons held_;
+  xcb_timestamp_t time_ = 0;  // of the raw event being handled
   std::map<std::pair<std::uint16_t, std::uint16_t>, ScrollAxis> scrollAxes_;
   std::uint8_t xkbEvent_ = 0;
   std::int32_t keyboard_ = -1;

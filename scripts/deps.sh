@@ -6,6 +6,7 @@ packages=(
   cmake g++ make pkg-config python3 libgtest-dev clang libc++-dev
   libxcb1-dev libxcb-randr0-dev libxcb-res0-dev libxcb-ewmh-dev libxcb-icccm4-dev
   libxcb-xinput-dev libxcb-xkb-dev libxcb-shape0-dev libxcb-xfixes0-dev libxcb-cursor-dev
+  libxcb-record0-dev
   libxkbcommon-dev libxkbcommon-x11-dev libatspi2.0-dev libdbus-1-dev libglib2.0-dev
   libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng
   libcairo2-dev libpango1.0-dev rapidjson-dev
@@ -40,7 +41,7 @@ modules=(  # pkg-config module = Debian package
   xcb=libxcb1-dev xcb-randr=libxcb-randr0-dev xcb-res=libxcb-res0-dev
   xcb-ewmh=libxcb-ewmh-dev xcb-icccm=libxcb-icccm4-dev xcb-xinput=libxcb-xinput-dev
   xcb-xkb=libxcb-xkb-dev xcb-shape=libxcb-shape0-dev xcb-xfixes=libxcb-xfixes0-dev
-  xcb-cursor=libxcb-cursor-dev xkbcommon=libxkbcommon-dev xkbcommon-x11=libxkbcommon-x11-dev
+  xcb-cursor=libxcb-cursor-dev xcb-record=libxcb-record0-dev xkbcommon=libxkbcommon-dev xkbcommon-x11=libxkbcommon-x11-dev
   atspi-2=libatspi2.0-dev dbus-1=libdbus-1-dev glib-2.0=libglib2.0-dev gio-2.0=libglib2.0-dev
   tesseract=libtesseract-dev lept=libleptonica-dev cairo=libcairo2-dev
   pangocairo=libpango1.0-dev RapidJSON=rapidjson-dev gtest=libgtest-dev

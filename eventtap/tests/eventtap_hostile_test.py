@@ -132,35 +132,42 @@ class Hostile(unittest.TestCase):
         self.assertLess(stop, STOP_BOUND)
         self.assertLessEqual(spread, real + SPREAD_MARGIN_MS)
 
-    def clicks_at_their_places(self, hung):
+    def clicks_at_their_places(self, hung=False, held=False):
         self.focus_entry()
-        r = self.start("clicks-%s.json" % hung)
+        r = self.start("clicks-%s-%s.json" % (hung, held))
         if hung:
             self.hang_app()
+        if held:
+            # The recorder takes every click only after the last one, as a scheduler that
+            # holds it up would have it.
+            os.kill(r.pid, signal.SIGSTOP)
         places = [(600 + 30 * i, 320 + 17 * i) for i in range(20)]
         for x, y in places:
             self.input.click(x, y)
             self.input.sync()
             time.sleep(0.03)
+        if held:
+            os.kill(r.pid, signal.SIGCONT)
         log = self.finished(r)
         clicks = [(e["x"], e["y"]) for e in log["events"] if e["type"] == "leftMouseDown"]
+        ups = [(e["x"], e["y"]) for e in log["events"] if e["type"] == "leftMouseUp"]
         self.assertEqual(len(clicks), len(places))
         right = sum(abs(cx - x) <= 1 and abs(cy - y) <= 1
                     for (cx, cy), (x, y) in zip(clicks, places))
-        print("clicks%s: %d of %d at their place" % (" with a silent application" if hung
-                                                       else "", right, len(places)),
-              file=sys.stderr)
-        # NOTE: X11's raw events carry no pointer position, so the recorder asks the server
-        # for it as it takes each click; a recorder that the scheduler holds up for longer than
-        # the 30 ms between two clicks can still log one at the next place. (Waiting for a
-        # silent application once cost every click 1.6 s, and every click its place.)
-        self.assertGreaterEqual(right, len(places) - 2, list(zip(clicks, places)))
+        print("clicks%s%s: %d of %d at their place" % (
+            " with a silent application" if hung else "",
+            " with the recorder held up" if held else "", right, len(places)), file=sys.stderr)
+        self.assertEqual(right, len(places), list(zip(clicks, places)))
+        self.assertEqual(ups, clicks)
 
     def test_each_click_carries_its_own_place(self):
-        self.clicks_at_their_places(hung=False)
+        self.clicks_at_their_places()
 
     def test_each_click_carries_its_own_place_while_the_application_is_silent(self):
         self.clicks_at_their_places(hung=True)
+
+    def test_each_click_carries_its_own_place_when_the_recorder_takes_it_late(self):
+        self.clicks_at_their_places(held=True)
 
     def test_a_kill_during_the_write_leaves_no_copy_behind(self):
         # SIGKILL at random moments after the stop, the write of the log included: the

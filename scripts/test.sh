@@ -8,6 +8,10 @@ cd "$top"
 scripts/deps.sh
 sysroot=${1:-${HOME}/.cache/orvane-macos-sysroot/sysroot}
 if [ -d "$sysroot/System/Library/Frameworks" ]; then
+  # Debian's default clang (14) cannot read macOS's own C++ library headers.
+  if ! command -v clang++-16 >/dev/null && [ "$(id -u)" -eq 0 ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends clang-16 >/dev/null
+  fi
   scripts/macos-check "$sysroot"
 else
   echo "test: no macOS sysroot at $sysroot; the macOS compile check is skipped"

@@ -13,7 +13,8 @@ cd "$top"
 packages=(
   cmake g++ make pkg-config dpkg-dev file
   libxcb1-dev libxcb-randr0-dev libxcb-res0-dev libxcb-ewmh-dev libxcb-icccm4-dev
-  libxcb-xinput-dev libxcb-xkb-dev libxcb-cursor-dev libxkbcommon-dev libxkbcommon-x11-dev
+  libxcb-xinput-dev libxcb-xkb-dev libxcb-record0-dev libxcb-cursor-dev libxkbcommon-dev
+  libxkbcommon-x11-dev
   libatspi2.0-dev libdbus-1-dev libglib2.0-dev libtesseract-dev libleptonica-dev
   libcairo2-dev libpango1.0-dev
 )

@@ -118,6 +118,14 @@ class Accessibility {
   // the service needs no loop.
   virtual void dispatchPending() {}
 
+  // Whether waitForEvents() can block until the service sends something: then a thread of its
+  // own handles focus changes as they come rather than in batches before each read.
+  virtual bool canWaitForEvents() const { return false; }
+  // Waits until the service has sent something and handles it, or until interruptWait().
+  virtual void waitForEvents() {}
+  // Ends a waitForEvents() under way (or the next one) at once; callable from any thread.
+  virtual void interruptWait() {}
+
   // AXUIElementCreateApplication: the element of the application with that pid. Never fails;
   // an element of a process that is gone (or without the service) simply reads nothing.
   virtual AXElement createApplication(std::int32_t pid) = 0;

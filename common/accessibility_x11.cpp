@@ -188,6 +188,12 @@ class AtspiAccessibility : public Accessibility {
     }
   }
 
+  bool canWaitForEvents() const override { return true; }
+  void waitForEvents() override { g_main_context_iteration(nullptr, TRUE); }
+  // NOTE: a wake-up stays pending until the context's next poll, so one that comes just
+  // before the wait still ends it.
+  void interruptWait() override { g_main_context_wakeup(nullptr); }
+
   AXElement createApplication(std::int32_t pid) override {
     return AXElement(std::make_shared<const AtspiNode>(AtspiNode::Kind::application, pid,
                                                        GRef<AtspiAccessible>()));

@@ -56,6 +56,10 @@ class FieldWorker final : public FieldSource {
     std::function<std::optional<EventField>()> read;
     // Handles the service's own events between reads; may be empty.
     std::function<void()> pump;
+    // Where the service can: waits for its events and handles them as they come, until
+    // `interrupt` (callable from any thread) ends the wait. Both or neither.
+    std::function<void()> wait;
+    std::function<void()> interrupt;
   };
 
   // `start` runs first on the worker's thread and makes the reader, which that thread alone
@@ -72,6 +76,7 @@ class FieldWorker final : public FieldSource {
   void work(std::function<Reader()> start);
 
   std::function<void()> wake_;
+  std::function<void()> interrupt_;  // set by the worker once its reader exists
   std::mutex mutex_;
   std::condition_variable changed_;
   std::uint64_t requested_ = 0;

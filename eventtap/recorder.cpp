@@ -292,8 +292,14 @@ int run(const Arguments& arguments, Platform& platform) {
       [&platform] {
         std::shared_ptr<Accessibility> accessibility = platform.makeAccessibility();
         if (!accessibility) return FieldWorker::Reader{};
-        return FieldWorker::Reader{[accessibility] { return focusedField(*accessibility); },
-                                   [accessibility] { accessibility->dispatchPending(); }};
+        FieldWorker::Reader reader;
+        reader.read = [accessibility] { return focusedField(*accessibility); };
+        reader.pump = [accessibility] { accessibility->dispatchPending(); };
+        if (accessibility->canWaitForEvents()) {
+          reader.wait = [accessibility] { accessibility->waitForEvents(); };
+          reader.interrupt = [accessibility] { accessibility->interruptWait(); };
+        }
+        return reader;
       },
       [&platform, &recorder] {
         platform.runLoop.performOnMain([&recorder] { recorder.collectFields(); });

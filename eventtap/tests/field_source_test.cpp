@@ -130,6 +130,8 @@ TEST(FieldWorker, ASlowReadHoldsUpNeitherTheCallerNorLaterRequests) {
                                      while (!release) std::this_thread::sleep_for(1ms);
                                      return kPlain;
                                    },
+                                   {},
+                                   {},
                                    {}};
       },
       [&] { ++wakes; });
@@ -154,6 +156,77 @@ TEST(FieldWorker, ASlowReadHoldsUpNeitherTheCallerNorLaterRequests) {
   while (wakes < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
   EXPECT_EQ(wakes, 2);
   EXPECT_NE(readerThread, std::this_thread::get_id());
+}
+
+
+// A service whose events come while the worker waits on it: a focus change is handled as it
+// comes, so a read asked for meanwhile is made at once, before a change that came after the
+// request; a read that follows another read handles what came meanwhile first.
+TEST(FieldWorker, AWaitedServiceIsReadAtOnceAndBetweenReadsItsEventsComeFirst) {
+  struct Service {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool interrupted = false;
+    std::string focus = "first", pending;
+    int reads = 0;
+    bool release = false;  // the first read waits for it
+  };
+  auto service = std::make_shared<Service>();
+  auto field = [](const std::string& title) {
+    EventField f;
+    f.title = title;
+    return f;
+  };
+  FieldWorker worker(
+      [&] {
+        FieldWorker::Reader reader;
+        reader.read = [service, field]() -> std::optional<EventField> {
+          std::unique_lock lock(service->mutex);
+          if (++service->reads == 1) service->cv.wait(lock, [&] { return service->release; });
+          return field(service->focus);
+        };
+        reader.pump = [service] {
+          std::lock_guard lock(service->mutex);
+          if (!service->pending.empty()) service->focus = std::exchange(service->pending, "");
+        };
+        // This service's wait only ends when interrupted: what is pending came too late for it.
+        reader.wait = [service] {
+          std::unique_lock lock(service->mutex);
+          service->cv.wait(lock, [&] { return service->interrupted; });
+          service->interrupted = false;
+        };
+        reader.interrupt = [service] {
+          {
+            std::lock_guard lock(service->mutex);
+            service->interrupted = true;
+          }
+          service->cv.notify_all();
+        };
+        return reader;
+      },
+      [] {});
+  std::this_thread::sleep_for(20ms);  // the worker is waiting on the service
+  {
+    std::lock_guard lock(service->mutex);
+    service->pending = "second";
+  }
+  worker.request(1);
+  for (;;) {
+    std::lock_guard lock(service->mutex);
+    if (service->reads == 1) break;
+  }
+  // Asked for while the first read is under way: the second read follows it straight away.
+  worker.request(2);
+  {
+    std::lock_guard lock(service->mutex);
+    service->release = true;
+  }
+  service->cv.notify_all();
+  worker.waitFor(2, 10s);
+  const auto answers = worker.take();
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[0].field->title, "first");
+  EXPECT_EQ(answers[1].field->title, "second");
 }
 
 }  // namespace

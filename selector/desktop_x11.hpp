@@ -32,9 +32,12 @@ struct KeyPress {
   std::optional<std::string> charactersIgnoringModifiers;
 };
 
-// Keysym and X modifier state to the macOS vocabulary; `text` is the keysym's character
-// (xkbcommon, at the level the state selects), empty when it has none.
-KeyPress translateKey(std::uint32_t keysym, std::uint16_t xState, const std::string& text);
+// A key press in the macOS vocabulary: the key code from the physical key (X key code), the
+// modifier flags from the X state, the characters from the keysym the layout gives it;
+// `text` is the keysym's character (xkbcommon, at the level the state selects), empty when it
+// has none.
+KeyPress translateKey(std::uint8_t keycode, std::uint32_t keysym, std::uint16_t xState,
+                      const std::string& text);
 
 // A monitor as the overlay sees it: its display number, its rectangle in root-window pixels,
 // and its frame in global points.

@@ -16,15 +16,12 @@
 
 namespace orvane::selector::x11 {
 
-// macOS modifier flags and virtual key codes, as the controller reads them.
+// macOS modifier flags, as the controller reads them.
 inline constexpr std::uint64_t kCapsLockFlag = 1u << 16;
 inline constexpr std::uint64_t kShiftFlag = 1u << 17;
 inline constexpr std::uint64_t kControlFlag = 1u << 18;
 inline constexpr std::uint64_t kOptionFlag = 1u << 19;
 inline constexpr std::uint64_t kCommandFlag = 1u << 20;
-inline constexpr std::uint16_t kEscapeKeyCode = 53;
-inline constexpr std::uint16_t kReturnKeyCode = 36;
-inline constexpr std::uint16_t kKeypadEnterKeyCode = 76;
 
 struct KeyPress {
   std::uint16_t keyCode = 0xFFFF;  // no macOS counterpart

@@ -13,7 +13,7 @@ packages=(
   # fonts for drawing and for the text-recognition test images
   fonts-dejavu-core fonts-liberation fonts-noto-core
   # process tests, fixtures and benchmarks
-  xvfb xauth xdotool wmctrl openbox x11-xserver-utils x11-utils xtrace xinput xcompmgr slop
+  xvfb xauth xdotool wmctrl openbox x11-xserver-utils x11-utils xtrace xinput xcompmgr slop x11-xkb-utils
   dbus dbus-x11 at-spi2-core python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 python3-pyatspi
   python3-jsonschema  # the process tests check every output against schemas/
   chromium imagemagick
@@ -50,7 +50,7 @@ programs=(  # program = Debian package
   cmake=cmake g++=g++ clang++=clang pkg-config=pkg-config python3=python3
   tesseract=tesseract-ocr Xvfb=xvfb xdotool=xdotool wmctrl=wmctrl openbox=openbox
   xrandr=x11-xserver-utils xprop=x11-utils xtrace=xtrace xinput=xinput xcompmgr=xcompmgr
-  slop=slop dbus-daemon=dbus dbus-launch=dbus-x11 import=imagemagick chromium=chromium
+  slop=slop setxkbmap=x11-xkb-utils dbus-daemon=dbus dbus-launch=dbus-x11 import=imagemagick chromium=chromium
 )
 problems=()
 for entry in "${modules[@]}"; do

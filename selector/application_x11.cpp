@@ -15,7 +15,6 @@
 #include "canvas_x11.hpp"
 #include "desktop_x11.hpp"
 #include "lazy_libraries_x11.hpp"
-#include "output.hpp"
 #include "overlay_view.hpp"
 #include "pill_surface_x11.hpp"
 #include "results.hpp"
@@ -84,6 +83,7 @@ class X11Application final : public Application {
  public:
   X11Application() : desktop_(Desktop::make()), runLoop_(makeRunLoopX11()) {}
   ~X11Application() override {
+    if (animationTimer_ != 0) g_source_remove(animationTimer_);
     if (fontWarmUp_.joinable()) fontWarmUp_.join();
   }
 
@@ -94,7 +94,9 @@ class X11Application final : public Application {
   void activateIgnoringOtherApps(bool) override {
     if (slots_.empty()) return;
     desktop_->raiseAll();
-    desktop_->takeKeyboard(slots_[desktop_->keyOverlay().value_or(0)].index);
+    // The key overlay is a desktop index; before any, the first overlay.
+    const Slot* key = slotOf(desktop_->keyOverlay().value_or(slots_.front().index));
+    desktop_->takeKeyboard(key ? key->index : slots_.front().index);
   }
 
   bool isActive() override { return desktop_->holdsKeyboard(); }
@@ -158,7 +160,7 @@ class X11Application final : public Application {
     // warm-up never waits for the X server. Without a display, or without Cairo and Pango,
     // nothing can be shown or chosen: the host still gets its one line.
     if (!desktop_->connect() || !x11::loadDrawingLibraries()) {
-      writeAll(STDOUT_FILENO, kCancelledLine);
+      writeCancelledLine(STDOUT_FILENO);
       return;
     }
     // Reading the font configuration is the slowest part of starting: it runs beside the
@@ -199,7 +201,7 @@ class X11Application final : public Application {
     };
     h.displayLost = [] {
       // Nothing can be shown or chosen any more: the host still gets its one line.
-      writeAll(STDOUT_FILENO, kCancelledLine);
+      writeCancelledLine(STDOUT_FILENO);
       _exit(0);
     };
     desktop_->setHandlers(std::move(h));
@@ -335,9 +337,9 @@ class X11Application final : public Application {
   }
 
   void startAnimating() {
-    if (animating_) return;
-    animating_ = true;
-    g_timeout_add_full(G_PRIORITY_DEFAULT, 16, &X11Application::animationFrame, this, nullptr);
+    if (animationTimer_ != 0) return;
+    animationTimer_ =
+        g_timeout_add_full(G_PRIORITY_DEFAULT, 16, &X11Application::animationFrame, this, nullptr);
   }
 
   static gboolean animationFrame(gpointer data) {
@@ -346,7 +348,7 @@ class X11Application final : public Application {
     for (auto& s : self->slots_) {
       if (s.pill && s.pill->tick()) any = true;
     }
-    if (!any) self->animating_ = false;
+    if (!any) self->animationTimer_ = 0;
     return any ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
   }
 
@@ -358,7 +360,7 @@ class X11Application final : public Application {
   std::function<bool(const KeyEvent&)> keyMonitor_;
   std::vector<Slot> slots_;
   bool redrawPending_ = false;
-  bool animating_ = false;
+  guint animationTimer_ = 0;  // the pill's animation frames, while one runs
 
   friend class X11ViewHost;
   friend class X11OverlayWindow;

@@ -12,8 +12,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <unordered_map>
 
+#include "input_mapping.hpp"
 #include "lazy_libraries_x11.hpp"
 #include "x11_util.hpp"
 
@@ -21,42 +21,18 @@ namespace orvane::selector::x11 {
 
 using orvane::x11::adopt;
 
-KeyPress translateKey(std::uint32_t keysym, std::uint16_t xState, const std::string& text) {
+KeyPress translateKey(std::uint8_t keycode, std::uint32_t keysym, std::uint16_t xState,
+                      const std::string& text) {
   KeyPress key;
   if (xState & XCB_MOD_MASK_SHIFT) key.modifierFlags |= kShiftFlag;
   if (xState & XCB_MOD_MASK_LOCK) key.modifierFlags |= kCapsLockFlag;
   if (xState & XCB_MOD_MASK_CONTROL) key.modifierFlags |= kControlFlag;
   if (xState & XCB_MOD_MASK_1) key.modifierFlags |= kOptionFlag;   // Alt
   if (xState & XCB_MOD_MASK_4) key.modifierFlags |= kCommandFlag;  // Super
-  // The ANSI keyboard's virtual key codes of macOS, by the character a key types.
-  static const std::unordered_map<std::uint32_t, std::uint16_t> kCodes = {
-      {XKB_KEY_Escape, kEscapeKeyCode},
-      {XKB_KEY_Return, kReturnKeyCode},
-      {XKB_KEY_KP_Enter, kKeypadEnterKeyCode},
-      {XKB_KEY_Tab, 48},
-      {XKB_KEY_ISO_Left_Tab, 48},
-      {XKB_KEY_space, 49},
-      {XKB_KEY_BackSpace, 51},
-      {XKB_KEY_Delete, 117},
-      {XKB_KEY_Left, 123},
-      {XKB_KEY_Right, 124},
-      {XKB_KEY_Down, 125},
-      {XKB_KEY_Up, 126},
-      {XKB_KEY_Home, 115},
-      {XKB_KEY_End, 119},
-      {XKB_KEY_Page_Up, 116},
-      {XKB_KEY_Page_Down, 121},
-  };
-  static constexpr std::uint16_t kLetters[26] = {0,  11, 8,  2,  14, 3, 5,  4,  34, 38, 40, 37, 46,
-                                                 45, 31, 35, 12, 15, 1, 17, 32, 9,  13, 7,  16, 6};
-  static constexpr std::uint16_t kDigits[10] = {29, 18, 19, 20, 21, 23, 22, 26, 28, 25};
-  const std::uint32_t lower = xkb_keysym_to_lower(keysym);
-  if (auto it = kCodes.find(keysym); it != kCodes.end()) {
-    key.keyCode = it->second;
-  } else if (lower >= XKB_KEY_a && lower <= XKB_KEY_z) {
-    key.keyCode = kLetters[lower - XKB_KEY_a];
-  } else if (keysym >= XKB_KEY_0 && keysym <= XKB_KEY_9) {
-    key.keyCode = kDigits[keysym - XKB_KEY_0];
+  // Key codes name the physical key, whatever the layout makes it type, as on macOS; the X
+  // key code is the evdev code plus 8.
+  if (keycode >= 8) {
+    if (auto mac = input::macKeyFromEvdev(keycode - 8u)) key.keyCode = mac->keyCode;
   }
   // Keys that type no character (function keys, arrows) have none, as on macOS for the
   // characters that matter here.
@@ -163,6 +139,8 @@ class X11Desktop final : public Desktop {
   }
 
   ~X11Desktop() override {
+    if (raiseTimer_ != 0) g_source_remove(raiseTimer_);
+    freePending();
     if (source_) {
       g_source_destroy(source_);
       g_source_unref(source_);
@@ -341,6 +319,11 @@ class X11Desktop final : public Desktop {
     return G_SOURCE_CONTINUE;
   }
 
+  void freePending() {
+    for (auto* e : pending_) std::free(e);
+    pending_.clear();
+  }
+
   void readQueued() {
     while (auto* e = xcb_poll_for_queued_event(c_)) pending_.push_back(e);
   }
@@ -349,6 +332,7 @@ class X11Desktop final : public Desktop {
     while (auto* e = xcb_poll_for_event(c_)) pending_.push_back(e);
     if (xcb_connection_has_error(c_)) {
       // The X server went away: nothing more can be shown or chosen.
+      freePending();
       if (source_) g_source_destroy(source_);
       if (handlers_.displayLost) handlers_.displayLost();
       return;
@@ -486,13 +470,12 @@ class X11Desktop final : public Desktop {
       return;
     }
     // Too soon after the last one: once more when the interval is over.
-    if (raiseScheduled_) return;
-    raiseScheduled_ = true;
-    g_timeout_add_full(
-        G_PRIORITY_DEFAULT, 100,
+    if (raiseTimer_ != 0) return;
+    raiseTimer_ = g_timeout_add_full(
+        G_PRIORITY_DEFAULT, static_cast<guint>(kReactiveRaiseInterval.count()),
         [](gpointer data) {
           auto* self = static_cast<X11Desktop*>(data);
-          self->raiseScheduled_ = false;
+          self->raiseTimer_ = 0;
           self->lastReactiveRaise_ = std::chrono::steady_clock::now();
           self->raiseAll();
           return gboolean{G_SOURCE_REMOVE};
@@ -513,7 +496,7 @@ class X11Desktop final : public Desktop {
       const int n = xkb_keysym_to_utf8(sym, buffer, sizeof buffer);
       if (n > 1) text.assign(buffer, static_cast<std::size_t>(n - 1));
     }
-    return translateKey(sym, state, text);
+    return translateKey(code, sym, state, text);
   }
 
   void loadKeymap() {
@@ -642,7 +625,7 @@ class X11Desktop final : public Desktop {
   std::optional<std::size_t> focused_;
   static constexpr std::chrono::milliseconds kReactiveRaiseInterval{100};
   std::chrono::steady_clock::time_point lastReactiveRaise_{};
-  bool raiseScheduled_ = false;
+  guint raiseTimer_ = 0;  // a raise waiting for the interval to pass
 };
 
 }  // namespace

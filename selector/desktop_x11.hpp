@@ -16,15 +16,12 @@
 
 namespace orvane::selector::x11 {
 
-// macOS modifier flags and virtual key codes, as the controller reads them.
+// macOS modifier flags, as the controller reads them.
 inline constexpr std::uint64_t kCapsLockFlag = 1u << 16;
 inline constexpr std::uint64_t kShiftFlag = 1u << 17;
 inline constexpr std::uint64_t kControlFlag = 1u << 18;
 inline constexpr std::uint64_t kOptionFlag = 1u << 19;
 inline constexpr std::uint64_t kCommandFlag = 1u << 20;
-inline constexpr std::uint16_t kEscapeKeyCode = 53;
-inline constexpr std::uint16_t kReturnKeyCode = 36;
-inline constexpr std::uint16_t kKeypadEnterKeyCode = 76;
 
 struct KeyPress {
   std::uint16_t keyCode = 0xFFFF;  // no macOS counterpart
@@ -32,9 +29,12 @@ struct KeyPress {
   std::optional<std::string> charactersIgnoringModifiers;
 };
 
-// Keysym and X modifier state to the macOS vocabulary; `text` is the keysym's character
-// (xkbcommon, at the level the state selects), empty when it has none.
-KeyPress translateKey(std::uint32_t keysym, std::uint16_t xState, const std::string& text);
+// A key press in the macOS vocabulary: the key code from the physical key (X key code), the
+// modifier flags from the X state, the characters from the keysym the layout gives it;
+// `text` is the keysym's character (xkbcommon, at the level the state selects), empty when it
+// has none.
+KeyPress translateKey(std::uint8_t keycode, std::uint32_t keysym, std::uint16_t xState,
+                      const std::string& text);
 
 // A monitor as the overlay sees it: its display number, its rectangle in root-window pixels,
 // and its frame in global points.

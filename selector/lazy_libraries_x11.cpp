@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "lazy_libraries_x11.hpp"
+#include "results.hpp"
 
 namespace orvane::selector::x11 {
 namespace {
@@ -42,8 +43,7 @@ void* drawingSymbol(const char* name) {
   // A library older than the one built against: nothing more can be drawn, and the host
   // still gets its one line.
   (void)name;
-  constexpr char kCancelled[] = "{\"cancelled\":true}\n";
-  (void)!write(STDOUT_FILENO, kCancelled, sizeof kCancelled - 1);
+  writeCancelledLine(STDOUT_FILENO);
   _exit(0);
 }
 

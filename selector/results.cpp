@@ -1,5 +1,9 @@
 #include "results.hpp"
 
+#include <unistd.h>
+
+#include <cerrno>
+
 namespace orvane::selector {
 
 json::Value toJson(const WindowBoundsOutput& value) {
@@ -23,6 +27,18 @@ json::Value toJson(const ScreenSelectionOutput& value) {
 
 json::Value toJson(const CancelledOutput& value) {
   return json::Object{{"cancelled", value.cancelled}};
+}
+
+void writeCancelledLine(int fd) {
+  const char* p = kCancelledLine.data();
+  std::size_t left = kCancelledLine.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // nobody reads any more: nothing else to do
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
 }
 
 void writeJsonValue(Output& output, const json::Value& value) {

@@ -42,6 +42,10 @@ json::Value toJson(const CancelledOutput& value);
 
 inline constexpr std::string_view kCancelledLine = "{\"cancelled\":true}\n";
 
+// The cancellation line written to `fd` with write(2) alone, for the paths that end the
+// process from an error or a signal: it allocates nothing and takes no lock.
+void writeCancelledLine(int fd);
+
 // Compact JSON of `value`, "/" unescaped, in one write, then "\n" in a second. A value that
 // cannot be encoded (a number that is not finite) prints the cancellation line instead, in
 // one write, so the host always gets one well-formed line.

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <csignal>
 #include <limits>
 
 #include "application_fake.hpp"
@@ -135,6 +138,29 @@ TEST(WriteJson, UnencodableResultPrintsTheCancellation) {
     EXPECT_EQ(out.outWrites, 1);
     EXPECT_EQ(out.err, "");
   }
+}
+
+// The error paths' raw writer prints the same line as the encoder, in full, to the descriptor.
+TEST(WriteJson, TheRawCancellationIsTheEncodedOne) {
+  CapturedOutput encoded;
+  writeJson(encoded, CancelledOutput{});
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  writeCancelledLine(fds[1]);
+  close(fds[1]);
+  char buffer[64];
+  const ssize_t n = read(fds[0], buffer, sizeof buffer);
+  close(fds[0]);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n)), encoded.out);
+  // A host that stopped reading (the program ignores SIGPIPE): nothing is written, and the
+  // writer returns.
+  const auto previous = signal(SIGPIPE, SIG_IGN);
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  writeCancelledLine(fds[1]);
+  close(fds[1]);
+  signal(SIGPIPE, previous);
 }
 
 struct EntryPoint : ::testing::Test {

@@ -648,6 +648,38 @@ class HostileInput(SetUp):
             os.close(write)
 
 
+class FrenchLayout(SetUp):
+    """AZERTY: W and F are the keys that type them, wherever they are; Escape, Return and
+    keypad Enter are known by their place, as on macOS."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.x.run("setxkbmap", "fr")
+
+    def test_letters_by_what_they_type_and_accept_and_cancel_by_their_keys(self):
+        w = self.window(100, 100, 300, 200, title="Clavier", **{"class": "Clavier"})
+        # The key in W's place types "z": not the selector's, screen mode stays.
+        s = self.run_selector()
+        s.xdo("mousemove", "200", "200")
+        s.xdo("key", "z", "q")
+        s.xdo("key", "Return")
+        self.assert_result(s, b'{"kind":"screen","displayId":%d}\n' % self.display_id())
+        # The key in Z's place types "w"; shifted, "W".
+        s = self.run_selector()
+        s.xdo("mousemove", "200", "200")
+        s.xdo("key", "shift+w")
+        self.wait_pixel(150, 200, tinted((255, 255, 255), 0.1))
+        s.xdo("key", "f")
+        self.wait_pixel(2, 400, BLUE, tolerance=2)
+        s.xdo("key", "w")
+        s.xdo("key", "KP_Enter")
+        self.assert_result(s, self.expected_window(w, self.display_id()))
+        s = self.run_selector()
+        s.xdo("key", "Escape")
+        self.assert_result(s, b'{"cancelled":true}\n')
+
+
 class DisplayGoesAway(SetUp):
     def test_the_selection_ends_with_the_cancellation(self):
         s = self.run_selector()

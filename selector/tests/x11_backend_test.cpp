@@ -19,30 +19,52 @@ using x11::PaintOp;
 
 constexpr std::uint16_t kShift = 1, kControl = 4, kAlt = 8, kSuper = 64;
 
+// X key codes of a PC keyboard (evdev + 8), named by the key's place on a US layout.
+constexpr std::uint8_t kEscape = 9, kReturn = 36, kKeypadEnter = 104, kQ = 24, kW = 25, kA = 38,
+                       kF = 41, kZ = 52, kF1 = 67, kShiftL = 50, kOne = 10;
+
 TEST(X11Keys, TheSelectorsKeysGetTheirMacOSCodesWhateverIsHeld) {
-  EXPECT_EQ(x11::translateKey(XKB_KEY_Escape, 0, "\x1b").keyCode, kVKEscape);
-  EXPECT_EQ(x11::translateKey(XKB_KEY_Return, kSuper, "\r").keyCode, kVKReturn);
-  EXPECT_EQ(x11::translateKey(XKB_KEY_KP_Enter, kShift, "\r").keyCode, kVKKeypadEnter);
+  EXPECT_EQ(x11::translateKey(kEscape, XKB_KEY_Escape, 0, "\x1b").keyCode, kVKEscape);
+  EXPECT_EQ(x11::translateKey(kReturn, XKB_KEY_Return, kSuper, "\r").keyCode, kVKReturn);
+  EXPECT_EQ(x11::translateKey(kKeypadEnter, XKB_KEY_KP_Enter, kShift, "\r").keyCode,
+            kVKKeypadEnter);
   // Letters by their place on the ANSI keyboard, whatever the level.
-  EXPECT_EQ(x11::translateKey(XKB_KEY_w, 0, "w").keyCode, 13);
-  EXPECT_EQ(x11::translateKey(XKB_KEY_W, kShift, "W").keyCode, 13);
-  EXPECT_EQ(x11::translateKey(XKB_KEY_f, 0, "f").keyCode, 3);
+  EXPECT_EQ(x11::translateKey(kW, XKB_KEY_w, 0, "w").keyCode, 13);
+  EXPECT_EQ(x11::translateKey(kW, XKB_KEY_W, kShift, "W").keyCode, 13);
+  EXPECT_EQ(x11::translateKey(kF, XKB_KEY_f, 0, "f").keyCode, 3);
+  // A key without a macOS counterpart has no code.
+  EXPECT_EQ(x11::translateKey(255, XKB_KEY_NoSymbol, 0, "").keyCode, 0xFFFF);
+  EXPECT_EQ(x11::translateKey(0, XKB_KEY_NoSymbol, 0, "").keyCode, 0xFFFF);
+}
+
+// On AZERTY the key in the place of Q types "a": its code stays kVK_ANSI_Q, its characters
+// follow the layout, as macOS reports them.
+TEST(X11Keys, CodesFollowThePhysicalKeyAndCharactersTheLayout) {
+  const auto a = x11::translateKey(kQ, XKB_KEY_a, 0, "a");
+  EXPECT_EQ(a.keyCode, 12);  // kVK_ANSI_Q
+  EXPECT_EQ(a.charactersIgnoringModifiers, "a");
+  EXPECT_EQ(x11::translateKey(kA, XKB_KEY_q, 0, "q").keyCode, 0);   // kVK_ANSI_A
+  EXPECT_EQ(x11::translateKey(kW, XKB_KEY_z, 0, "z").keyCode, 13);  // kVK_ANSI_W
+  EXPECT_EQ(x11::translateKey(kZ, XKB_KEY_w, 0, "w").keyCode, 6);   // kVK_ANSI_Z
+  // The digit row types symbols unshifted and is still the digit row.
+  EXPECT_EQ(x11::translateKey(kOne, XKB_KEY_ampersand, 0, "&").keyCode, 18);  // kVK_ANSI_1
 }
 
 TEST(X11Keys, ModifiersMapToControlOptionCommandAndCharactersKeepTheLevel) {
-  const auto shiftW = x11::translateKey(XKB_KEY_W, kShift, "W");
+  const auto shiftW = x11::translateKey(kW, XKB_KEY_W, kShift, "W");
   EXPECT_EQ(shiftW.modifierFlags, kModifierShift);
   EXPECT_EQ(shiftW.charactersIgnoringModifiers, "W");
-  const auto controlF = x11::translateKey(XKB_KEY_f, kControl, "f");
+  const auto controlF = x11::translateKey(kF, XKB_KEY_f, kControl, "f");
   EXPECT_EQ(controlF.modifierFlags, kModifierControl);
   EXPECT_EQ(controlF.charactersIgnoringModifiers, "f");
-  EXPECT_EQ(x11::translateKey(XKB_KEY_w, kAlt, "w").modifierFlags, kModifierOption);
-  EXPECT_EQ(x11::translateKey(XKB_KEY_w, kSuper, "w").modifierFlags, kModifierCommand);
-  EXPECT_EQ(x11::translateKey(XKB_KEY_w, kControl | kAlt | kSuper, "w").modifierFlags & 0x1C0000,
-            0x1C0000u);
+  EXPECT_EQ(x11::translateKey(kW, XKB_KEY_w, kAlt, "w").modifierFlags, kModifierOption);
+  EXPECT_EQ(x11::translateKey(kW, XKB_KEY_w, kSuper, "w").modifierFlags, kModifierCommand);
+  EXPECT_EQ(
+      x11::translateKey(kW, XKB_KEY_w, kControl | kAlt | kSuper, "w").modifierFlags & 0x1C0000,
+      0x1C0000u);
   // Keys that type nothing carry no characters.
-  EXPECT_FALSE(x11::translateKey(XKB_KEY_F1, 0, "").charactersIgnoringModifiers);
-  EXPECT_FALSE(x11::translateKey(XKB_KEY_Shift_L, 0, "").charactersIgnoringModifiers);
+  EXPECT_FALSE(x11::translateKey(kF1, XKB_KEY_F1, 0, "").charactersIgnoringModifiers);
+  EXPECT_FALSE(x11::translateKey(kShiftL, XKB_KEY_Shift_L, 0, "").charactersIgnoringModifiers);
 }
 
 // A window-mode pass as the overlay draws it: veil, cut-out, tint and outline.

@@ -41,4 +41,11 @@ std::optional<std::string> axTextValue(const AXValue& value) {
   return *text;
 }
 
+std::optional<std::string> axString(Accessibility& ax, const AXElement& element,
+                                    std::string_view attribute) {
+  const auto value = ax.copyAttributeValue(element, attribute);
+  if (!value) return std::nullopt;
+  return axTextValue(*value);
+}
+
 }  // namespace orvane

@@ -106,6 +106,12 @@ std::optional<AXElement> axElementValue(const AXValue& value);
 // CFGetTypeID == CFStringGetTypeID: the value as text.
 std::optional<std::string> axTextValue(const AXValue& value);
 
+// An attribute read as text, unchanged (not trimmed; it may be empty); nothing on any failure
+// and for a value of another kind.
+class Accessibility;
+std::optional<std::string> axString(Accessibility& ax, const AXElement& element,
+                                    std::string_view attribute);
+
 // How long one call may wait for an application that does not answer, on every platform.
 inline constexpr int kAccessibilityCallTimeoutMs = 800;
 

@@ -676,10 +676,7 @@ class AtspiAccessibility : public Accessibility {
       bool ok = false;
       const std::string role = roleName(object, ok);
       if (!ok) return std::nullopt;
-      const AXRoleName ax = axRoleForAtspiRole(role);
-      if (attribute == kAttrRole) return std::string(ax.role);
-      if (ax.subrole.empty()) return std::nullopt;
-      return std::string(ax.subrole);
+      return roleAttribute(role, attribute);
     }
     if (attribute == kAttrTitle || attribute == kAttrDescription) {
       Error error;

@@ -28,22 +28,7 @@ class MacTapEvent : public TapEvent {
     CGEventKeyboardGetUnicodeString(event_, 16, &count, buffer);
     if (count < 1) return {};
     if (count > 16) count = 16;
-    // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
-    std::string out;
-    for (UniCharCount i = 0; i < count; ++i) {
-      const char16_t u = buffer[i];
-      if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count && buffer[i + 1] >= 0xDC00 &&
-          buffer[i + 1] <= 0xDFFF) {
-        appendUtf8(out,
-                   0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(buffer[i + 1]) - 0xDC00));
-        ++i;
-      } else if (u >= 0xD800 && u <= 0xDFFF) {
-        appendUtf8(out, 0xFFFD);
-      } else {
-        appendUtf8(out, u);
-      }
-    }
-    return out;
+    return utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(buffer), count));
   }
   double scrollDeltaAxis1() const override {
     return event_ ? CGEventGetDoubleValueField(event_, kCGScrollWheelEventDeltaAxis1) : 0;

@@ -181,4 +181,58 @@ std::string lowercased(std::string_view s) {
   return out;
 }
 
+std::string utf16ToUtf8(std::u16string_view units) {
+  std::string out;
+  out.reserve(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const char16_t u = units[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      appendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(units[i + 1]) - 0xDC00));
+      ++i;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      appendUtf8(out, 0xFFFD);
+    } else {
+      appendUtf8(out, u);
+    }
+  }
+  return out;
+}
+
+namespace {
+
+bool isBlank(char32_t c) {
+  return c == 0x09 || c == 0x20 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
+         c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+bool inTrimSet(char32_t c, TrimSet set) {
+  if (isBlank(c)) return true;
+  if (set == TrimSet::kWhitespace) return false;
+  return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+}  // namespace
+
+std::string_view trimmed(std::string_view text, TrimSet set) {
+  while (!text.empty()) {
+    const Utf8Char c = decodeUtf8(text);
+    if (!c.valid || !inTrimSet(c.value, set)) break;
+    text.remove_prefix(c.length);
+  }
+  // From the end: the last character starts after at most three continuation bytes; anything
+  // else there is not a well-formed character and ends the trimming.
+  while (!text.empty()) {
+    std::size_t start = text.size() - 1;
+    while (start > 0 && text.size() - start < 4 &&
+           (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+      --start;
+    }
+    const Utf8Char c = decodeUtf8(text.substr(start));
+    if (!c.valid || start + c.length != text.size() || !inTrimSet(c.value, set)) break;
+    text.remove_suffix(c.length);
+  }
+  return text;
+}
+
 }  // namespace orvane

@@ -1,6 +1,8 @@
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 
 #include "recorder.hpp"
@@ -30,6 +32,31 @@ __attribute__((constructor(101))) void holdStopsBackEarly() { holdStopsBack(); }
 __attribute__((section(".preinit_array"), used)) void (*const holdStopsBackEarly)() = holdStopsBack;
 #endif
 
+orvane::eventtap::Clocks systemClocks() {
+  return {[] {
+            using namespace std::chrono;
+            // duration_cast truncates toward zero, before the epoch too.
+            return static_cast<std::int64_t>(
+                duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+          },
+          [] {
+            timespec ts{};
+#if defined(__APPLE__)
+            // The clock of the system uptime: monotonic, stopped while the machine sleeps.
+            clock_gettime(CLOCK_UPTIME_RAW, &ts);
+#else
+            clock_gettime(CLOCK_MONOTONIC, &ts);
+#endif
+            return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+          }};
+}
+
+#if defined(__APPLE__)
+constexpr std::string_view kSource = orvane::eventtap::kSourceMacOS;
+#else
+constexpr std::string_view kSource = orvane::eventtap::kSourceX11;
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -54,8 +81,9 @@ int main(int argc, char** argv) {
       [] { return makeAccessibility(); },
       [] { return makeEventTaps(); },
       output,
-      eventtap::systemClocks(),
+      systemClocks(),
       static_cast<long>(getpid()),
+      kSource,
       // The log is written and every message went straight to its descriptor: nothing is
       // left for exit handlers, which in the accessibility libraries may block.
       [](int status) { _exit(status); },

@@ -1,8 +1,5 @@
 #include "recorder.hpp"
 
-#include <time.h>
-
-#include <chrono>
 #include <cmath>
 #include <functional>
 
@@ -38,32 +35,6 @@ Arguments parseArguments(const std::vector<std::string>& arguments) {
   return parsed;
 }
 
-Clocks systemClocks() {
-  return {[] {
-            using namespace std::chrono;
-            // duration_cast truncates toward zero, before the epoch too.
-            return static_cast<std::int64_t>(
-                duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
-          },
-          [] {
-            timespec ts{};
-#if defined(__APPLE__)
-            // The clock of the system uptime: monotonic, stopped while the machine sleeps.
-            clock_gettime(CLOCK_UPTIME_RAW, &ts);
-#else
-            clock_gettime(CLOCK_MONOTONIC, &ts);
-#endif
-            return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-          }};
-}
-
-std::string stringAttribute(Accessibility& accessibility, const AXElement& element,
-                            std::string_view name) {
-  const auto value = accessibility.copyAttributeValue(element, name);
-  if (!value) return {};
-  return axTextValue(*value).value_or(std::string());
-}
-
 std::optional<EventField> focusedField(Accessibility& accessibility) {
   const AXElement systemWide = accessibility.createSystemWide();
   const auto value = accessibility.copyAttributeValue(systemWide, kAttrFocusedUIElement);
@@ -71,10 +42,10 @@ std::optional<EventField> focusedField(Accessibility& accessibility) {
   const auto element = axElementValue(*value);
   if (!element) return std::nullopt;
   EventField field;
-  field.role = stringAttribute(accessibility, *element, kAttrRole);
-  field.subrole = stringAttribute(accessibility, *element, kAttrSubrole);
-  field.title = stringAttribute(accessibility, *element, kAttrTitle);
-  field.description = stringAttribute(accessibility, *element, kAttrDescription);
+  field.role = axString(accessibility, *element, kAttrRole).value_or(std::string());
+  field.subrole = axString(accessibility, *element, kAttrSubrole).value_or(std::string());
+  field.title = axString(accessibility, *element, kAttrTitle).value_or(std::string());
+  field.description = axString(accessibility, *element, kAttrDescription).value_or(std::string());
   field.secure = isSecure(field.role, field.subrole);
   return field;
 }
@@ -274,7 +245,7 @@ void handleTapEvent(Recorder* recorder, std::uint32_t type, const TapEvent& even
 
 int run(const Arguments& arguments, Platform& platform) {
   Recorder recorder(*arguments.outputPath, arguments.redactionEnabled, platform.clocks,
-                    platform.output, kSource, platform.pid);
+                    platform.output, platform.source, platform.pid);
   std::unique_ptr<EventTap> tap;
   // The stop runs from the main loop, between two callbacks, so the lists are always whole
   // when the log is built; a second signal while it runs finds the process on its way out.

@@ -29,11 +29,6 @@ inline constexpr std::string_view kWriteFailed = "Orvane event log write failed:
 // Which recorder wrote a log.
 inline constexpr std::string_view kSourceMacOS = "macos_cgeventtap";
 inline constexpr std::string_view kSourceX11 = "x11_xinput2";
-#if defined(__APPLE__)
-inline constexpr std::string_view kSource = kSourceMacOS;
-#else
-inline constexpr std::string_view kSource = kSourceX11;
-#endif
 
 // Cursor samples are at least this far apart.
 inline constexpr std::int64_t kCursorIntervalMs = 50;
@@ -69,11 +64,6 @@ struct Clocks {
   std::function<std::int64_t()> wallClockMs;
   std::function<std::int64_t()> uptimeNanoseconds;
 };
-Clocks systemClocks();
-
-// One accessibility attribute as text; the empty string when it is missing or not text.
-std::string stringAttribute(Accessibility& accessibility, const AXElement& element,
-                            std::string_view name);
 
 // The element that has keyboard focus system-wide, or nothing.
 std::optional<EventField> focusedField(Accessibility& accessibility);
@@ -85,7 +75,7 @@ class Recorder {
   // Reads both clocks, the wall clock first. Until a field source is set, no event has a
   // focused field.
   Recorder(std::string outputPath, bool redactionEnabled, Clocks clocks, Output& errors,
-           std::string_view source = kSource, long pid = 0);
+           std::string_view source, long pid = 0);
 
   // Fields read at once, in record().
   void setFocusReader(FocusReader reader);
@@ -185,6 +175,7 @@ struct Platform {
   Output& output;
   Clocks clocks;
   long pid;
+  std::string_view source;  // the log's "source": which recorder this platform has
   std::function<void(int)> exitProcess;
   // Called once the stop is in place (the program holds the stop signals back until then).
   std::function<void()> stopInPlace = {};

@@ -22,10 +22,6 @@ struct OCRResult {
   std::vector<OCRBlock> blocks;
 };
 
-// `text` without the Unicode white space and line breaks at either end. Bytes that are not valid
-// UTF-8 are never taken for white space.
-std::string_view trimmed(std::string_view text);
-
 // Recognises one image; every failure gives the result with no text and no blocks.
 OCRResult recognizeText(const std::string& imagePath, TextRecognizer& recognizer);
 

@@ -11,30 +11,6 @@ namespace {
 
 using namespace pillmetrics;
 
-// The whitespace set of the platform's trimming: Unicode space separators (Zs) and the tab.
-// Line breaks are not in it.
-bool isBlank(char32_t c) {
-  return c == 0x09 || c == 0x20 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
-         c == 0x202F || c == 0x205F || c == 0x3000;
-}
-
-std::string trimmed(std::string_view text) {
-  std::size_t begin = 0, end = text.size();
-  // From the front: skip blanks. From the back: find the end of the last non-blank.
-  while (begin < end) {
-    const Utf8Char c = decodeUtf8(text.substr(begin));
-    if (!c.valid || !isBlank(c.value)) break;
-    begin += c.length;
-  }
-  std::size_t lastEnd = begin;
-  for (std::size_t i = begin; i < end;) {
-    const Utf8Char c = decodeUtf8(text.substr(i));
-    i += c.length;
-    if (!c.valid || !isBlank(c.value)) lastEnd = i;
-  }
-  return std::string(text.substr(begin, lastEnd - begin));
-}
-
 const Color kWhite = Color::white();
 
 PillLabel label(const std::string& text, Font font, Color color, TextMeasurer& measurer) {
@@ -81,8 +57,8 @@ PillSegment segmentFor(const PillItem& item, TextMeasurer& measurer) {
 }  // namespace
 
 std::string windowDisplayName(const WindowCandidate& candidate) {
-  const std::string owner = trimmed(candidate.ownerName);
-  const std::string title = trimmed(candidate.title);
+  const std::string owner = std::string(trimmed(candidate.ownerName, TrimSet::kWhitespace));
+  const std::string title = std::string(trimmed(candidate.title, TrimSet::kWhitespace));
   if (!owner.empty()) {
     // A title that only spells the owner's name another way (precomposed or decomposed
     // accents, as file-system names often come) is the owner's name.

@@ -13,34 +13,6 @@ namespace {
 constexpr std::string_view kLabelAttributes[] = {kAttrTitle, kAttrDescription, kAttrValue,
                                                  kAttrHelp};
 
-// White space and line breaks as the platform's trimming set has them: the separators
-// (Zs, Zl, Zp), the controls U+0009 to U+000D, and U+0085.
-bool isWhiteSpaceOrLineBreak(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-         c == 0x3000;
-}
-
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty()) {
-    const Utf8Char c = decodeUtf8(text);
-    if (!c.valid || !isWhiteSpaceOrLineBreak(c.value)) break;
-    text.remove_prefix(c.length);
-  }
-  // From the end: find the start of the last character by skipping continuation bytes.
-  while (!text.empty()) {
-    std::size_t start = text.size() - 1;
-    while (start > 0 && text.size() - start < 4 &&
-           (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
-      --start;
-    }
-    const Utf8Char c = decodeUtf8(text.substr(start));
-    if (!c.valid || start + c.length != text.size() || !isWhiteSpaceOrLineBreak(c.value)) break;
-    text.remove_suffix(c.length);
-  }
-  return text;
-}
-
 bool finite(const Rect& r) {
   return std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.width) &&
          std::isfinite(r.height);
@@ -111,7 +83,7 @@ std::string axLabel(Accessibility& ax, const AXElement& element) {
   for (const auto attribute : kLabelAttributes) {
     const auto text = axString(ax, element, attribute);
     if (!text) continue;
-    const std::string_view label = trimmed(*text);
+    const std::string_view label = trimmed(*text, TrimSet::kWhitespaceAndNewlines);
     if (label.empty()) continue;
     return std::string(graphemePrefix(label, kMaxLabelLength));
   }
@@ -241,17 +213,16 @@ void ClickInspector::lookUp(Accessibility& service, Point point,
   // A search cut short may have missed the element: better no line than a wrong one.
   if (!budget.timeLeft()) return;
 
-  json::Object line{{"type", "ax-element"},
-                    {"atUnixMs", context.clock()},
-                    {"xGlobal", point.x},
-                    {"yGlobal", point.y}};
-  if (!role.empty()) line.emplace_back("role", role);
-  if (!label.empty()) line.emplace_back("label", label);
   // A frame that cannot be written as JSON numbers would lose the whole line; the point
   // stands in for it, as for an element without a frame.
-  if (frame && finite(*frame)) {
-    line[2].second = frame->x;
-    line[3].second = frame->y;
+  const bool framed = frame && finite(*frame);
+  json::Object line{{"type", "ax-element"},
+                    {"atUnixMs", context.clock()},
+                    {"xGlobal", framed ? frame->x : point.x},
+                    {"yGlobal", framed ? frame->y : point.y}};
+  if (!role.empty()) line.emplace_back("role", role);
+  if (!label.empty()) line.emplace_back("label", label);
+  if (framed) {
     line.emplace_back("wGlobal", frame->width);
     line.emplace_back("hGlobal", frame->height);
   }

@@ -71,13 +71,6 @@ bool SearchBudget::visit(const AXElement& element) {
   return true;
 }
 
-std::optional<std::string> axString(Accessibility& ax, const AXElement& element,
-                                    std::string_view attribute) {
-  const auto value = ax.copyAttributeValue(element, attribute);
-  if (!value) return std::nullopt;
-  return axTextValue(*value);
-}
-
 std::optional<AXElement> axElement(Accessibility& ax, const AXElement& element,
                                    std::string_view attribute) {
   const auto value = ax.copyAttributeValue(element, attribute);

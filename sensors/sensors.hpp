@@ -139,9 +139,7 @@ class SearchBudget {
 
 // --- Accessibility readers. Every failure, and a value of another kind, reads as nothing.
 
-// The attribute as text, unchanged (not trimmed; it may be empty).
-std::optional<std::string> axString(Accessibility& ax, const AXElement& element,
-                                    std::string_view attribute);
+// The attribute as text: axString, shared with the other tools.
 // The attribute as an element.
 std::optional<AXElement> axElement(Accessibility& ax, const AXElement& element,
                                    std::string_view attribute);

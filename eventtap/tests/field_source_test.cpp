@@ -34,7 +34,7 @@ struct LateFieldTest : ::testing::Test {
   ScriptedSource source;
   void advanceMs(std::int64_t ms) { uptime += ms * 1'000'000; }
   std::unique_ptr<Recorder> make(bool redact) {
-    auto r = std::make_unique<Recorder>("/dev/null/log.json", redact, clocks, errors);
+    auto r = std::make_unique<Recorder>("/dev/null/log.json", redact, clocks, errors, kSourceX11);
     r->setFieldSource(&source);
     return r;
   }

@@ -331,6 +331,7 @@ class RunTest : public RecorderTest {
                     errors,
                     time.clocks(),
                     77,
+                    kSourceX11,
                     [this](int status) { exits.push_back(status); },
                     [this] { order.push_back(taps ? "stop in place late" : "stop in place"); }};
   }

@@ -22,23 +22,6 @@ std::string runTool(FakeTextRecognizer& recognizer, const std::vector<std::strin
   return output.out;
 }
 
-TEST(OcrTrimming, RemovesUnicodeWhiteSpaceAndLineBreaksAtBothEnds) {
-  EXPECT_EQ(trimmed(" \t\r\n Save \n"), "Save");
-  EXPECT_EQ(trimmed("\u00A0\u3000\u2003Save\u2028\u2029\u0085\u202F\u205F"), "Save");
-  EXPECT_EQ(trimmed("\v\fSave as…\u1680"), "Save as…");
-  EXPECT_EQ(trimmed("Move  to\tTrash"), "Move  to\tTrash");
-  EXPECT_EQ(trimmed(" \n\u00A0\t"), "");
-  EXPECT_EQ(trimmed(""), "");
-}
-
-TEST(OcrTrimming, KeepsCharactersThatOnlyLookBlank) {
-  // Zero-width space and the byte-order mark are format characters, not white space.
-  EXPECT_EQ(trimmed("\u200BSave\uFEFF"), "\u200BSave\uFEFF");
-  // Stray bytes are never white space, and no partial sequence is cut.
-  EXPECT_EQ(trimmed(" \xC2 Save \xE3\x80"), "\xC2 Save \xE3\x80");
-  EXPECT_EQ(trimmed("\xA0Save\x85"), "\xA0Save\x85");
-}
-
 TEST(OcrResultAssembly, JoinsTrimmedLinesInRecognizerOrderAndSkipsBlankOnes) {
   FakeTextRecognizer recognizer;
   recognizer.answers["/a.png"] = {line(" Zeta \n", 0.25f, {0.1, 0.8, 0.5, 0.1}),

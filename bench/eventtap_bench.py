@@ -232,6 +232,9 @@ def main():
     bench = os.path.join(args.build, "eventtap", "eventtap-bench")
     tool = os.path.join(args.build, "eventtap", "orvane-eventtap")
     tools = [("this build", tool)] + ([("peer", args.peer)] if args.peer else [])
+    if not args.hostile_only and not os.access(bench, os.X_OK):
+        sys.exit(f"eventtap_bench: no {bench}; the benchmark programs are built with "
+                 "cmake -DORVANE_BENCH=ON")
     hostile(tools, args.trials)
     if args.hostile_only:
         return

@@ -37,6 +37,10 @@ tool = os.path.join(build, "selector", "orvane-capture-selector")
 update_bench = os.path.join(build, "selector", "selector_update_bench")
 label_bench = os.path.join(build, "selector", "selector_label_bench")
 fixture = os.path.join(build, "tests", "orvane-x-fixture")
+for program in (update_bench, label_bench):
+    if not os.access(program, os.X_OK):
+        sys.exit(f"selector_bench: no {program}; the benchmark programs are built with "
+                 "cmake -DORVANE_BENCH=ON")
 MOVES = 500
 
 

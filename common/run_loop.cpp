@@ -38,20 +38,4 @@ void LineSplitter::finish() {
   overlong_ = false;
 }
 
-std::unique_ptr<RunLoop> makeRunLoop() {
-#if defined(__APPLE__)
-  return makeRunLoopMacOS();
-#else
-  return makeRunLoopX11();
-#endif
-}
-
-std::unique_ptr<RunLoop> makePrivateRunLoop() {
-#if defined(__APPLE__)
-  return makeRunLoopMacOS();
-#else
-  return makePrivateRunLoopX11();
-#endif
-}
-
 }  // namespace orvane

@@ -21,12 +21,4 @@ std::optional<std::vector<WindowRecord>> recordsOf(
   return records;
 }
 
-std::unique_ptr<WindowServer> makeWindowServer() {
-#if defined(__APPLE__)
-  return makeWindowServerMacOS();
-#else
-  return makeWindowServerX11();
-#endif
-}
-
 }  // namespace orvane

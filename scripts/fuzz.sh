@@ -4,9 +4,9 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 seconds=${1:-60}
-cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DORVANE_FUZZ=ON -DORVANE_TESTS=OFF >/dev/null
-cmake --build build-fuzz -j"$(nproc)" >/dev/null
+# The fuzz preset: clang, ORVANE_FUZZ=ON, folder build-fuzz.
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j"$(nproc)" >/dev/null
 for fuzzer in $(find build-fuzz -type f -name '*_fuzz' -perm -u+x | sort); do
   echo "== $fuzzer"
   corpus="build-fuzz/corpus/$(basename "$fuzzer")"

@@ -16,6 +16,7 @@ if [ -d "$sysroot/System/Library/Frameworks" ]; then
 else
   echo "test: no macOS sysroot at $sysroot; the macOS compile check is skipped"
 fi
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Warnings are errors here, as in the dev preset.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_TESTS=ON -DORVANE_WERROR=ON >/dev/null
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j2

@@ -17,8 +17,9 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "harness"))
 from atspi import AccessibilityBus, Chromium, GtkFixture, available, unreachable_env  # noqa: E402
 from xenv import XServer  # noqa: E402
+from process_main import main, programs  # noqa: E402
 
-PROBE = None
+PROBE = programs(1)[0]
 
 # The primary monitor sits to the right of the other one, so global points are root pixels
 # moved 800 to the left.
@@ -318,5 +319,4 @@ class RealChromium(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    PROBE = sys.argv.pop(1)
-    unittest.main()
+    main(1)

@@ -19,8 +19,9 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "harness"))
 from atspi import AccessibilityBus, GtkFixture  # noqa: E402
 from eventlog_check import Recorder, XTest, check_log  # noqa: E402
 from xenv import XServer  # noqa: E402
+from process_main import main, programs  # noqa: E402
 
-TOOL = os.path.abspath(sys.argv[1])
+TOOL = os.path.abspath(programs(1)[0])
 BURST_TRIALS = 16
 KILL_TRIALS = 40
 LETTERS = "abcdefghijklmnopqrstuvwxyz"
@@ -212,4 +213,4 @@ class Hostile(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1])
+    main(1)

@@ -19,8 +19,9 @@ from atspi import AccessibilityBus, GtkFixture, available, unreachable_env  # no
 from eventlog_check import (TAP_FAILED, USAGE, WRITE_FAILED, Recorder,  # noqa: E402
                             check_log)
 from xenv import XServer  # noqa: E402
+from process_main import main, programs  # noqa: E402
 
-TOOL = os.path.abspath(sys.argv[1])
+TOOL = os.path.abspath(programs(1)[0])
 # How long a focus change takes to reach the recorder over the accessibility bus: GTK sends
 # the focus event when the fixture answers, but the bus delivers it on its own time.
 FOCUS_SETTLE = 1.0
@@ -348,7 +349,5 @@ class EventTap(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if not available():
-        print("skipped: no dbus-daemon, accessibility bus launcher or Xvfb")
-        sys.exit(0)
-    unittest.main(argv=sys.argv[:1])
+    main(1, unavailable=None if available() else
+         "no dbus-daemon, accessibility bus launcher or Xvfb")

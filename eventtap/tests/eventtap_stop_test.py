@@ -24,8 +24,9 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "harness"))
 from atspi import unreachable_env  # noqa: E402
 from eventlog_check import Recorder, check_log  # noqa: E402
 from xenv import XServer  # noqa: E402
+from process_main import main, programs  # noqa: E402
 
-TOOL = os.path.abspath(sys.argv[1])
+TOOL = os.path.abspath(programs(1)[0])
 STOPS = 200
 AT_ONCE = 6
 KEYS_PER_SECOND = 150
@@ -195,4 +196,4 @@ class Stop(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1])
+    main(1)

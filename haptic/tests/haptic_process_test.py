@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """Runs orvane-haptic as the host does: lines on standard input, nothing back, status 0."""
+import os
 import subprocess
 import sys
 import time
 import unittest
 
-TOOL = None
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "harness"))
+from process_main import main, programs  # noqa: E402
+
+TOOL = programs(1)[0]
 
 
 class HapticProcess(unittest.TestCase):
@@ -62,5 +66,4 @@ class HapticProcess(unittest.TestCase):
         self.assertLess(peak, 8 * 1024, "peak resident KB")
 
 if __name__ == "__main__":
-    TOOL = sys.argv.pop(1)
-    unittest.main()
+    main(1)

@@ -15,8 +15,9 @@ import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "harness"))
 import schemas  # noqa: E402
+from process_main import main, programs  # noqa: E402
 
-TOOL = RENDER = None
+TOOL, RENDER = programs(2)
 WIDTH, HEIGHT = 480, 160
 
 
@@ -269,5 +270,4 @@ class OcrProcess(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    TOOL, RENDER = sys.argv.pop(1), sys.argv.pop(1)
-    unittest.main()
+    main(2)

@@ -19,8 +19,9 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "harness"))
 import schemas  # noqa: E402
 from xenv import XServer  # noqa: E402
+from process_main import main, programs  # noqa: E402
 
-TOOL, FIXTURE, WINDOW_LIST = sys.argv[1], sys.argv[2], sys.argv[3]
+TOOL, FIXTURE, WINDOW_LIST = programs(3)
 BLUE = (0, 111, 255)
 DESKTOP = "#4080c0"
 OVERLAY_NAME = "orvane-capture-selector"
@@ -709,4 +710,4 @@ class NoDisplay(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    main(3)

@@ -17,8 +17,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", 
 from atspi import AccessibilityBus, GtkFixture, available, unreachable_env  # noqa: E402
 import schemas  # noqa: E402
 from xenv import XServer  # noqa: E402
+from process_main import main, programs  # noqa: E402
 
-TOOL = sys.argv[1]
+TOOL = programs(1)[0]
 CHROMIUM = shutil.which("chromium")
 TIMEOUT = 30  # generous: the machine is shared and GTK or Chromium may start slowly
 
@@ -379,4 +380,4 @@ class RealBrowser(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    main(1)

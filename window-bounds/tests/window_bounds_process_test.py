@@ -13,8 +13,9 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "harness"))
 import schemas  # noqa: E402
 from xenv import XServer  # noqa: E402
+from process_main import main, programs  # noqa: E402
 
-TOOL, FIXTURE = sys.argv[1], sys.argv[2]
+TOOL, FIXTURE = programs(2)
 MISSING = "Missing --window-id\n"
 LINE = re.compile(rb'^\{"atUnixMs":(\d+),(.*)\}\n$')
 
@@ -333,4 +334,4 @@ class WindowBounds(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    main(2)

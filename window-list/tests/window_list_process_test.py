@@ -9,8 +9,9 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "harness"))
 import schemas  # noqa: E402
 from xenv import XServer  # noqa: E402
+from process_main import main, programs  # noqa: E402
 
-TOOL, FIXTURE = sys.argv[1], sys.argv[2]
+TOOL, FIXTURE = programs(2)
 USAGE = "Usage: orvane-window-list [--exclude-pid <pid>]* [--exclude-owner <name>]*\n"
 
 
@@ -148,4 +149,4 @@ class WindowList(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1])
+    main(2)

@@ -412,9 +412,8 @@ class AtspiAccessibility : public Accessibility {
   // An application remembered for a process that has ended is never asked for again: its
   // objects would stay for the life of the tool, one set per application the user closed.
   void forgetEndedProcesses() {
-    std::erase_if(applications_, [](const auto& entry) {
-      return ::kill(entry.first, 0) != 0 && errno == ESRCH;
-    });
+    std::erase_if(applications_,
+                  [](const auto& entry) { return ::kill(entry.first, 0) != 0 && errno == ESRCH; });
   }
 
   // The children of an object; nothing when their number cannot be read.

@@ -48,9 +48,9 @@ inline std::string toUtf8(CFStringRef text) {
 }
 
 inline Ref<CFStringRef> makeString(const std::string& text) {
-  return Ref<CFStringRef>(CFStringCreateWithBytes(
-      kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
-      static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, false));
+  return Ref<CFStringRef>(
+      CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
+                              static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, false));
 }
 
 }  // namespace orvane::cf

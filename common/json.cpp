@@ -22,17 +22,33 @@ void appendString(std::string& out, std::string_view s, const Options& options) 
       continue;
     }
     switch (c) {
-      case '"': out.append("\\\""); break;
-      case '\\': out.append("\\\\"); break;
-      case '/':
-        if (options.escapeSlashes) out.append("\\/");
-        else out.push_back('/');
+      case '"':
+        out.append("\\\"");
         break;
-      case '\b': out.append("\\b"); break;
-      case '\f': out.append("\\f"); break;
-      case '\n': out.append("\\n"); break;
-      case '\r': out.append("\\r"); break;
-      case '\t': out.append("\\t"); break;
+      case '\\':
+        out.append("\\\\");
+        break;
+      case '/':
+        if (options.escapeSlashes)
+          out.append("\\/");
+        else
+          out.push_back('/');
+        break;
+      case '\b':
+        out.append("\\b");
+        break;
+      case '\f':
+        out.append("\\f");
+        break;
+      case '\n':
+        out.append("\\n");
+        break;
+      case '\r':
+        out.append("\\r");
+        break;
+      case '\t':
+        out.append("\\t");
+        break;
       default:
         if (c < 0x20) {
           out.append("\\u00");
@@ -74,16 +90,31 @@ bool appendValue(std::string& out, const Value& value, const Options& options) {
   struct Visitor {
     std::string& out;
     const Options& options;
-    bool operator()(std::nullptr_t) const { out.append("null"); return true; }
-    bool operator()(bool b) const { out.append(b ? "true" : "false"); return true; }
-    bool operator()(std::int64_t i) const { out.append(std::to_string(i)); return true; }
-    bool operator()(std::uint64_t u) const { out.append(std::to_string(u)); return true; }
+    bool operator()(std::nullptr_t) const {
+      out.append("null");
+      return true;
+    }
+    bool operator()(bool b) const {
+      out.append(b ? "true" : "false");
+      return true;
+    }
+    bool operator()(std::int64_t i) const {
+      out.append(std::to_string(i));
+      return true;
+    }
+    bool operator()(std::uint64_t u) const {
+      out.append(std::to_string(u));
+      return true;
+    }
     bool operator()(double d) const {
       if (!std::isfinite(d)) return false;
       out.append(formatDouble(d));
       return true;
     }
-    bool operator()(const std::string& s) const { appendString(out, s, options); return true; }
+    bool operator()(const std::string& s) const {
+      appendString(out, s, options);
+      return true;
+    }
     bool operator()(const Array& a) const {
       out.push_back('[');
       for (size_t i = 0; i < a.size(); ++i) {
@@ -106,8 +137,8 @@ std::string formatDouble(double value) {
   // Plain decimals between 1e-5 and 1e16, as Foundation writes them: the shortest form alone
   // would turn round values such as 100000 or 0.0001 into "1e+05" and "1e-04".
   const double magnitude = std::fabs(value);
-  const auto format = magnitude >= 1e-5 && magnitude < 1e16 ? std::chars_format::fixed
-                                                            : std::chars_format::general;
+  const auto format =
+      magnitude >= 1e-5 && magnitude < 1e16 ? std::chars_format::fixed : std::chars_format::general;
   auto result = format == std::chars_format::fixed
                     ? std::to_chars(buffer, buffer + sizeof buffer, value, format)
                     : std::to_chars(buffer, buffer + sizeof buffer, value);

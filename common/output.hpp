@@ -25,7 +25,10 @@ class CapturedOutput final : public Output {
  public:
   std::string out, err;
   int outWrites = 0;
-  void writeOut(std::string_view bytes) override { out.append(bytes); ++outWrites; }
+  void writeOut(std::string_view bytes) override {
+    out.append(bytes);
+    ++outWrites;
+  }
   void writeErr(std::string_view bytes) override { err.append(bytes); }
 };
 

@@ -31,7 +31,9 @@ class FakeRunLoop final : public RunLoop {
   void addRepeatingTimer(double intervalSeconds, std::function<void()> action) override {
     timers.push_back({intervalSeconds, std::move(action)});
   }
-  void performOnMain(std::function<void()> work) override { mainQueue.push_back({0, std::move(work)}); }
+  void performOnMain(std::function<void()> work) override {
+    mainQueue.push_back({0, std::move(work)});
+  }
   void performOnMainAfter(double delaySeconds, std::function<void()> work) override {
     mainQueue.push_back({delaySeconds, std::move(work)});
   }

@@ -69,9 +69,8 @@ class CocoaRunLoop final : public RunLoop {
       // The dispatch source sees the signal even while it is ignored, and ignoring it is what
       // keeps the default action from ending the process first.
       signal(sig, SIG_IGN);
-      dispatch_source_t source =
-          dispatch_source_create(DISPATCH_SOURCE_TYPE_SIGNAL, static_cast<uintptr_t>(sig), 0,
-                                 dispatch_get_main_queue());
+      dispatch_source_t source = dispatch_source_create(
+          DISPATCH_SOURCE_TYPE_SIGNAL, static_cast<uintptr_t>(sig), 0, dispatch_get_main_queue());
       dispatch_source_set_event_handler(source, ^{
         @autoreleasepool {
           (*shared)();

@@ -144,9 +144,8 @@ std::string canonicalDecomposition(std::string_view s) {
       }
       auto end = start;
       while (end != points.end() && combiningClass(*end) != 0) ++end;
-      std::stable_sort(start, end, [](char32_t a, char32_t b) {
-        return combiningClass(a) < combiningClass(b);
-      });
+      std::stable_sort(
+          start, end, [](char32_t a, char32_t b) { return combiningClass(a) < combiningClass(b); });
       start = end;
     }
     for (char32_t c : points) appendUtf8(out, c);

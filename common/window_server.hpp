@@ -26,8 +26,8 @@ class WindowServer {
   // CGWindowListCopyWindowInfo(options, relativeToWindow): the records front to back, or
   // nothing when the call yields nothing. An entry that is not a dictionary is passed on as
   // it is, so that callers can tell "not a list of dictionaries".
-  virtual std::optional<std::vector<RecordValue>> copyWindowInfo(std::uint32_t options,
-                                                                 std::uint32_t relativeToWindow) = 0;
+  virtual std::optional<std::vector<RecordValue>> copyWindowInfo(
+      std::uint32_t options, std::uint32_t relativeToWindow) = 0;
 
   // CGGetActiveDisplayList: asked with capacity 0 for the count, then for that many.
   virtual std::uint32_t activeDisplayCount() = 0;

@@ -41,8 +41,6 @@ Rect FakeWindowServer::displayBounds(DisplayId display) {
   return {};
 }
 
-DisplayId FakeWindowServer::mainDisplayId() {
-  return displays.empty() ? 1 : displays.front().id;
-}
+DisplayId FakeWindowServer::mainDisplayId() { return displays.empty() ? 1 : displays.front().id; }
 
 }  // namespace orvane

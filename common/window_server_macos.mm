@@ -63,8 +63,8 @@ class MacWindowServer final : public WindowServer {
  public:
   std::optional<std::vector<RecordValue>> copyWindowInfo(std::uint32_t options,
                                                          std::uint32_t relativeToWindow) override {
-    cf::Ref<CFArrayRef> list(CGWindowListCopyWindowInfo(
-        static_cast<CGWindowListOption>(options), static_cast<CGWindowID>(relativeToWindow)));
+    cf::Ref<CFArrayRef> list(CGWindowListCopyWindowInfo(static_cast<CGWindowListOption>(options),
+                                                        static_cast<CGWindowID>(relativeToWindow)));
     if (!list) return std::nullopt;
     std::vector<RecordValue> records;
     const CFIndex count = CFArrayGetCount(list.get());
@@ -129,6 +129,8 @@ class MacWindowServer final : public WindowServer {
 
 }  // namespace
 
-std::unique_ptr<WindowServer> makeWindowServerMacOS() { return std::make_unique<MacWindowServer>(); }
+std::unique_ptr<WindowServer> makeWindowServerMacOS() {
+  return std::make_unique<MacWindowServer>();
+}
 
 }  // namespace orvane

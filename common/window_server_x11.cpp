@@ -113,7 +113,8 @@ class X11WindowServer final : public WindowServer {
     xcb_prefetch_extension_data(c, &xcb_res_id);
     std::vector<xcb_intern_atom_cookie_t> atomCookies;
     for (auto name : kAtomNames) {
-      atomCookies.push_back(xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.data()));
+      atomCookies.push_back(
+          xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.data()));
     }
     const auto* randr = xcb_get_extension_data(c, &xcb_randr_id);
     const auto* res = xcb_get_extension_data(c, &xcb_res_id);
@@ -242,9 +243,10 @@ class X11WindowServer final : public WindowServer {
         for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
              xcb_randr_monitor_info_next(&it)) {
           const auto* info = it.data;
-          Monitor m{info->name, Rect{double(info->x), double(info->y), double(info->width),
-                                     double(info->height)},
-                    info->primary != 0};
+          Monitor m{
+              info->name,
+              Rect{double(info->x), double(info->y), double(info->width), double(info->height)},
+              info->primary != 0};
           if (m.primary) {
             monitors.insert(monitors.begin(), m);
           } else {
@@ -255,7 +257,8 @@ class X11WindowServer final : public WindowServer {
     }
     if (monitors.empty() && conn_.ok()) {
       const auto* s = conn_.screen();
-      monitors.push_back({1, Rect{0, 0, double(s->width_in_pixels), double(s->height_in_pixels)}, true});
+      monitors.push_back(
+          {1, Rect{0, 0, double(s->width_in_pixels), double(s->height_in_pixels)}, true});
     }
     monitors_ = std::move(monitors);
     monitorsRead_ = std::chrono::steady_clock::now();
@@ -412,8 +415,8 @@ class X11WindowServer final : public WindowServer {
 
   // `monitors`, when given, is a layout request still to be taken, once the windows'
   // requests are on their way.
-  std::vector<RecordValue> describe(const std::vector<xcb_window_t>& windows,
-                                    std::uint32_t options, PendingMonitors* monitors) {
+  std::vector<RecordValue> describe(const std::vector<xcb_window_t>& windows, std::uint32_t options,
+                                    PendingMonitors* monitors) {
     auto* c = conn_.get();
     std::vector<Requests> requests;
     requests.reserve(windows.size());
@@ -567,9 +570,10 @@ class X11WindowServer final : public WindowServer {
         bottom -= e[3];
       }
     }
-    const Rect bounds = toPoints(Rect{position->dst_x - left, position->dst_y - top,
-                                      geometry->width + left + right, geometry->height + top + bottom},
-                                 origin);
+    const Rect bounds =
+        toPoints(Rect{position->dst_x - left, position->dst_y - top, geometry->width + left + right,
+                      geometry->height + top + bottom},
+                 origin);
 
     double alpha = 1;
     if (opacity) {

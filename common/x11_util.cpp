@@ -32,8 +32,8 @@ std::vector<xcb_atom_t> Connection::intern(const std::vector<std::string_view>& 
   std::vector<xcb_intern_atom_cookie_t> cookies;
   cookies.reserve(names.size());
   for (auto name : names) {
-    cookies.push_back(xcb_intern_atom(conn_, onlyIfExists, static_cast<std::uint16_t>(name.size()),
-                                      name.data()));
+    cookies.push_back(
+        xcb_intern_atom(conn_, onlyIfExists, static_cast<std::uint16_t>(name.size()), name.data()));
   }
   std::vector<xcb_atom_t> atoms;
   atoms.reserve(names.size());

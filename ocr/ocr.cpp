@@ -15,10 +15,9 @@ json::Value toJson(const OCRResult& result) {
   for (const auto& block : result.blocks) {
     blocks.emplace_back(json::Object{
         {"text", block.text},
-        {"box", json::Object{{"x", block.box.x},
-                             {"y", block.box.y},
-                             {"w", block.box.w},
-                             {"h", block.box.h}}},
+        {"box",
+         json::Object{
+             {"x", block.box.x}, {"y", block.box.y}, {"w", block.box.w}, {"h", block.box.h}}},
         {"conf", block.conf}});
   }
   return json::Object{
@@ -33,12 +32,13 @@ OCRResult recognizeText(const std::string& imagePath, TextRecognizer& recognizer
   if (!observations) return result;
   for (const auto& observation : *observations) {
     if (!observation.topCandidate) continue;
-    const std::string_view text = trimmed(*observation.topCandidate, TrimSet::kWhitespaceAndNewlines);
+    const std::string_view text =
+        trimmed(*observation.topCandidate, TrimSet::kWhitespaceAndNewlines);
     if (text.empty()) continue;
     if (!result.blocks.empty()) result.text += '\n';
     result.text += text;
-    result.blocks.push_back({std::string(text), observation.boundingBox,
-                             static_cast<double>(observation.confidence)});
+    result.blocks.push_back(
+        {std::string(text), observation.boundingBox, static_cast<double>(observation.confidence)});
   }
   return result;
 }

@@ -25,8 +25,8 @@ class VisionRecognizer final : public TextRecognizer {
       request.usesLanguageCorrection = YES;
       request.recognitionLanguages = @[ @"en-US" ];
 
-      VNImageRequestHandler* handler =
-          [[VNImageRequestHandler alloc] initWithCGImage:bitmap.get() options:@{}];
+      VNImageRequestHandler* handler = [[VNImageRequestHandler alloc] initWithCGImage:bitmap.get()
+                                                                              options:@{}];
       NSError* error = nil;
       if (![handler performRequests:@[ request ] error:&error]) return std::nullopt;
 

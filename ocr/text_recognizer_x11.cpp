@@ -112,8 +112,7 @@ PixPtr prepared(Pix* original, double& scale) {
   gray = toPix(normalised(toGray(gray.get())));
   if (!gray) return nullptr;
 
-  scale = enlargement(glyphHeightOf(gray.get()), pixGetWidth(gray.get()),
-                      pixGetHeight(gray.get()));
+  scale = enlargement(glyphHeightOf(gray.get()), pixGetWidth(gray.get()), pixGetHeight(gray.get()));
   if (scale == 1) return gray;
   PixPtr larger(pixScaleGrayLI(gray.get(), float(scale), float(scale)));
   if (!larger) {

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   # building
-  cmake g++ make pkg-config python3 libgtest-dev clang libc++-dev
+  cmake g++ make pkg-config python3 libgtest-dev clang libc++-dev clang-format
   libxcb1-dev libxcb-randr0-dev libxcb-res0-dev libxcb-ewmh-dev libxcb-icccm4-dev
   libxcb-xinput-dev libxcb-xkb-dev libxcb-shape0-dev libxcb-xfixes0-dev libxcb-cursor-dev
   libxcb-record0-dev
@@ -47,7 +47,7 @@ modules=(  # pkg-config module = Debian package
   pangocairo=libpango1.0-dev RapidJSON=rapidjson-dev gtest=libgtest-dev
 )
 programs=(  # program = Debian package
-  cmake=cmake g++=g++ clang++=clang pkg-config=pkg-config python3=python3
+  cmake=cmake g++=g++ clang++=clang clang-format=clang-format pkg-config=pkg-config python3=python3
   tesseract=tesseract-ocr Xvfb=xvfb xdotool=xdotool wmctrl=wmctrl openbox=openbox
   xrandr=x11-xserver-utils xprop=x11-utils xtrace=xtrace xinput=xinput xcompmgr=xcompmgr
   slop=slop setxkbmap=x11-xkb-utils dbus-daemon=dbus dbus-launch=dbus-x11 import=imagemagick chromium=chromium

@@ -6,6 +6,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 scripts/deps.sh
+scripts/format-check
 sysroot=${1:-${HOME}/.cache/orvane-macos-sysroot/sysroot}
 if [ -d "$sysroot/System/Library/Frameworks" ]; then
   # Debian's default clang (14) cannot read macOS's own C++ library headers.

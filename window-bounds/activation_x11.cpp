@@ -18,7 +18,8 @@ using x11::adopt;
 
 class X11Activator {
  public:
-  X11Activator(WindowServer& server, std::uint32_t windowId) : server_(server), windowId_(windowId) {
+  X11Activator(WindowServer& server, std::uint32_t windowId)
+      : server_(server), windowId_(windowId) {
     if (conn_.ok()) {
       auto atoms = conn_.intern({"_NET_ACTIVE_WINDOW", "_NET_SUPPORTING_WM_CHECK"}, false);
       netActiveWindow_ = atoms[0];
@@ -29,7 +30,8 @@ class X11Activator {
   void activate(std::int32_t pid) {
     if (!conn_.ok() || xcb_connection_has_error(conn_.get())) return;
     auto* c = conn_.get();
-    auto attrs = adopt(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, windowId_), nullptr));
+    auto attrs =
+        adopt(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, windowId_), nullptr));
     xcb_window_t target = windowId_;
     bool viewable = attrs && attrs->map_state == XCB_MAP_STATE_VIEWABLE;
     if (!attrs) {
@@ -74,7 +76,8 @@ class X11Activator {
         c, x11::requestProperty(c, conn_.root(), supportingWmCheck_, XCB_ATOM_WINDOW, 1));
     if (!check || check->cardinals().empty()) return false;
     const xcb_window_t child = check->cardinals()[0];
-    auto again = x11::takeProperty(c, x11::requestProperty(c, child, supportingWmCheck_, XCB_ATOM_WINDOW, 1));
+    auto again = x11::takeProperty(
+        c, x11::requestProperty(c, child, supportingWmCheck_, XCB_ATOM_WINDOW, 1));
     return again && !again->cardinals().empty() && again->cardinals()[0] == child;
   }
 

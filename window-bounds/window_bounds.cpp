@@ -90,8 +90,8 @@ std::string signature(std::string_view status, const std::optional<Rect>& bounds
   return s;
 }
 
-WindowBoundsPoller::WindowBoundsPoller(std::uint32_t windowId, WindowServer& server,
-                                       Output& output, std::function<std::int64_t()> clock)
+WindowBoundsPoller::WindowBoundsPoller(std::uint32_t windowId, WindowServer& server, Output& output,
+                                       std::function<std::int64_t()> clock)
     : windowId(windowId), server(server), output(output), clock(std::move(clock)) {}
 
 std::int32_t WindowBoundsPoller::lastOwnerPid() const {
@@ -159,13 +159,12 @@ void handleInputLine(const std::string& line, const WindowBoundsPoller& poller,
   runLoop.performOnMain([application] { application->activate(); });
 }
 
-int run(const Arguments& arguments, WindowServer& server, Activation& activation,
-        RunLoop& runLoop, Output& output, std::function<std::int64_t()> clock) {
+int run(const Arguments& arguments, WindowServer& server, Activation& activation, RunLoop& runLoop,
+        Output& output, std::function<std::int64_t()> clock) {
   runLoop.exitOnTerminationSignals();
   WindowBoundsPoller poller(arguments.windowId, server, output, std::move(clock));
-  runLoop.readStandardInputLines([&](const std::string& line) {
-    handleInputLine(line, poller, activation, runLoop);
-  });
+  runLoop.readStandardInputLines(
+      [&](const std::string& line) { handleInputLine(line, poller, activation, runLoop); });
   runLoop.addRepeatingTimer(static_cast<double>(arguments.pollMs) / 1000.0,
                             [&poller] { poller.tick(); });
   poller.tick();

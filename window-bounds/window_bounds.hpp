@@ -80,7 +80,7 @@ void handleInputLine(const std::string& line, const WindowBoundsPoller& poller,
 
 // Everything after the argument check: signals, poller, reader, timer, first tick, run loop.
 // Returns the exit status should the run loop ever return.
-int run(const Arguments& arguments, WindowServer& server, Activation& activation,
-        RunLoop& runLoop, Output& output, std::function<std::int64_t()> clock);
+int run(const Arguments& arguments, WindowServer& server, Activation& activation, RunLoop& runLoop,
+        Output& output, std::function<std::int64_t()> clock);
 
 }  // namespace orvane::windowbounds

@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   if (u32 && v64 && static_cast<std::int64_t>(*u32) != *v64) std::abort();
   if (v64 && *v64 >= INT32_MIN && *v64 <= INT32_MAX && !v32) std::abort();
   if (v64 && *v64 >= 0 && *v64 <= UINT32_MAX && !u32) std::abort();
-  if (v64 && std::to_string(*v64) != std::to_string(std::strtoll(s.c_str(), nullptr, 10))) std::abort();
+  if (v64 && std::to_string(*v64) != std::to_string(std::strtoll(s.c_str(), nullptr, 10)))
+    std::abort();
   return 0;
 }

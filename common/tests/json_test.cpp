@@ -29,8 +29,9 @@ TEST(JsonWriter, KeysInDeclarationOrderOrSortedAtEveryLevel) {
 }
 
 TEST(JsonWriter, NumberForms) {
-  EXPECT_EQ(enc(Array{900.0, -144.5, 0.0, 0.1, 1.0 / 3, 2.5e-7, 4294967295u, -9223372036854775807LL - 1}),
-            "[900,-144.5,0,0.1,0.3333333333333333,2.5e-07,4294967295,-9223372036854775808]");
+  EXPECT_EQ(
+      enc(Array{900.0, -144.5, 0.0, 0.1, 1.0 / 3, 2.5e-7, 4294967295u, -9223372036854775807LL - 1}),
+      "[900,-144.5,0,0.1,0.3333333333333333,2.5e-07,4294967295,-9223372036854775808]");
   EXPECT_EQ(enc(Array{true, false, nullptr}), "[true,false,null]");
   EXPECT_EQ(enc(-0.0), "-0");
   // Round values stay plain decimals; only the far ends take an exponent.
@@ -57,13 +58,13 @@ TEST(JsonWriter, InvalidUtf8BecomesReplacementCharacters) {
   EXPECT_EQ(enc(std::string("a\x80z")), "\"a\xEF\xBF\xBDz\"");
   EXPECT_EQ(enc(std::string("\xE2\x82")), "\"\xEF\xBF\xBD\"");
   EXPECT_EQ(enc(std::string("\xC0\xAF")), "\"\xEF\xBF\xBD\xEF\xBF\xBD\"");
-  EXPECT_EQ(enc(std::string("\xED\xA0\x80")),
-            "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");
+  EXPECT_EQ(enc(std::string("\xED\xA0\x80")), "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");
   EXPECT_EQ(enc(std::string("\xFF")), "\"\xEF\xBF\xBD\"");
   // Valid sequences of every length pass unchanged, keys included.
   EXPECT_EQ(enc(Object{{"\xC3\xA9", std::string("\xE2\x82\xAC\xF0\x9F\x98\x80")}}),
             "{\"\xC3\xA9\":\"\xE2\x82\xAC\xF0\x9F\x98\x80\"}");
-  EXPECT_EQ(sanitizeUtf8("ok\xF4\x90\x80\x80"), "ok\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(sanitizeUtf8("ok\xF4\x90\x80\x80"),
+            "ok\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 }  // namespace

@@ -11,8 +11,8 @@ TEST(NumericOption, AcceptsSignAndDigitsOnly) {
   EXPECT_EQ(parseInt32("012"), 12);
   EXPECT_EQ(parseInt32("-5"), -5);
   EXPECT_EQ(parseInt32("-0"), 0);
-  for (const char* bad : {"", "+", "-", " 1", "1 ", "1 2", "12abc", "0x10", "1.0", "1_000", "+-1",
-                          "--1", "١"}) {
+  for (const char* bad :
+       {"", "+", "-", " 1", "1 ", "1 2", "12abc", "0x10", "1.0", "1_000", "+-1", "--1", "١"}) {
     EXPECT_FALSE(parseInt32(bad)) << bad;
     EXPECT_FALSE(parseInt64(bad)) << bad;
     EXPECT_FALSE(parseUInt32(bad)) << bad;

@@ -66,7 +66,10 @@ TEST(Lowercased, EveryScriptWithCase) {
 
 TEST(Lowercased, OtherCharactersAndBadBytesPassThrough) {
   EXPECT_EQ(lowercased("日本 123 ß"), "日本 123 ß");
-  EXPECT_EQ(lowercased("A\xFF" "B\xC3"), "a\xFF" "b\xC3");
+  EXPECT_EQ(lowercased("A\xFF"
+                       "B\xC3"),
+            "a\xFF"
+            "b\xC3");
   EXPECT_EQ(lowercased("\xE2\x82"), "\xE2\x82");
 }
 
@@ -77,7 +80,7 @@ TEST(CanonicalDecomposition, EquivalentTextsMeet) {
   EXPECT_EQ(canonicalDecomposition("a\u0323\u0301"), canonicalDecomposition("a\u0301\u0323"));
   EXPECT_NE(canonicalDecomposition("a\u0301\u0300"), canonicalDecomposition("a\u0300\u0301"));
   EXPECT_EQ(canonicalDecomposition("\uD55C"), "\u1112\u1161\u11AB");  // Hangul by rule
-  EXPECT_EQ(canonicalDecomposition("\u212B"), "A\u030A");            // Angstrom sign
+  EXPECT_EQ(canonicalDecomposition("\u212B"), "A\u030A");             // Angstrom sign
   EXPECT_NE(canonicalDecomposition("\uFB01"), "fi");  // compatibility forms stay apart
   EXPECT_EQ(canonicalDecomposition("ok\xFF"), "ok\xFF");
 }

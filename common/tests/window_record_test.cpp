@@ -10,9 +10,9 @@ namespace orvane {
 namespace {
 
 TEST(TypedReaders, MissingOtherKindOrInexactReadsAsNothing) {
-  const WindowRecord r{{"i", 7},          {"neg", -1},        {"d", 7.0},
-                       {"frac", 7.5},     {"big", 4294967296.0}, {"s", "text"},
-                       {"b", true},       {"nan", std::nan("")}, {"huge", 1e19}};
+  const WindowRecord r{{"i", 7},      {"neg", -1},           {"d", 7.0},
+                       {"frac", 7.5}, {"big", 4294967296.0}, {"s", "text"},
+                       {"b", true},   {"nan", std::nan("")}, {"huge", 1e19}};
   EXPECT_EQ(readInt64(r, "i"), 7);
   EXPECT_EQ(readInt64(r, "d"), 7);  // a whole double is exact
   EXPECT_FALSE(readInt64(r, "frac"));
@@ -48,9 +48,9 @@ TEST(RectFromDictionary, NeedsAllFourNumbers) {
 
 TEST(Geometry, EdgesAndOverlap) {
   const Rect r{10, 20, 100, 50};
-  EXPECT_TRUE(containsPoint(r, {10, 20}));   // left and top edges inside
-  EXPECT_FALSE(containsPoint(r, {110, 30}));  // right edge outside
-  EXPECT_FALSE(containsPoint(r, {50, 70}));   // bottom edge outside
+  EXPECT_TRUE(containsPoint(r, {10, 20}));                         // left and top edges inside
+  EXPECT_FALSE(containsPoint(r, {110, 30}));                       // right edge outside
+  EXPECT_FALSE(containsPoint(r, {50, 70}));                        // bottom edge outside
   EXPECT_TRUE(containsPoint(Rect{110, 70, -100, -50}, {10, 20}));  // negative size
   EXPECT_EQ(intersectionArea(r, Rect{60, 20, 100, 50}), 50 * 50);
   EXPECT_EQ(intersectionArea(r, Rect{110, 20, 10, 10}), 0);  // touching only

@@ -158,7 +158,6 @@ TEST(FieldWorker, ASlowReadHoldsUpNeitherTheCallerNorLaterRequests) {
   EXPECT_NE(readerThread, std::this_thread::get_id());
 }
 
-
 // A service whose events come while the worker waits on it: a focus change is handled as it
 // comes, so a read asked for meanwhile is made at once, before a change that came after the
 // request; a read that follows another read handles what came meanwhile first.

@@ -24,8 +24,8 @@ std::string runTool(FakeTextRecognizer& recognizer, const std::vector<std::strin
 
 TEST(OcrResultAssembly, JoinsTrimmedLinesInRecognizerOrderAndSkipsBlankOnes) {
   FakeTextRecognizer recognizer;
-  recognizer.answers["/a.png"] = {line(" Zeta \n", 0.25f, {0.1, 0.8, 0.5, 0.1}),
-                                  line(" \t\n"), line(std::nullopt), line(""),
+  recognizer.answers["/a.png"] = {line(" Zeta \n", 0.25f, {0.1, 0.8, 0.5, 0.1}), line(" \t\n"),
+                                  line(std::nullopt), line(""),
                                   line("Alpha  beta", 1.0f, {0, 0, 1, 1})};
   const OCRResult result = recognizeText("/a.png", recognizer);
   EXPECT_EQ(result.imagePath, "/a.png");
@@ -51,8 +51,8 @@ TEST(OcrResultAssembly, FailuresAndEmptyImagesGiveTheEmptyResult) {
 
 TEST(OcrOutput, WritesEveryKeyInRecordOrderWithSlashesUnescapedAndNoNewline) {
   FakeTextRecognizer recognizer;
-  recognizer.answers["/tmp/frames/one.png"] = {
-      line("Open \"a/b\"", 0.5f, {0.25, 0.75, 0.5, 0.125}), line("Close", 1.0f, {0, 0, 1, 1})};
+  recognizer.answers["/tmp/frames/one.png"] = {line("Open \"a/b\"", 0.5f, {0.25, 0.75, 0.5, 0.125}),
+                                               line("Close", 1.0f, {0, 0, 1, 1})};
   EXPECT_EQ(runTool(recognizer, {"/tmp/frames/one.png", "/tmp/missing.png"}),
             R"([{"imagePath":"/tmp/frames/one.png","text":"Open \"a/b\"\nClose","blocks":[)"
             R"({"text":"Open \"a/b\"","box":{"x":0.25,"y":0.75,"w":0.5,"h":0.125},"conf":0.5},)"

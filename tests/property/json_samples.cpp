@@ -421,7 +421,8 @@ void eventLog(Random& r, const std::filesystem::path& directory) {
   eventtap::Clocks clocks{[&] { return wall; }, [&] { return uptime; }};
   CapturedOutput errors;
   const auto path = directory / ("log-" + std::to_string(r.between(0, 1LL << 40)) + ".json");
-  eventtap::Recorder recorder(path.string(), r.chance(0.5), clocks, errors, eventtap::kSourceX11, 1);
+  eventtap::Recorder recorder(path.string(), r.chance(0.5), clocks, errors, eventtap::kSourceX11,
+                              1);
   recorder.setFocusReader([&] { return eventtap::focusedField(ax); });
 
   static const std::vector<std::int64_t> types = {

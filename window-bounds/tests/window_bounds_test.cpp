@@ -14,7 +14,8 @@ constexpr std::int64_t kNow = 1700000000123;
 
 WindowRecord window(Rect bounds, bool onScreen = true, std::optional<double> alpha = 1.0,
                     std::optional<std::int32_t> pid = 321) {
-  WindowRecord r{{"kCGWindowNumber", kWindow}, {"kCGWindowBounds", dictionaryFromRect(bounds)},
+  WindowRecord r{{"kCGWindowNumber", kWindow},
+                 {"kCGWindowBounds", dictionaryFromRect(bounds)},
                  {"kCGWindowIsOnscreen", onScreen}};
   if (alpha) r.emplace_back("kCGWindowAlpha", *alpha);
   if (pid) r.emplace_back("kCGWindowOwnerPID", *pid);
@@ -28,7 +29,9 @@ class PollerTest : public ::testing::Test {
     server.screenList = {{RecordValue(1), 2.0}, {RecordValue(2), 1.0}};
   }
 
-  void show(WindowRecord record) { server.windows = std::vector<RecordValue>{RecordValue(std::move(record))}; }
+  void show(WindowRecord record) {
+    server.windows = std::vector<RecordValue>{RecordValue(std::move(record))};
+  }
   void hide() { server.windows = std::vector<RecordValue>{}; }
 
   // The lines written since the last call.
@@ -176,7 +179,7 @@ TEST_F(PollerTest, StatusFromOnScreenAndAlpha) {
     std::optional<double> alpha;
     const char* status;
   } cases[] = {
-      {true, 0.01, "unavailable"}, {true, 0.011, "visible"}, {true, 0.0, "unavailable"},
+      {true, 0.01, "unavailable"},     {true, 0.011, "visible"},    {true, 0.0, "unavailable"},
       {true, std::nullopt, "visible"}, {false, 1.0, "unavailable"},
   };
   for (const auto& c : cases) {
@@ -208,7 +211,8 @@ TEST_F(PollerTest, OnScreenAndAlphaOfTheWrongKind) {
 }
 
 TEST_F(PollerTest, UnusableBoundsGiveUnavailableWithoutFrame) {
-  const std::string bare = "{\"atUnixMs\":1700000000123,\"status\":\"unavailable\",\"windowId\":4711}";
+  const std::string bare =
+      "{\"atUnixMs\":1700000000123,\"status\":\"unavailable\",\"windowId\":4711}";
   show(window({10, 10, 0.5, 200}));
   poller.tick();
   EXPECT_EQ(lines(), std::vector<std::string>{bare});
@@ -312,9 +316,12 @@ TEST(Signature, EqualExactlyWhenEverythingIsEqual) {
   const Rect r{0.1 + 0.2, 0, 10, 10};
   const Rect s{0.3, 0, 10, 10};
   EXPECT_NE(signature("visible", r, std::nullopt), signature("visible", s, std::nullopt));
-  EXPECT_EQ(signature("visible", r, DisplayMatch{1, 2}), signature("visible", r, DisplayMatch{1, 2}));
-  EXPECT_NE(signature("visible", r, DisplayMatch{1, 2}), signature("visible", r, DisplayMatch{1, 2.0000001}));
-  EXPECT_NE(signature("visible", r, DisplayMatch{1, 2}), signature("visible", r, DisplayMatch{12, 2}));
+  EXPECT_EQ(signature("visible", r, DisplayMatch{1, 2}),
+            signature("visible", r, DisplayMatch{1, 2}));
+  EXPECT_NE(signature("visible", r, DisplayMatch{1, 2}),
+            signature("visible", r, DisplayMatch{1, 2.0000001}));
+  EXPECT_NE(signature("visible", r, DisplayMatch{1, 2}),
+            signature("visible", r, DisplayMatch{12, 2}));
   // Bounds never collide with "no bounds", nor one field with its neighbour.
   EXPECT_NE(signature("unavailable", std::nullopt, std::nullopt),
             signature("unavailable", Rect{0, 0, 0, 0}, std::nullopt));

@@ -87,14 +87,14 @@ TEST(WindowListFilters, LayersNumbersAndReadersOfLooseValues) {
   std::vector<RecordValue> s = {
       with(window(1), kCGWindowLayer, 3),
       with(window(2), kCGWindowLayer, 20),
-      without(window(3), kCGWindowLayer),   // counts as layer 0
+      without(window(3), kCGWindowLayer),    // counts as layer 0
       with(window(4), kCGWindowLayer, 0.7),  // truncates to 0
       with(window(5), kCGWindowLayer, "0"),  // not a number: 0
       with(window(6), kCGWindowLayer, -1),
       with(window(11), kCGWindowLayer, -0.5),  // truncates to 0
       without(window(7), kCGWindowNumber),
       with(window(8), kCGWindowNumber, 0),
-      with(window(9), kCGWindowNumber, 9.9),  // truncates to 9
+      with(window(9), kCGWindowNumber, 9.9),            // truncates to 9
       with(window(10), kCGWindowNumber, 4294967296.0),  // does not fit: dropped
       RecordValue("not a record"),
   };
@@ -103,9 +103,12 @@ TEST(WindowListFilters, LayersNumbersAndReadersOfLooseValues) {
 
 TEST(WindowListFilters, PidAndOwnerExclusions) {
   std::vector<RecordValue> s = {
-      window(1, "Safari", 200),         window(2, "SAFARI", 201),
-      window(3, "Safari Helper", 202),  window(4, "Terminal", kOwnPid),
-      window(5, "Notes", 12),           without(window(6), kCGWindowOwnerPID),
+      window(1, "Safari", 200),
+      window(2, "SAFARI", 201),
+      window(3, "Safari Helper", 202),
+      window(4, "Terminal", kOwnPid),
+      window(5, "Notes", 12),
+      without(window(6), kCGWindowOwnerPID),
       with(window(7), kCGWindowOwnerPID, 12.8),  // truncates to 12
       without(window(8), kCGWindowOwnerName),
   };
@@ -126,14 +129,13 @@ TEST(WindowListOutput, ExactBytes) {
   };
   CapturedOutput out;
   EXPECT_EQ(run({}, kOwnPid, server, out), 0);
-  EXPECT_EQ(out.out,
-            R"([{"id":812,"ownerPid":97,"ownerName":"Te\"r\/m","title":"a\\b\/c é",)"
-            R"("bounds":{"x":-144.5,"y":0,"width":900,"height":700}},)"
-            R"({"id":813,"ownerPid":98,"ownerName":"","title":"",)"
-            R"("bounds":{"x":10,"y":20,"width":300,"height":200}},)"
-            R"({"id":814,"ownerPid":100,"ownerName":"","title":"",)"
-            R"("bounds":{"x":10,"y":20,"width":300,"height":200}}])"
-            "\n");
+  EXPECT_EQ(out.out, R"([{"id":812,"ownerPid":97,"ownerName":"Te\"r\/m","title":"a\\b\/c é",)"
+                     R"("bounds":{"x":-144.5,"y":0,"width":900,"height":700}},)"
+                     R"({"id":813,"ownerPid":98,"ownerName":"","title":"",)"
+                     R"("bounds":{"x":10,"y":20,"width":300,"height":200}},)"
+                     R"({"id":814,"ownerPid":100,"ownerName":"","title":"",)"
+                     R"("bounds":{"x":10,"y":20,"width":300,"height":200}}])"
+                     "\n");
   EXPECT_EQ(out.outWrites, 2);  // the array, then the newline
   ASSERT_EQ(server.queries.size(), 1u);
   EXPECT_EQ(server.queries[0].options, 17u);
@@ -164,7 +166,8 @@ TEST(WindowListOutput, FailuresAndMisuse) {
   CapturedOutput misuse;
   EXPECT_EQ(run({"--exclude-pid", "1", "-h"}, kOwnPid, server, misuse), 2);
   EXPECT_EQ(misuse.out, "");
-  EXPECT_EQ(misuse.err, "Usage: orvane-window-list [--exclude-pid <pid>]* [--exclude-owner <name>]*\n");
+  EXPECT_EQ(misuse.err,
+            "Usage: orvane-window-list [--exclude-pid <pid>]* [--exclude-owner <name>]*\n");
 }
 
 }  // namespace

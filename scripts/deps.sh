@@ -18,19 +18,7 @@ packages=(
   python3-jsonschema  # the process tests check every output against schemas/
   chromium imagemagick
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "deps: missing packages (run as root to install): ${missing[*]}" >&2
-    exit 1
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$(cd "$(dirname "$0")" && pwd)/apt-install" deps "${packages[@]}"
 # Font caches up to date before anything draws text: otherwise the first program to use
 # fontconfig (a window manager starting under a test) spends seconds scanning every font.
 command -v fc-cache >/dev/null && fc-cache >/dev/null 2>&1 || true

@@ -18,19 +18,7 @@ packages=(
   libatspi2.0-dev libdbus-1-dev libglib2.0-dev libtesseract-dev libleptonica-dev
   libcairo2-dev libpango1.0-dev
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "package: missing packages (run as root to install): ${missing[*]}" >&2
-    exit 1
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+"$top/scripts/apt-install" package "${packages[@]}"
 
 build=build-release  # the release preset's binary folder
 rm -f "$build"/orvane-tools_*.deb

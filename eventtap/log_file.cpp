@@ -92,9 +92,15 @@ int createNamed(const std::string& outputPath, std::string& temporary) {
 }
 
 #if defined(O_TMPFILE)
-// Gives the complete unnamed file a random name beside the log. False with errno set.
+// Gives the complete unnamed file its name: the log's own where there is no log yet (so a kill
+// at any moment leaves either nothing or the whole log), else a random one beside it, for the
+// rename that replaces the old log (`temporary` is then set). False with errno set.
 bool linkUnnamed(int fd, const std::string& outputPath, std::string& temporary) {
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, outputPath.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    return true;
+  }
+  if (errno != EEXIST) return false;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     temporary = temporaryPathFor(outputPath, randomLetters());
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0) {
@@ -171,7 +177,7 @@ std::optional<std::string> writeEventLog(const std::string& outputPath, const Ev
   }
 #endif
   if (::close(fd) != 0 && error == 0 && result == EncodeResult::ok) error = errno;
-  if (result == EncodeResult::ok && error == 0 &&
+  if (result == EncodeResult::ok && error == 0 && !temporary.empty() &&
       ::rename(temporary.c_str(), outputPath.c_str()) != 0) {
     error = errno;
     ::unlink(temporary.c_str());

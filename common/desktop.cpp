@@ -1,6 +1,7 @@
-// The accessibility, workspace and event-tap backends of the platform this program was built for.
+// The accessibility, workspace and event-tap backends of the platform chosen for this process.
 #include "accessibility.hpp"
 #include "event_tap.hpp"
+#include "platform.hpp"
 #include "workspace.hpp"
 
 namespace orvane {
@@ -9,7 +10,11 @@ std::unique_ptr<Accessibility> makeAccessibility() {
 #if defined(__APPLE__)
   return makeAccessibilityMacOS();
 #else
-  return makeAccessibilityX11();
+  switch (currentPlatform().id) {
+    case PlatformId::x11:
+    default:
+      return makeAccessibilityX11();
+  }
 #endif
 }
 
@@ -17,7 +22,11 @@ std::unique_ptr<Workspace> makeWorkspace() {
 #if defined(__APPLE__)
   return makeWorkspaceMacOS();
 #else
-  return makeWorkspaceX11();
+  switch (currentPlatform().id) {
+    case PlatformId::x11:
+    default:
+      return makeWorkspaceX11();
+  }
 #endif
 }
 
@@ -25,7 +34,11 @@ std::unique_ptr<EventTaps> makeEventTaps() {
 #if defined(__APPLE__)
   return makeEventTapsMacOS();
 #else
-  return makeEventTapsX11();
+  switch (currentPlatform().id) {
+    case PlatformId::x11:
+    default:
+      return makeEventTapsX11();
+  }
 #endif
 }
 

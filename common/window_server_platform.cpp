@@ -1,4 +1,5 @@
-// The window server of the platform this program was built for; only programs link it.
+// The window server of the platform chosen for this process; only programs link it.
+#include "platform.hpp"
 #include "window_server.hpp"
 
 namespace orvane {
@@ -7,7 +8,11 @@ std::unique_ptr<WindowServer> makeWindowServer() {
 #if defined(__APPLE__)
   return makeWindowServerMacOS();
 #else
-  return makeWindowServerX11();
+  switch (currentPlatform().id) {
+    case PlatformId::x11:
+    default:
+      return makeWindowServerX11();
+  }
 #endif
 }
 

@@ -22,6 +22,7 @@ const std::set<std::string>& browserBundleIds() {
 #if defined(__APPLE__)
   return browserBundleIdsMacOS();
 #else
+  // Wayland compositors name applications by the same ids (app_id) as X11's WM_CLASS.
   return browserBundleIdsX11();
 #endif
 }

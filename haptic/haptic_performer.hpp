@@ -19,7 +19,10 @@ class HapticPerformer {
 };
 
 // macOS: the haptic manager's default performer, asked for anew on every call.
-// Linux: X11 desktops have no trackpad haptics, so this one plays nothing.
+std::unique_ptr<HapticPerformer> makeHapticPerformerMacOS();
+// Linux desktops (X11 and Wayland alike) have no trackpad haptics: this one plays nothing.
+std::unique_ptr<HapticPerformer> makeHapticPerformerSilent();
+// This build's performer.
 std::unique_ptr<HapticPerformer> makeHapticPerformer();
 
 }  // namespace orvane::haptic

@@ -30,7 +30,7 @@ class AppKitPerformer final : public HapticPerformer {
 
 }  // namespace
 
-std::unique_ptr<HapticPerformer> makeHapticPerformer() {
+std::unique_ptr<HapticPerformer> makeHapticPerformerMacOS() {
   return std::make_unique<AppKitPerformer>();
 }
 

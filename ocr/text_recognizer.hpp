@@ -40,7 +40,11 @@ inline bool withinPixelLimit(double width, double height) {
   return width > 0 && height > 0 && width * height <= kMaxImagePixels;
 }
 
-// Vision on macOS, Tesseract on Linux. Never writes to the standard streams.
+// Vision on macOS, Tesseract on Linux (whatever the desktop: it reads files, not the screen).
+// Never write to the standard streams.
+std::unique_ptr<TextRecognizer> makeTextRecognizerVision();
+std::unique_ptr<TextRecognizer> makeTextRecognizerTesseract();
+// This build's recognizer.
 std::unique_ptr<TextRecognizer> makeTextRecognizer();
 
 }  // namespace orvane::ocr

@@ -50,7 +50,7 @@ class VisionRecognizer final : public TextRecognizer {
 
 }  // namespace
 
-std::unique_ptr<TextRecognizer> makeTextRecognizer() {
+std::unique_ptr<TextRecognizer> makeTextRecognizerVision() {
   return std::make_unique<VisionRecognizer>();
 }
 

@@ -1,5 +1,7 @@
 #include "activation.hpp"
 
+#include "platform.hpp"
+
 namespace orvane::windowbounds {
 
 std::unique_ptr<Activation> makeActivation([[maybe_unused]] WindowServer& server,
@@ -7,7 +9,11 @@ std::unique_ptr<Activation> makeActivation([[maybe_unused]] WindowServer& server
 #if defined(__APPLE__)
   return makeActivationMacOS();
 #else
-  return makeActivationX11(server, windowId);
+  switch (currentPlatform().id) {
+    case PlatformId::x11:
+    default:
+      return makeActivationX11(server, windowId);
+  }
 #endif
 }
 

@@ -1,4 +1,4 @@
-// Haptic feedback on Linux: X11 desktops offer no trackpad haptics, so patterns are read as on
+// Haptic feedback on Linux: its desktops offer no trackpad haptics, so patterns are read as on
 // macOS and then played nowhere. A deliberate no-op, not a missing piece.
 #include "haptic_performer.hpp"
 
@@ -12,7 +12,7 @@ class SilentPerformer final : public HapticPerformer {
 
 }  // namespace
 
-std::unique_ptr<HapticPerformer> makeHapticPerformer() {
+std::unique_ptr<HapticPerformer> makeHapticPerformerSilent() {
   return std::make_unique<SilentPerformer>();
 }
 

@@ -213,7 +213,7 @@ class TesseractRecognizer final : public TextRecognizer {
 
 }  // namespace
 
-std::unique_ptr<TextRecognizer> makeTextRecognizer() {
+std::unique_ptr<TextRecognizer> makeTextRecognizerTesseract() {
   return std::make_unique<TesseractRecognizer>();
 }
 

@@ -1,0 +1,160 @@
+#include "platform.hpp"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "text.hpp"
+
+extern char** environ;
+
+namespace orvane {
+namespace {
+
+std::optional<std::string> environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value || !*value) return std::nullopt;
+  return std::string(value);
+}
+
+bool socketAnswers(const std::string& path) {
+  sockaddr_un address{};
+  if (path.empty() || path.size() >= sizeof(address.sun_path)) return false;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return ok;
+}
+
+// `sway --get-socketpath`: how sway's own tools find it when SWAYSOCK is not set.
+std::optional<std::string> askSwayForSocket() {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  char program[] = "sway";
+  char option[] = "--get-socketpath";
+  char* arguments[] = {program, option, nullptr};
+  pid_t pid = -1;
+  const int spawned = posix_spawnp(&pid, "sway", &actions, nullptr, arguments, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  std::string text;
+  if (spawned == 0) {
+    std::array<char, 512> buffer{};
+    ssize_t n;
+    while ((n = read(out[0], buffer.data(), buffer.size())) > 0 || (n < 0 && errno == EINTR)) {
+      if (n > 0) text.append(buffer.data(), static_cast<std::size_t>(n));
+      if (text.size() > 4096) break;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) text.clear();
+  }
+  close(out[0]);
+  text = std::string(trimmed(text, TrimSet::kWhitespaceAndNewlines));
+  if (text.empty()) return std::nullopt;
+  return text;
+}
+
+}  // namespace
+
+std::string_view platformName(PlatformId id) {
+  switch (id) {
+    case PlatformId::macOS:
+      return "macos";
+    case PlatformId::x11:
+      return "x11";
+    case PlatformId::wayland:
+      return "wayland";
+  }
+  return "";
+}
+
+std::span<const PlatformId> builtPlatforms() {
+#if defined(__APPLE__)
+  static constexpr PlatformId built[] = {PlatformId::macOS};
+#elif defined(ORVANE_WAYLAND)
+  static constexpr PlatformId built[] = {PlatformId::x11, PlatformId::wayland};
+#else
+  static constexpr PlatformId built[] = {PlatformId::x11};
+#endif
+  return built;
+}
+
+PlatformChoice choosePlatform(const PlatformEnvironment& environment,
+                              std::span<const PlatformId> built) {
+  PlatformChoice choice;
+  auto isBuilt = [&](PlatformId id) {
+    for (PlatformId b : built)
+      if (b == id) return true;
+    return false;
+  };
+  if (environment.forced) {
+    for (PlatformId id : built) {
+      if (platformName(id) != *environment.forced) continue;
+      choice.id = id;
+      if (id == PlatformId::wayland && environment.compositorIpc)
+        choice.compositorIpc = *environment.compositorIpc;
+      return choice;
+    }
+    std::string names;
+    for (PlatformId id : built) {
+      if (!names.empty()) names += ", ";
+      names += platformName(id);
+    }
+    choice.problem = "ORVANE_PLATFORM=" + *environment.forced +
+                     " is not a platform of this build (" + names + "); choosing as if unset";
+  }
+  if (!built.empty()) choice.id = built.front();
+  if (isBuilt(PlatformId::wayland) && environment.waylandSession && environment.compositorIpc) {
+    choice.id = PlatformId::wayland;
+    choice.compositorIpc = *environment.compositorIpc;
+  }
+  return choice;
+}
+
+PlatformEnvironment readPlatformEnvironment() {
+  PlatformEnvironment environment;
+  environment.forced = environmentValue("ORVANE_PLATFORM");
+  environment.waylandSession = environmentValue("WAYLAND_DISPLAY").has_value();
+  bool wantsIpc = environment.waylandSession;
+  if (environment.forced) wantsIpc = *environment.forced == platformName(PlatformId::wayland);
+#if !defined(__APPLE__)
+  if (wantsIpc) {
+    if (auto sock = environmentValue("SWAYSOCK"); sock && socketAnswers(*sock))
+      environment.compositorIpc = sock;
+    else if (auto asked = askSwayForSocket(); asked && socketAnswers(*asked))
+      environment.compositorIpc = asked;
+  }
+#else
+  (void)wantsIpc;
+#endif
+  return environment;
+}
+
+const PlatformChoice& currentPlatform() {
+  static const PlatformChoice choice = [] {
+    PlatformChoice c = choosePlatform(readPlatformEnvironment(), builtPlatforms());
+    if (!c.problem.empty()) std::fprintf(stderr, "%s\n", c.problem.c_str());
+    return c;
+  }();
+  return choice;
+}
+
+}  // namespace orvane

@@ -17,6 +17,8 @@ packages=(
   dbus dbus-x11 at-spi2-core python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 python3-pyatspi
   python3-jsonschema  # the process tests check every output against schemas/
   chromium imagemagick
+  # the Wayland backend and its tests: a headless sway (with XWayland) and its clients
+  libwayland-dev libwayland-bin wayland-protocols sway xwayland grim foot wtype xrestop
 )
 "$(cd "$(dirname "$0")" && pwd)/apt-install" deps "${packages[@]}"
 # Font caches up to date before anything draws text: otherwise the first program to use
@@ -32,13 +34,15 @@ modules=(  # pkg-config module = Debian package
   xcb-cursor=libxcb-cursor-dev xcb-record=libxcb-record0-dev xkbcommon=libxkbcommon-dev xkbcommon-x11=libxkbcommon-x11-dev
   atspi-2=libatspi2.0-dev dbus-1=libdbus-1-dev glib-2.0=libglib2.0-dev gio-2.0=libglib2.0-dev
   tesseract=libtesseract-dev lept=libleptonica-dev cairo=libcairo2-dev
+  wayland-client=libwayland-dev wayland-cursor=libwayland-dev wayland-protocols=wayland-protocols
   pangocairo=libpango1.0-dev RapidJSON=rapidjson-dev gtest=libgtest-dev
 )
 programs=(  # program = Debian package
   cmake=cmake g++=g++ clang++=clang clang-format=clang-format pkg-config=pkg-config python3=python3
   tesseract=tesseract-ocr Xvfb=xvfb xdotool=xdotool wmctrl=wmctrl openbox=openbox
   xrandr=x11-xserver-utils xprop=x11-utils xtrace=xtrace xinput=xinput xcompmgr=xcompmgr
-  slop=slop setxkbmap=x11-xkb-utils dbus-daemon=dbus dbus-launch=dbus-x11 import=imagemagick chromium=chromium
+  slop=slop setxkbmap=x11-xkb-utils sway=sway swaymsg=sway grim=grim foot=foot
+  wtype=wtype wayland-scanner=libwayland-bin xhost=x11-xserver-utils dbus-daemon=dbus dbus-launch=dbus-x11 import=imagemagick chromium=chromium
 )
 problems=()
 for entry in "${modules[@]}"; do

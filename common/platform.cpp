@@ -26,6 +26,7 @@ std::optional<std::string> environmentValue(const char* name) {
   return std::string(value);
 }
 
+#if !defined(__APPLE__)
 bool socketAnswers(const std::string& path) {
   sockaddr_un address{};
   if (path.empty() || path.size() >= sizeof(address.sun_path)) return false;
@@ -71,6 +72,7 @@ std::optional<std::string> askSwayForSocket() {
   if (text.empty()) return std::nullopt;
   return text;
 }
+#endif
 
 }  // namespace
 

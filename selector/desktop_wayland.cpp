@@ -97,7 +97,7 @@ struct Overlay {
   Buffer buffers[2];
   cairo_surface_t* back = nullptr;  // what the overlay shows, painted in place
   bool painted = false;
-  Rect bounds;  // points
+  Rect bounds;               // points
   std::vector<Rect> damage;  // pixels, not yet presented
 };
 
@@ -161,7 +161,8 @@ class WaylandDesktop final : public x11::Desktop {
     }
     std::vector<std::pair<DisplayId, Rect>> displays;
     WindowServer& server = shared_->windowServer();
-    for (DisplayId id : activeDisplayList(server)) displays.emplace_back(id, server.displayBounds(id));
+    for (DisplayId id : activeDisplayList(server))
+      displays.emplace_back(id, server.displayBounds(id));
     const int ox = outputs_[main].x, oy = outputs_[main].y;
     auto monitorOf = [&](std::size_t i) {
       const Output& o = outputs_[i];
@@ -215,10 +216,9 @@ class WaylandDesktop final : public x11::Desktop {
     static const wl_surface_listener surfaceListener = {[](void*, wl_surface*, wl_output*) {},
                                                         [](void*, wl_surface*, wl_output*) {}};
     wl_surface_add_listener(o.surface, &surfaceListener, this);
-    o.layer = zwlr_layer_shell_v1_get_layer_surface(layerShell_, o.surface,
-                                                    outputs_[o.output].output,
-                                                    ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY,
-                                                    "orvane-capture-selector");
+    o.layer = zwlr_layer_shell_v1_get_layer_surface(
+        layerShell_, o.surface, outputs_[o.output].output, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY,
+        "orvane-capture-selector");
     static const zwlr_layer_surface_v1_listener layerListener = {&WaylandDesktop::configure,
                                                                  &WaylandDesktop::closed};
     zwlr_layer_surface_v1_add_listener(o.layer, &layerListener, this);
@@ -361,7 +361,8 @@ class WaylandDesktop final : public x11::Desktop {
     } else if (iface == wl_shm_interface.name) {
       self->shm_ = static_cast<wl_shm*>(bind(&wl_shm_interface, 1));
     } else if (iface == zwlr_layer_shell_v1_interface.name) {
-      self->layerShell_ = static_cast<zwlr_layer_shell_v1*>(bind(&zwlr_layer_shell_v1_interface, 3));
+      self->layerShell_ =
+          static_cast<zwlr_layer_shell_v1*>(bind(&zwlr_layer_shell_v1_interface, 3));
     } else if (iface == zxdg_output_manager_v1_interface.name) {
       self->xdgOutputs_ =
           static_cast<zxdg_output_manager_v1*>(bind(&zxdg_output_manager_v1_interface, 2));
@@ -402,8 +403,8 @@ class WaylandDesktop final : public x11::Desktop {
                          std::int32_t height, std::int32_t) {
     auto* self = static_cast<WaylandDesktop*>(data);
     // Without xdg-output the current mode over the scale is the logical size.
-    if (Output* o = self->outputOf(output); o && (flags & WL_OUTPUT_MODE_CURRENT) &&
-                                            !o->haveLogical) {
+    if (Output* o = self->outputOf(output);
+        o && (flags & WL_OUTPUT_MODE_CURRENT) && !o->haveLogical) {
       o->width = width / std::max(o->scale, 1);
       o->height = height / std::max(o->scale, 1);
     }
@@ -600,12 +601,9 @@ class WaylandDesktop final : public x11::Desktop {
     if ((caps & WL_SEAT_CAPABILITY_KEYBOARD) && !self->keyboard_) {
       self->keyboard_ = wl_seat_get_keyboard(seat);
       static const wl_keyboard_listener listener = {
-          &WaylandDesktop::keymap,
-          &WaylandDesktop::keyboardEnter,
-          &WaylandDesktop::keyboardLeave,
-          &WaylandDesktop::key,
-          &WaylandDesktop::modifiers,
-          [](void*, wl_keyboard*, std::int32_t, std::int32_t) {}};
+          &WaylandDesktop::keymap,        &WaylandDesktop::keyboardEnter,
+          &WaylandDesktop::keyboardLeave, &WaylandDesktop::key,
+          &WaylandDesktop::modifiers,     [](void*, wl_keyboard*, std::int32_t, std::int32_t) {}};
       wl_keyboard_add_listener(self->keyboard_, &listener, self);
     } else if (!(caps & WL_SEAT_CAPABILITY_KEYBOARD) && self->keyboard_) {
       wl_keyboard_release(self->keyboard_);
@@ -712,7 +710,8 @@ class WaylandDesktop final : public x11::Desktop {
     xkb_keymap* map = nullptr;
     if (self->xkbContext_) {
       // The text ends with a NUL inside `size`; the copy makes sure of it.
-      const std::string copy(static_cast<const char*>(text), strnlen(static_cast<const char*>(text), size));
+      const std::string copy(static_cast<const char*>(text),
+                             strnlen(static_cast<const char*>(text), size));
       map = xkb_keymap_new_from_string(self->xkbContext_, copy.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
                                        XKB_KEYMAP_COMPILE_NO_FLAGS);
     }
@@ -739,7 +738,8 @@ class WaylandDesktop final : public x11::Desktop {
   static void modifiers(void* data, wl_keyboard*, std::uint32_t, std::uint32_t depressed,
                         std::uint32_t latched, std::uint32_t locked, std::uint32_t group) {
     auto* self = static_cast<WaylandDesktop*>(data);
-    if (self->xkbState_) xkb_state_update_mask(self->xkbState_, depressed, latched, locked, 0, 0, group);
+    if (self->xkbState_)
+      xkb_state_update_mask(self->xkbState_, depressed, latched, locked, 0, 0, group);
   }
 
   static void key(void* data, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t code,

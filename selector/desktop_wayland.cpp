@@ -8,6 +8,7 @@
 #include <wayland-cursor.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <string>

@@ -26,6 +26,8 @@ std::optional<std::string> environmentValue(const char* name) {
   return std::string(value);
 }
 
+#if !defined(__APPLE__)
+// Finding sway is a Linux matter; macOS has neither SOCK_CLOEXEC nor pipe2.
 bool socketAnswers(const std::string& path) {
   sockaddr_un address{};
   if (path.empty() || path.size() >= sizeof(address.sun_path)) return false;
@@ -72,6 +74,7 @@ std::optional<std::string> askSwayForSocket() {
   return text;
 }
 
+#endif
 }  // namespace
 
 std::string_view platformName(PlatformId id) {

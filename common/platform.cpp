@@ -27,6 +27,7 @@ std::optional<std::string> environmentValue(const char* name) {
 }
 
 #if !defined(__APPLE__)
+// Finding sway is a Linux matter; macOS has neither SOCK_CLOEXEC nor pipe2.
 bool socketAnswers(const std::string& path) {
   sockaddr_un address{};
   if (path.empty() || path.size() >= sizeof(address.sun_path)) return false;

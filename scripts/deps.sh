@@ -19,6 +19,7 @@ packages=(
   chromium imagemagick
   # the Wayland backend and its tests: a headless sway (with XWayland) and its clients
   libwayland-dev libwayland-bin wayland-protocols sway xwayland grim foot wtype xrestop
+  xkb-data  # the "us" keymap of the virtual keyboard fixture
 )
 "$(cd "$(dirname "$0")" && pwd)/apt-install" deps "${packages[@]}"
 # Font caches up to date before anything draws text: otherwise the first program to use

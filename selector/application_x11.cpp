@@ -5,6 +5,9 @@
 //
 // "Active" means holding the keyboard grab: that is what keeps the user's keys with the
 // selector. The key window is the overlay that holds it (or, before the grab, has the focus).
+//
+// The same application drives the overlays of a Wayland compositor (desktop_wayland), which
+// offers the same desktop interface.
 #include <glib.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -81,7 +84,8 @@ class X11ViewHost final : public ViewHost {
 
 class X11Application final : public Application {
  public:
-  X11Application() : desktop_(Desktop::make()), runLoop_(makeRunLoopX11()) {}
+  explicit X11Application(std::unique_ptr<Desktop> desktop)
+      : desktop_(std::move(desktop)), runLoop_(makeRunLoopX11()) {}
   ~X11Application() override {
     if (animationTimer_ != 0) g_source_remove(animationTimer_);
     if (fontWarmUp_.joinable()) fontWarmUp_.join();
@@ -409,6 +413,10 @@ std::unique_ptr<BubbleSurface> X11ViewHost::addWarningBubble(const std::string& 
 
 }  // namespace
 
-std::unique_ptr<Application> makeApplicationX11() { return std::make_unique<X11Application>(); }
+std::unique_ptr<Application> makeApplicationX11() { return makeApplicationOn(Desktop::make()); }
+
+std::unique_ptr<Application> makeApplicationOn(std::unique_ptr<x11::Desktop> desktop) {
+  return std::make_unique<X11Application>(std::move(desktop));
+}
 
 }  // namespace orvane::selector

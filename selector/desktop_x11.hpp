@@ -114,3 +114,10 @@ class Desktop {
 };
 
 }  // namespace orvane::selector::x11
+
+namespace orvane::selector {
+class Application;
+// The selector's application with its overlays on `desktop`: X11's, or a Wayland compositor's
+// behind the same interface.
+std::unique_ptr<Application> makeApplicationOn(std::unique_ptr<x11::Desktop> desktop);
+}  // namespace orvane::selector

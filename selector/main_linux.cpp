@@ -15,6 +15,10 @@ namespace {
 orvane::selector::SelectorPlatform selectorPlatform() {
   using namespace orvane;
   switch (currentPlatform().id) {
+#if defined(ORVANE_WAYLAND)
+    case PlatformId::wayland:
+      return selector::selectorPlatformWayland();
+#endif
     case PlatformId::x11:
     default:
       return {&selector::makeApplicationX11, &selector::makeSelectorWindowServerX11};

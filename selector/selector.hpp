@@ -31,6 +31,11 @@ struct SelectorPlatform {
   std::function<std::unique_ptr<WindowServer>()> makeWindowServer;
 };
 
+// The selector on a Wayland compositor with layer shell (sway and other wlroots compositors):
+// its application, and the compositor's window snapshot, which takes the pointer position from
+// the overlays.
+SelectorPlatform selectorPlatformWayland();
+
 // The whole run after the program's own name; returns the exit status (0, or 2 after the
 // usage line). A selection returns only if the application's loop ever stops; normally the
 // application terminates the process after the result.

@@ -35,6 +35,8 @@ std::unique_ptr<EventTaps> makeEventTaps() {
   return makeEventTapsMacOS();
 #else
   switch (currentPlatform().id) {
+    case PlatformId::wayland:
+      return makeEventTapsWayland();
     case PlatformId::x11:
     default:
       return makeEventTapsX11();

@@ -1,0 +1,58 @@
+// The process's one Wayland session, as the X11 backends share one X connection: sway's IPC
+// socket (from the platform choice), a connection for requests, and a second one for events,
+// opened when something first subscribes. The window server, activation and the sensors all
+// go through it, so that a tool opens each connection once.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sway_ipc.hpp"
+
+namespace orvane {
+
+class WaylandSession {
+ public:
+  // Connects to `socketPath`; check ok().
+  explicit WaylandSession(std::string socketPath);
+
+  // The session of this process, on the socket of currentPlatform(); made on first use.
+  // Never null; not ok() when there is no compositor to talk to.
+  static WaylandSession& shared();
+
+  // False when the compositor could not be reached at start: the backends then behave as
+  // the X11 ones do when there is no X server.
+  bool ok() const { return started_; }
+  const std::string& socketPath() const { return socketPath_; }
+
+  // One request and its reply's payload. A connection that broke is opened again once per
+  // call, so that a single lost reply does not end the session. Any thread.
+  std::optional<std::string> request(sway::MessageType type, const std::string& payload = {});
+
+  // RUN_COMMAND; true when every command in it succeeded.
+  bool runCommand(const std::string& command);
+
+  // Subscribes the event connection (opened on first use) to more events; true when sway
+  // agreed. Events already subscribed to are not asked for again.
+  bool subscribe(const std::vector<std::string>& events);
+  // The event connection's descriptor (for a run loop to watch), -1 when there is none.
+  int eventFd() const;
+  // The next event received, waiting at most `timeout`; nothing when none, or when the
+  // event connection broke (then eventsBroken() is true).
+  std::optional<sway::Message> takeEvent(sway::Milliseconds timeout = sway::Milliseconds(0));
+  bool eventsBroken() const;
+
+ private:
+  std::string socketPath_;
+  bool started_ = false;
+  mutable std::mutex lock_;
+  std::optional<sway::Connection> requests_;
+  std::optional<sway::Connection> events_;
+  std::vector<std::string> subscribed_;
+  bool eventsBroken_ = false;
+};
+
+}  // namespace orvane

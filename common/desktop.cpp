@@ -23,6 +23,8 @@ std::unique_ptr<Workspace> makeWorkspace() {
   return makeWorkspaceMacOS();
 #else
   switch (currentPlatform().id) {
+    case PlatformId::wayland:
+      return makeWorkspaceWayland();
     case PlatformId::x11:
     default:
       return makeWorkspaceX11();

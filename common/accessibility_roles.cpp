@@ -3,6 +3,8 @@
 #include <array>
 #include <utility>
 
+#include "accessibility.hpp"
+
 namespace orvane {
 namespace {
 
@@ -59,6 +61,12 @@ AXRoleName axRoleForAtspiRole(std::string_view atspiRoleName) {
     if (entry.atspi == atspiRoleName) return entry.ax;
   }
   return {"AXUnknown", ""};
+}
+
+std::optional<std::string> axRoleAttribute(const AXRoleName& role, std::string_view attribute) {
+  if (attribute == kAttrRole) return std::string(role.role);
+  if (attribute == kAttrSubrole && !role.subrole.empty()) return std::string(role.subrole);
+  return std::nullopt;
 }
 
 }  // namespace orvane

@@ -3,6 +3,8 @@
 // is portable and tested everywhere.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace orvane {
@@ -13,5 +15,9 @@ struct AXRoleName {
 };
 
 AXRoleName axRoleForAtspiRole(std::string_view atspiRoleName);
+
+// The AXRole or AXSubrole attribute of an element with this role; nothing for the subrole of a
+// role that has none, and for any other attribute.
+std::optional<std::string> axRoleAttribute(const AXRoleName& role, std::string_view attribute);
 
 }  // namespace orvane

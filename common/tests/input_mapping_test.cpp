@@ -3,6 +3,7 @@
 
 #include <set>
 
+#include "accessibility.hpp"
 #include "accessibility_roles.hpp"
 #include "event_tap.hpp"
 #include "input_mapping.hpp"
@@ -121,6 +122,20 @@ TEST(RoleMapping, AtspiRolesReadAsAXRoles) {
     const AXRoleName ax = axRoleForAtspiRole(atspi);
     EXPECT_EQ(ax.role, role) << atspi;
     EXPECT_EQ(ax.subrole, subrole) << atspi;
+  }
+}
+
+TEST(RoleMapping, RoleAndSubroleAttributesOfARole) {
+  const AXRoleName secure = axRoleForAtspiRole("password text");
+  EXPECT_EQ(axRoleAttribute(secure, kAttrRole), "AXTextField");
+  EXPECT_EQ(axRoleAttribute(secure, kAttrSubrole), "AXSecureTextField");
+  // No subrole reads as an absent value, never as an empty text.
+  const AXRoleName button = axRoleForAtspiRole("push button");
+  EXPECT_EQ(axRoleAttribute(button, kAttrRole), "AXButton");
+  EXPECT_EQ(axRoleAttribute(button, kAttrSubrole), std::nullopt);
+  EXPECT_EQ(axRoleAttribute(axRoleForAtspiRole("canvas"), kAttrRole), "AXUnknown");
+  for (auto other : {kAttrTitle, kAttrDescription, kAttrValue}) {
+    EXPECT_EQ(axRoleAttribute(secure, other), std::nullopt) << other;
   }
 }
 

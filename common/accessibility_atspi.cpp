@@ -1,0 +1,729 @@
+// Accessibility on Linux: AT-SPI 2 through libatspi, read in the vocabulary of macOS.
+//
+// Roles: the table of accessibility_roles.cpp. Attributes: AXTitle is the accessible name,
+// AXDescription the accessible description, AXValue the text of a text element (a number for
+// an element with a value, such as a slider), AXURL the document's "DocURL" attribute, else
+// its "URI" (an empty text is no address), of a web area only, AXChildren the accessible children,
+// AXFrame, AXPosition and AXSize the Component extents on the screen in global points.
+// AXFocusedWindow of an application is its frame in the ACTIVE state, else its first showing frame.
+// AXFocusedUIElement of the system-wide element is the object that last gained focus, kept
+// from AT-SPI focus events; before the first event, one query of the active frames. The
+// recorder reads it with its role, subrole, title and description on every click and key, so a
+// read of it costs one round trip: its name and description in one call (Properties.GetAll of
+// the Accessible interface, atspi_properties.cpp), which also shows that the object still
+// answers; its role is read once after it gains focus and kept current by its role-change
+// events. The element handed out answers these four from that read; the recorder asks for a
+// new element on every event.
+// When that call fails, the role is asked instead, as for any element. Every other element, the
+// focused object reached another way included, is asked on every read.
+// NOTE: ATK tells no change of a name or description that was never set before, so these are
+// never kept from events.
+// The element at a position: the window-server snapshot names the window under the point, its
+// pid names the application, its frame under the point answers GetAccessibleAtPoint, and the
+// answer is asked again, down to the deepest element (an element that answers itself or an
+// element seen before, or depth 64, ends the descent). Every call is a round trip to the
+// application, so the application of a pid is remembered until a call on it fails, and the role
+// of each of its top-level objects is asked once.
+//
+// Switch-on: the nearest Linux counterpart of AXManualAccessibility and
+// AXEnhancedUserInterface is the session-wide org.a11y.Status.IsEnabled property of the
+// accessibility bus launcher, which Chromium and other toolkits follow to expose their trees.
+// Writing either attribute of an application sets IsEnabled to true when it reads false, once
+// per process, and answers whether it is true. The tool never sets it back.
+//
+// NOTE: libatspi ends the whole process when a call finds no accessibility bus, so the bus is
+// probed first (the address the display publishes, else org.a11y.Bus.GetAddress on the session
+// bus, with a short timeout, and a connection to that address). Without a bus every value is
+// absent and every write fails, and libatspi is never called.
+//
+// Nothing here knows the display: its side (accessibility_atspi.hpp) gives the published bus
+// address, the pixel-point conversions and the window server.
+#include "accessibility_atspi.hpp"
+
+#include <atspi/atspi.h>
+#include <gio/gio.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <map>
+#include <set>
+
+#include "accessibility_roles.hpp"
+#include "atspi_properties.hpp"
+
+namespace orvane {
+namespace {
+
+constexpr int kBusTimeoutMs = 2000;
+constexpr int kCallTimeoutMs = kAccessibilityCallTimeoutMs;
+constexpr int kMaxHitDepth = 64;
+
+// A GObject reference, released when the holder goes.
+template <typename T>
+class GRef {
+ public:
+  GRef() = default;
+  explicit GRef(T* object) : object_(object) {}  // takes over a reference
+  ~GRef() {
+    if (object_) g_object_unref(object_);
+  }
+  GRef(const GRef&) = delete;
+  GRef& operator=(const GRef&) = delete;
+  GRef(GRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  GRef& operator=(GRef&& other) noexcept {
+    if (this != &other) {
+      if (object_) g_object_unref(object_);
+      object_ = std::exchange(other.object_, nullptr);
+    }
+    return *this;
+  }
+  static GRef share(T* object) {
+    return GRef(object ? static_cast<T*>(g_object_ref(object)) : nullptr);
+  }
+  T* get() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+
+ private:
+  T* object_ = nullptr;
+};
+
+// Errors are never reported: the caller reads an absent value.
+struct Error {
+  GError* error = nullptr;
+  ~Error() { g_clear_error(&error); }
+  GError** out() {
+    g_clear_error(&error);
+    return &error;
+  }
+  explicit operator bool() const { return error != nullptr; }
+};
+
+struct GFree {
+  void operator()(void* p) const { g_free(p); }
+};
+using GString_ = std::unique_ptr<gchar, GFree>;
+
+struct AtspiNode : AXElement::Node {
+  enum class Kind { systemWide, application, object };
+  Kind kind;
+  std::int32_t pid = -1;         // of an application
+  GRef<AtspiAccessible> object;  // of an object
+  AtspiNode(Kind k, std::int32_t p, GRef<AtspiAccessible> o)
+      : kind(k), pid(p), object(std::move(o)) {}
+  // libatspi keeps one object per element of an application.
+  const void* identity() const override {
+    return object ? static_cast<const void*>(object.get()) : this;
+  }
+};
+
+AXElement wrap(GRef<AtspiAccessible> object) {
+  if (!object) return AXElement();
+  return AXElement(
+      std::make_shared<const AtspiNode>(AtspiNode::Kind::object, -1, std::move(object)));
+}
+
+const AtspiNode* nodeOf(const AXElement& element) {
+  return dynamic_cast<const AtspiNode*>(element.node());
+}
+
+// An object's states, read in one call and tested as often as needed.
+class States {
+ public:
+  explicit States(AtspiAccessible* object) : states_(atspi_accessible_get_state_set(object)) {}
+  bool has(AtspiStateType state) const {
+    return states_ && atspi_state_set_contains(states_.get(), state);
+  }
+
+ private:
+  GRef<AtspiStateSet> states_;
+};
+
+// An object's role in the vocabulary of macOS, asked with one call; nothing when it fails.
+std::optional<AXRoleName> axRole(AtspiAccessible* object) {
+  Error error;
+  const AtspiRole role = atspi_accessible_get_role(object, error.out());
+  if (error || role == ATSPI_ROLE_INVALID) return std::nullopt;
+  GString_ name(atspi_role_get_name(role));
+  return axRoleForAtspiRole(name ? std::string_view(name.get()) : std::string_view());
+}
+
+class AtspiAccessibility : public Accessibility {
+ public:
+  explicit AtspiAccessibility(AtspiDesktopSide side) : side_(std::move(side)) {
+    if (!side_.reachable()) return;
+    if (!probeBus()) return;
+    const int status = atspi_init();
+    if (status != 0 && status != 1) return;
+    active_ = true;
+    // An application that does not answer holds up the calling thread for the whole timeout;
+    // libatspi would wait up to 15 s for one that has just started.
+    atspi_set_timeout(kCallTimeoutMs, kCallTimeoutMs);
+    listener_ = GRef<AtspiEventListener>(
+        atspi_event_listener_new(&AtspiAccessibility::onFocus, this, nullptr));
+    Error error;
+    atspi_event_listener_register(listener_.get(), "object:state-changed:focused", error.out());
+    // The apps then tell the name changes that keep libatspi's cache of names current.
+    for (const char* type : kKeptCurrentBy) {
+      atspi_event_listener_register(listener_.get(), type, error.out());
+    }
+  }
+
+  ~AtspiAccessibility() override {
+    if (listener_) {
+      Error error;
+      atspi_event_listener_deregister(listener_.get(), "object:state-changed:focused", error.out());
+      for (const char* type : kKeptCurrentBy) {
+        atspi_event_listener_deregister(listener_.get(), type, error.out());
+      }
+    }
+    if (session_) g_object_unref(session_);
+  }
+
+  // libatspi keeps its buses, and the focus events, on GLib's default context; a program that
+  // calls it off the main thread leaves that context to the calling thread.
+  void dispatchPending() override {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+  }
+
+  bool canWaitForEvents() const override { return true; }
+  void waitForEvents() override { g_main_context_iteration(nullptr, TRUE); }
+  // NOTE: a wake-up stays pending until the context's next poll, so one that comes just
+  // before the wait still ends it.
+  void interruptWait() override { g_main_context_wakeup(nullptr); }
+
+  AXElement createApplication(std::int32_t pid) override {
+    return AXElement(std::make_shared<const AtspiNode>(AtspiNode::Kind::application, pid,
+                                                       GRef<AtspiAccessible>()));
+  }
+
+  AXElement createSystemWide() override {
+    return AXElement(std::make_shared<const AtspiNode>(AtspiNode::Kind::systemWide, -1,
+                                                       GRef<AtspiAccessible>()));
+  }
+
+  std::optional<AXValue> copyAttributeValue(const AXElement& element,
+                                            std::string_view attribute) override {
+    const AtspiNode* node = nodeOf(element);
+    if (!active_ || !node) return std::nullopt;
+    switch (node->kind) {
+      case AtspiNode::Kind::systemWide:
+        return systemWideAttribute(attribute);
+      case AtspiNode::Kind::application:
+        return applicationAttribute(node->pid, attribute);
+      case AtspiNode::Kind::object:
+        if (handedOut(node)) {
+          if ((attribute == kAttrRole || attribute == kAttrSubrole) && focusedRole_) {
+            return axRoleAttribute(*focusedRole_, attribute);
+          }
+          if (kept_.texts && attribute == kAttrTitle) return kept_.texts->name;
+          if (kept_.texts && attribute == kAttrDescription) return kept_.texts->description;
+        }
+        return objectAttribute(node->object.get(), attribute);
+    }
+    return std::nullopt;
+  }
+
+  bool setAttributeValue(const AXElement& element, std::string_view attribute,
+                         bool value) override {
+    const AtspiNode* node = nodeOf(element);
+    if (!active_ || !node || node->kind != AtspiNode::Kind::application || !value) return false;
+    if (attribute != kAttrManualAccessibility && attribute != kAttrEnhancedUserInterface) {
+      return false;
+    }
+    return switchOn();
+  }
+
+  std::optional<AXElement> copyElementAtPosition(const AXElement& element, float x,
+                                                 float y) override {
+    const AtspiNode* node = nodeOf(element);
+    if (!active_ || !node || node->kind != AtspiNode::Kind::systemWide) return std::nullopt;
+    const Point point{x, y};
+    const auto pid = windowOwnerAt(point);
+    if (!pid) return std::nullopt;
+    auto topLevel = applicationFrames(*pid);
+    if (!topLevel) return std::nullopt;
+    const Point pixels = side_.pointsToPixels(point);
+    const int px = static_cast<int>(pixels.x), py = static_cast<int>(pixels.y);
+    // The application's frame under the point, the active one first.
+    GRef<AtspiAccessible> frame;
+    for (auto& candidate : *topLevel) {
+      const States states(candidate.get());
+      if (!states.has(ATSPI_STATE_SHOWING)) continue;
+      auto r = extents(candidate.get());
+      if (!r || !containsPoint(*r, pixels)) continue;
+      const bool isActive = states.has(ATSPI_STATE_ACTIVE);
+      if (!frame || isActive) frame = GRef<AtspiAccessible>::share(candidate.get());
+      if (isActive) break;
+    }
+    if (!frame) return std::nullopt;
+    // NOTE: Chromium may answer the element asked, or a child that is not among its children;
+    // the descent ends when an answer repeats.
+    GRef<AtspiAccessible> current = std::move(frame);
+    std::set<AtspiAccessible*> seen{current.get()};
+    for (int depth = 0; depth < kMaxHitDepth; ++depth) {
+      GRef<AtspiComponent> component(atspi_accessible_get_component_iface(current.get()));
+      if (!component) break;
+      Error error;
+      GRef<AtspiAccessible> child(atspi_component_get_accessible_at_point(
+          component.get(), px, py, ATSPI_COORD_TYPE_SCREEN, error.out()));
+      if (error || !child || !seen.insert(child.get()).second) break;
+      current = std::move(child);
+    }
+    return wrap(std::move(current));
+  }
+
+ private:
+  // --- The bus ---
+
+  bool probeBus() {
+    // The address libatspi looks at first: the one the display publishes.
+    if (side_.publishedBusAddress) {
+      if (auto address = side_.publishedBusAddress(); address && !address->empty()) {
+        return reachable(*address);
+      }
+    }
+    GDBusConnection* session = sessionBus();
+    if (!session) return false;
+    Error error;
+    GVariant* reply = g_dbus_connection_call_sync(
+        session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
+        G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, error.out());
+    if (!reply) return false;
+    const gchar* address = nullptr;
+    g_variant_get(reply, "(&s)", &address);
+    const bool ok = address && *address && reachable(address);
+    g_variant_unref(reply);
+    return ok;
+  }
+
+  static bool reachable(const std::string& address) {
+    Error error;
+    GDBusConnection* c = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, error.out());
+    if (!c) return false;
+    g_dbus_connection_close_sync(c, nullptr, nullptr);
+    g_object_unref(c);
+    return true;
+  }
+
+  // A private connection to the session bus, made once; nothing when there is none.
+  GDBusConnection* sessionBus() {
+    if (session_ || sessionTried_) return session_;
+    sessionTried_ = true;
+    Error error;
+    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, error.out());
+    if (!address) return nullptr;
+    session_ = g_dbus_connection_new_for_address_sync(
+        address,
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, error.out());
+    g_free(address);
+    return session_;
+  }
+
+  std::optional<bool> isEnabled() {
+    GDBusConnection* session = sessionBus();
+    if (!session) return std::nullopt;
+    Error error;
+    GVariant* reply = g_dbus_connection_call_sync(
+        session, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
+        G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, error.out());
+    if (!reply) return std::nullopt;
+    GVariant* value = nullptr;
+    g_variant_get(reply, "(v)", &value);
+    std::optional<bool> enabled;
+    if (value && g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN)) {
+      enabled = g_variant_get_boolean(value) != 0;
+    }
+    if (value) g_variant_unref(value);
+    g_variant_unref(reply);
+    return enabled;
+  }
+
+  bool switchOn() {
+    if (switchedOn_) return true;
+    auto enabled = isEnabled();
+    if (!enabled) return false;
+    if (!*enabled && !switchTried_) {
+      switchTried_ = true;
+      Error error;
+      GVariant* reply = g_dbus_connection_call_sync(
+          sessionBus(), "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+          g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
+          nullptr, G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, error.out());
+      if (reply) g_variant_unref(reply);
+      enabled = isEnabled();
+    }
+    switchedOn_ = enabled.value_or(false);
+    return switchedOn_;
+  }
+
+  // --- Applications and focus ---
+
+  // Whether each of an application's top-level objects is a window, by object. The roles of
+  // top-level objects do not change, so each is asked once; objects that are no longer
+  // children are forgotten.
+  using WindowRoles = std::map<AtspiAccessible*, std::pair<GRef<AtspiAccessible>, bool>>;
+
+  struct KnownApplication {
+    GRef<AtspiAccessible> object;
+    WindowRoles windowRoles;
+  };
+
+  // The AT-SPI application of a process, looked up among the desktop's applications. One
+  // remembered is checked with a call first when `check` is set; otherwise the caller's next
+  // call on it tells whether it is gone (see applicationFrames).
+  KnownApplication* application(std::int32_t pid, bool check = true) {
+    auto it = applications_.find(pid);
+    if (it != applications_.end()) {
+      if (!check) return &it->second;
+      Error error;
+      if (atspi_accessible_get_child_count(it->second.object.get(), error.out()) >= 0 && !error) {
+        return &it->second;
+      }
+      applications_.erase(it);
+    }
+    forgetEndedProcesses();
+    GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
+    if (!desktop) return nullptr;
+    Error error;
+    const gint count = atspi_accessible_get_child_count(desktop.get(), error.out());
+    for (gint i = 0; i < count; ++i) {
+      GRef<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.get(), i, error.out()));
+      if (!app) continue;
+      const guint appPid = atspi_accessible_get_process_id(app.get(), error.out());
+      if (error || static_cast<std::int32_t>(appPid) != pid) continue;
+      return &(applications_[pid] = KnownApplication{std::move(app), {}});
+    }
+    return nullptr;
+  }
+
+  // An application remembered for a process that has ended is never asked for again: its
+  // objects would stay for the life of the tool, one set per application the user closed.
+  void forgetEndedProcesses() {
+    std::erase_if(applications_,
+                  [](const auto& entry) { return ::kill(entry.first, 0) != 0 && errno == ESRCH; });
+  }
+
+  // The children of an object; nothing when their number cannot be read.
+  static std::optional<std::vector<GRef<AtspiAccessible>>> children(AtspiAccessible* object) {
+    Error error;
+    const gint count = atspi_accessible_get_child_count(object, error.out());
+    if (error || count < 0) return std::nullopt;
+    std::vector<GRef<AtspiAccessible>> out;
+    out.reserve(static_cast<size_t>(count));
+    for (gint i = 0; i < count; ++i) {
+      GRef<AtspiAccessible> child(atspi_accessible_get_child_at_index(object, i, error.out()));
+      if (child) out.push_back(std::move(child));
+    }
+    return out;
+  }
+
+  // An application's top-level frames, windows and dialogs; nothing when its children cannot
+  // be read. With `roles`, the roles already known are not asked again.
+  static std::optional<std::vector<GRef<AtspiAccessible>>> frames(AtspiAccessible* app,
+                                                                  WindowRoles* roles = nullptr) {
+    auto list = children(app);
+    if (!list) return std::nullopt;
+    WindowRoles known;
+    std::vector<GRef<AtspiAccessible>> out;
+    for (auto& child : *list) {
+      std::optional<bool> window;
+      if (roles) {
+        if (auto it = roles->find(child.get()); it != roles->end()) window = it->second.second;
+      }
+      if (!window) {
+        // A role that could not be read is asked again next time.
+        if (auto role = axRole(child.get())) window = role->role == "AXWindow";
+      }
+      if (roles && window) {
+        known.emplace(child.get(), std::pair(GRef<AtspiAccessible>::share(child.get()), *window));
+      }
+      if (window.value_or(false)) out.push_back(std::move(child));
+    }
+    if (roles) *roles = std::move(known);
+    return out;
+  }
+
+  // The top-level frames of the application of a process. The application remembered is not
+  // checked first: when its children cannot be read it is looked up again, once.
+  std::optional<std::vector<GRef<AtspiAccessible>>> applicationFrames(std::int32_t pid) {
+    KnownApplication* app = application(pid, false);
+    if (!app) return std::nullopt;
+    if (auto list = frames(app->object.get(), &app->windowRoles)) return list;
+    applications_.erase(pid);
+    app = application(pid, false);
+    if (!app) return std::nullopt;
+    return frames(app->object.get(), &app->windowRoles);
+  }
+
+  // NOTE: Chromium has several frames; only the ACTIVE one is the window the user sees, the
+  // others hold empty documents.
+  GRef<AtspiAccessible> focusedWindow(std::int32_t pid) {
+    auto list = applicationFrames(pid);
+    if (!list) return {};
+    GRef<AtspiAccessible> showing;
+    for (auto& frame : *list) {
+      const States states(frame.get());
+      if (states.has(ATSPI_STATE_ACTIVE)) return std::move(frame);
+      if (!showing && states.has(ATSPI_STATE_SHOWING)) showing = std::move(frame);
+    }
+    return showing;
+  }
+
+  // Besides focus: the name changes that keep libatspi's cache of names current, and the role
+  // changes of the focused object. The subrole follows the role alone
+  // (accessibility_roles.cpp), so no state but focus matters.
+  static constexpr const char* kKeptCurrentBy[] = {
+      "object:property-change:accessible-name",
+      "object:property-change:accessible-role",
+  };
+
+  static void onFocus(AtspiEvent* event, void* self) {
+    auto* me = static_cast<AtspiAccessibility*>(self);
+    if (event->type && event->source) {
+      if (g_str_has_prefix(event->type, "object:state-changed:focused")) {
+        me->focusKnown_ = true;
+        me->kept_ = Kept{};
+        me->focusedRole_.reset();
+        if (event->detail1) {
+          me->focused_ = GRef<AtspiAccessible>::share(event->source);
+        } else if (me->focused_.get() == event->source) {
+          me->focused_ = GRef<AtspiAccessible>();
+        }
+      } else if (event->source == me->focused_.get() &&
+                 g_str_has_prefix(event->type, "object:property-change:accessible-role")) {
+        me->focusedRole_.reset();
+      }
+    }
+    g_boxed_free(ATSPI_TYPE_EVENT, event);
+  }
+
+  // Before any focus event: the focused object of an active frame, asked once.
+  void findInitialFocus() {
+    focusKnown_ = true;
+    GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
+    if (!desktop) return;
+    for (auto& app : children(desktop.get()).value_or(std::vector<GRef<AtspiAccessible>>{})) {
+      for (auto& frame : frames(app.get()).value_or(std::vector<GRef<AtspiAccessible>>{})) {
+        if (!States(frame.get()).has(ATSPI_STATE_ACTIVE)) continue;
+        GRef<AtspiCollection> collection(atspi_accessible_get_collection_iface(frame.get()));
+        if (!collection) continue;
+        GRef<AtspiStateSet> states(atspi_state_set_new(nullptr));
+        atspi_state_set_add(states.get(), ATSPI_STATE_FOCUSED);
+        GRef<AtspiMatchRule> rule(atspi_match_rule_new(
+            states.get(), ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, nullptr,
+            ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, FALSE));
+        Error error;
+        GArray* matches = atspi_collection_get_matches(collection.get(), rule.get(),
+                                                       ATSPI_Collection_SORT_ORDER_CANONICAL, 1,
+                                                       TRUE, error.out());
+        if (!matches) continue;
+        for (guint i = 0; i < matches->len; ++i) {
+          auto* match = g_array_index(matches, AtspiAccessible*, i);
+          if (!focused_ && match) focused_ = GRef<AtspiAccessible>::share(match);
+          if (match) g_object_unref(match);
+        }
+        g_array_free(matches, TRUE);
+        if (focused_) return;
+      }
+    }
+  }
+
+  // --- Attributes ---
+
+  std::optional<AXValue> systemWideAttribute(std::string_view attribute) {
+    if (attribute == kAttrRole) return std::string("AXSystemWide");
+    if (attribute == kAttrFocusedUIElement) {
+      if (!focusKnown_) findInitialFocus();
+      if (!focused_) return std::nullopt;
+      // An object whose application went away reads nothing.
+      auto texts = atspi::readNameAndDescription(focused_.get(), kCallTimeoutMs);
+      if (!texts || !focusedRole_) {
+        auto role = axRole(focused_.get());
+        if (!role) return std::nullopt;
+        focusedRole_ = *role;
+      }
+      auto node = std::make_shared<const AtspiNode>(AtspiNode::Kind::object, -1,
+                                                    GRef<AtspiAccessible>::share(focused_.get()));
+      kept_ = Kept{node, std::move(texts)};
+      return AXElement(std::move(node));
+    }
+    return std::nullopt;
+  }
+
+  // Whether the element is the last one handed out as the focused element, and that object
+  // still has focus (see the top).
+  bool handedOut(const AtspiNode* node) const {
+    return node->object.get() == focused_.get() && kept_.element.lock().get() == node;
+  }
+
+  std::optional<AXValue> applicationAttribute(std::int32_t pid, std::string_view attribute) {
+    if (attribute == kAttrRole) {
+      if (!application(pid)) return std::nullopt;
+      return std::string("AXApplication");
+    }
+    if (attribute == kAttrFocusedWindow) {
+      auto window = focusedWindow(pid);
+      if (!window) return std::nullopt;
+      return wrap(std::move(window));
+    }
+    auto* known = application(pid);
+    if (!known) return std::nullopt;
+    auto app = GRef<AtspiAccessible>::share(known->object.get());
+    if (attribute == kAttrFocusedUIElement) {
+      if (!focusKnown_) findInitialFocus();
+      if (!focused_) return std::nullopt;
+      Error error;
+      const guint focusedPid = atspi_accessible_get_process_id(focused_.get(), error.out());
+      if (error || static_cast<std::int32_t>(focusedPid) != pid) return std::nullopt;
+      return wrap(GRef<AtspiAccessible>::share(focused_.get()));
+    }
+    return objectAttribute(app.get(), attribute);
+  }
+
+  std::optional<Rect> extents(AtspiAccessible* object) {
+    GRef<AtspiComponent> component(atspi_accessible_get_component_iface(object));
+    if (!component) return std::nullopt;
+    Error error;
+    AtspiRect* r =
+        atspi_component_get_extents(component.get(), ATSPI_COORD_TYPE_SCREEN, error.out());
+    if (!r) return std::nullopt;
+    std::optional<Rect> out;
+    // Hidden widgets of GTK answer INT_MIN for their position.
+    if (!error && r->x != INT_MIN && r->y != INT_MIN && r->width >= 0 && r->height >= 0) {
+      out = Rect{double(r->x), double(r->y), double(r->width), double(r->height)};
+    }
+    g_boxed_free(ATSPI_TYPE_RECT, r);
+    return out;
+  }
+
+  std::optional<AXValue> objectAttribute(AtspiAccessible* object, std::string_view attribute) {
+    if (!object) return std::nullopt;
+    if (attribute == kAttrRole || attribute == kAttrSubrole) {
+      auto role = axRole(object);
+      if (!role) return std::nullopt;
+      return axRoleAttribute(*role, attribute);
+    }
+    if (attribute == kAttrTitle || attribute == kAttrDescription) {
+      Error error;
+      GString_ text(attribute == kAttrTitle
+                        ? atspi_accessible_get_name(object, error.out())
+                        : atspi_accessible_get_description(object, error.out()));
+      if (error || !text) return std::nullopt;
+      return std::string(text.get());
+    }
+    if (attribute == kAttrValue) return value(object);
+    if (attribute == kAttrURL) return url(object);
+    if (attribute == kAttrChildren) {
+      auto objects = children(object);
+      if (!objects) return std::nullopt;
+      std::vector<AXElement> list;
+      list.reserve(objects->size());
+      for (auto& child : *objects) list.push_back(wrap(std::move(child)));
+      return list;
+    }
+    if (attribute == kAttrFrame || attribute == kAttrPosition || attribute == kAttrSize) {
+      auto pixels = extents(object);
+      if (!pixels) return std::nullopt;
+      const Rect r = side_.pixelsToPoints(*pixels);
+      if (attribute == kAttrFrame) return AXGeometry{kAXGeometryRect, r.x, r.y, r.width, r.height};
+      if (attribute == kAttrPosition) return AXGeometry{kAXGeometryPoint, r.x, r.y, 0, 0};
+      return AXGeometry{kAXGeometrySize, 0, 0, r.width, r.height};
+    }
+    return std::nullopt;
+  }
+
+  // The text of a text element (entries, labels); the current value of an element with a
+  // value (sliders, scroll bars).
+  static std::optional<AXValue> value(AtspiAccessible* object) {
+    auto role = axRole(object);
+    if (!role) return std::nullopt;
+    if (role->role == "AXTextField" || role->role == "AXStaticText") {
+      GRef<AtspiText> text(atspi_accessible_get_text_iface(object));
+      if (!text) return std::nullopt;
+      Error error;
+      const gint count = atspi_text_get_character_count(text.get(), error.out());
+      if (error || count < 0) return std::nullopt;
+      GString_ content(atspi_text_get_text(text.get(), 0, count, error.out()));
+      if (error || !content) return std::nullopt;
+      return std::string(content.get());
+    }
+    GRef<AtspiValue> number(atspi_accessible_get_value_iface(object));
+    if (!number) return std::nullopt;
+    Error error;
+    const double current = atspi_value_get_current_value(number.get(), error.out());
+    if (error) return std::nullopt;
+    return AXNumberValue{current};
+  }
+
+  // NOTE: Chromium answers "DocURL" with an empty text and keeps the address in "URI". It
+  // also lets every element of a page answer as the document, so only web areas have an
+  // address here, as on macOS.
+  static std::optional<AXValue> url(AtspiAccessible* object) {
+    auto role = axRole(object);
+    if (!role || role->role != "AXWebArea") return std::nullopt;
+    GRef<AtspiDocument> document(atspi_accessible_get_document_iface(object));
+    if (!document) return std::nullopt;
+    for (const char* name : {"DocURL", "URI"}) {
+      Error error;
+      GString_ text(atspi_document_get_document_attribute_value(
+          document.get(), const_cast<gchar*>(name), error.out()));
+      if (!error && text && *text) return AXURLValue{std::string(text.get())};
+    }
+    return std::nullopt;
+  }
+
+  // The owner of the front-most on-screen window that contains the point.
+  std::optional<std::int32_t> windowOwnerAt(Point point) {
+    if (!windows_) windows_ = side_.makeWindowServer();
+    if (!windows_) return std::nullopt;
+    auto records = recordsOf(windows_->copyWindowInfo(kOnScreenSnapshot, 0));
+    if (!records) return std::nullopt;
+    for (const auto& record : *records) {
+      const RecordValue* bounds = find(record, kCGWindowBounds);
+      auto rect = bounds ? rectFromDictionary(*bounds) : std::nullopt;
+      if (!rect || !containsPoint(*rect, point)) continue;
+      return readInt32(record, kCGWindowOwnerPID);
+    }
+    return std::nullopt;
+  }
+
+  AtspiDesktopSide side_;
+  std::unique_ptr<WindowServer> windows_;
+  bool active_ = false;
+  GDBusConnection* session_ = nullptr;
+  bool sessionTried_ = false;
+  bool switchedOn_ = false;
+  bool switchTried_ = false;
+  GRef<AtspiEventListener> listener_;
+  GRef<AtspiAccessible> focused_;
+  bool focusKnown_ = false;
+  // The role of the focused object; emptied when focus moves or its role changes.
+  std::optional<AXRoleName> focusedRole_;
+  // The element last handed out as the focused one, with the name and description read then
+  // (nothing when that call failed); emptied when focus moves.
+  struct Kept {
+    std::weak_ptr<const AXElement::Node> element;
+    std::optional<atspi::NameAndDescription> texts;
+  };
+  Kept kept_;
+  std::map<std::int32_t, KnownApplication> applications_;
+};
+
+}  // namespace
+
+std::unique_ptr<Accessibility> makeAccessibilityAtspi(AtspiDesktopSide side) {
+  return std::make_unique<AtspiAccessibility>(std::move(side));
+}
+
+}  // namespace orvane

@@ -11,6 +11,8 @@ std::unique_ptr<Accessibility> makeAccessibility() {
   return makeAccessibilityMacOS();
 #else
   switch (currentPlatform().id) {
+    case PlatformId::wayland:
+      return makeAccessibilityWayland();
     case PlatformId::x11:
     default:
       return makeAccessibilityX11();

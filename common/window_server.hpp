@@ -53,6 +53,8 @@ std::optional<std::vector<WindowRecord>> recordsOf(
 
 std::unique_ptr<WindowServer> makeWindowServerMacOS();
 std::unique_ptr<WindowServer> makeWindowServerX11();
+// sway through its IPC (common/window_server_wayland.cpp).
+std::unique_ptr<WindowServer> makeWindowServerWayland();
 // The backend of the platform this program was built for.
 std::unique_ptr<WindowServer> makeWindowServer();
 

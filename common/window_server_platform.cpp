@@ -9,6 +9,8 @@ std::unique_ptr<WindowServer> makeWindowServer() {
   return makeWindowServerMacOS();
 #else
   switch (currentPlatform().id) {
+    case PlatformId::wayland:
+      return makeWindowServerWayland();
     case PlatformId::x11:
     default:
       return makeWindowServerX11();

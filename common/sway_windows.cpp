@@ -1,0 +1,310 @@
+#include "sway_windows.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+
+#include "json.hpp"
+#include "text.hpp"
+
+namespace orvane::sway {
+namespace {
+
+constexpr std::string_view kScratchOutput = "__i3";
+
+// A small file's first bytes (desktop entries, /proc); empty when it cannot be read. Plain
+// calls: the stream library would add half a megabyte to each program.
+std::string readFile(const std::string& path, std::size_t limit) {
+  std::string text;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char buffer[4096];
+  while (text.size() < limit) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return text;
+}
+
+// The executable's name (/proc/PID/comm would cut it to 15 bytes), else comm.
+std::optional<std::string> programOf(std::int64_t pid) {
+  if (pid <= 0) return std::nullopt;
+  std::error_code error;
+  auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error);
+  std::string name = exe.filename().string();
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (name.size() > kDeleted.size() && name.ends_with(kDeleted))
+    name.resize(name.size() - kDeleted.size());
+  if (!error && !name.empty()) return json::sanitizeUtf8(name);
+  std::string comm = readFile("/proc/" + std::to_string(pid) + "/comm", 4096);
+  if (const auto end = comm.find('\n'); end != std::string::npos) comm.resize(end);
+  if (!comm.empty()) return json::sanitizeUtf8(comm);
+  return std::nullopt;
+}
+
+// Children in the order of `focus` (most recently focused first), then any it leaves out.
+std::vector<const SwayNode*> inFocusOrder(const std::vector<int64_t>& focus,
+                                          const std::vector<const SwayNode*>& children) {
+  std::vector<const SwayNode*> ordered;
+  ordered.reserve(children.size());
+  std::vector<bool> taken(children.size(), false);
+  for (std::int64_t id : focus) {
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      if (!taken[i] && children[i]->id == id) {
+        taken[i] = true;
+        ordered.push_back(children[i]);
+        break;
+      }
+    }
+  }
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    if (!taken[i]) ordered.push_back(children[i]);
+  }
+  return ordered;
+}
+
+std::vector<const SwayNode*> pointers(const std::vector<SwayNode>& nodes) {
+  std::vector<const SwayNode*> out;
+  out.reserve(nodes.size());
+  for (const auto& n : nodes) out.push_back(&n);
+  return out;
+}
+
+// The views under a container, front to back by focus; fullscreen ones collected apart.
+void collectViews(const SwayNode& node, bool shown, std::vector<View>& views,
+                  std::vector<View>& fullscreen) {
+  std::vector<const SwayNode*> children = pointers(node.nodes);
+  for (const auto& f : node.floatingNodes) children.push_back(&f);
+  for (const SwayNode* child : inFocusOrder(node.focus, children)) {
+    if (child->view()) {
+      View v{child, shown && child->visible.value_or(false)};
+      (child->fullscreenMode != 0 ? fullscreen : views).push_back(v);
+    } else {
+      collectViews(*child, shown, views, fullscreen);
+    }
+  }
+}
+
+bool isOutput(const SwayNode& node) { return node.type == "output" && node.name != kScratchOutput; }
+
+// The active outputs, main display first (the output at layout (0,0), else the first one),
+// then in the tree's order. Disabled outputs are left out of the tree.
+std::vector<const SwayNode*> activeOutputs(const SwayNode& root) {
+  std::vector<const SwayNode*> outputs;
+  for (const auto& n : root.nodes) {
+    if (isOutput(n) && n.active) outputs.push_back(&n);
+  }
+  auto main = std::find_if(outputs.begin(), outputs.end(),
+                           [](const SwayNode* o) { return o->rect.x == 0 && o->rect.y == 0; });
+  if (main != outputs.end()) std::rotate(outputs.begin(), main, main + 1);
+  return outputs;
+}
+
+Point mainOrigin(const std::vector<const SwayNode*>& outputs) {
+  if (outputs.empty()) return {};
+  return {outputs.front()->rect.x, outputs.front()->rect.y};
+}
+
+}  // namespace
+
+DisplayId displayId(const std::string& make, const std::string& model, const std::string& serial,
+                    const std::string& name, bool withName) {
+  std::uint32_t hash = 2166136261u;
+  auto mix = [&hash](std::string_view text) {
+    for (unsigned char c : text) {
+      hash ^= c;
+      hash *= 16777619u;
+    }
+    hash ^= 0xff;  // a separator no UTF-8 text contains
+    hash *= 16777619u;
+  };
+  mix(make);
+  mix(model);
+  mix(serial);
+  if (withName) mix(name);
+  return hash == 0 ? 1 : hash;
+}
+
+std::vector<Display> displaysOf(const SwayNode& root) {
+  const auto outputs = activeOutputs(root);
+  auto sameHardware = [](const SwayNode* a, const SwayNode* b) {
+    return a->make == b->make && a->model == b->model && a->serial == b->serial;
+  };
+  const Point origin = mainOrigin(outputs);
+  std::vector<Display> displays;
+  for (const SwayNode* o : outputs) {
+    // Outputs without a serial (headless, virtual, some projectors) can only be told apart by
+    // name, as can twins with the same serial.
+    bool withName = o->serial.empty() || o->serial == "Unknown";
+    for (const SwayNode* other : outputs) {
+      if (other != o && sameHardware(o, other)) withName = true;
+    }
+    Display d;
+    d.id = displayId(o->make, o->model, o->serial, o->name, withName);
+    d.name = o->name;
+    d.bounds = Rect{o->rect.x - origin.x, o->rect.y - origin.y, o->rect.width, o->rect.height};
+    d.scale = o->scale > 0 && std::isfinite(o->scale) ? o->scale : 1;
+    displays.push_back(std::move(d));
+  }
+  return displays;
+}
+
+std::vector<View> viewsOf(const SwayNode& root) {
+  std::vector<View> all;
+  std::vector<const SwayNode*> outputs = pointers(root.nodes);
+  for (const SwayNode* output : inFocusOrder(root.focus, outputs)) {
+    const bool active = isOutput(*output) && output->active;
+    for (const SwayNode* workspace : inFocusOrder(output->focus, pointers(output->nodes))) {
+      std::vector<View> fullscreen, tiled, floating;
+      std::vector<const SwayNode*> floats = pointers(workspace->floatingNodes);
+      for (const SwayNode* f : inFocusOrder(workspace->focus, floats)) {
+        if (f->view()) {
+          View v{f, active && f->visible.value_or(false)};
+          (f->fullscreenMode != 0 ? fullscreen : floating).push_back(v);
+        } else {
+          collectViews(*f, active, floating, fullscreen);
+        }
+      }
+      for (const SwayNode* t : inFocusOrder(workspace->focus, pointers(workspace->nodes))) {
+        if (t->view()) {
+          View v{t, active && t->visible.value_or(false)};
+          (t->fullscreenMode != 0 ? fullscreen : tiled).push_back(v);
+        } else {
+          collectViews(*t, active, tiled, fullscreen);
+        }
+      }
+      for (auto* group : {&fullscreen, &floating, &tiled})
+        all.insert(all.end(), group->begin(), group->end());
+    }
+  }
+  return all;
+}
+
+std::optional<std::string> desktopEntryName(std::string_view text) {
+  bool inEntry = false;
+  while (!text.empty()) {
+    const auto end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.starts_with('[')) {
+      if (inEntry) break;
+      inEntry = line == "[Desktop Entry]";
+      continue;
+    }
+    if (!inEntry || !line.starts_with("Name")) continue;
+    std::string_view rest = line.substr(4);
+    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+    if (!rest.starts_with('=')) continue;  // Name[de]=…, NameFoo=…
+    rest.remove_prefix(1);
+    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+    std::string value;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+      if (rest[i] == '\\' && i + 1 < rest.size()) {
+        const char c = rest[++i];
+        value += c == 's' ? ' ' : c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+      } else {
+        value += rest[i];
+      }
+    }
+    if (value.empty()) return std::nullopt;
+    return json::sanitizeUtf8(value);
+  }
+  return std::nullopt;
+}
+
+OwnerNames::OwnerNames(std::vector<std::string> dataDirs,
+                       std::function<std::optional<std::string>(std::int64_t)> program)
+    : dataDirs_(std::move(dataDirs)), program_(std::move(program)) {}
+
+OwnerNames OwnerNames::fromEnvironment() {
+  std::vector<std::string> dirs;
+  auto value = [](const char* name) -> std::string {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+  };
+  std::string home = value("XDG_DATA_HOME");
+  if (home.empty() && !value("HOME").empty()) home = value("HOME") + "/.local/share";
+  if (!home.empty()) dirs.push_back(home);
+  std::string list = value("XDG_DATA_DIRS");
+  if (list.empty()) list = "/usr/local/share:/usr/share";
+  for (std::string_view rest = list; !rest.empty();) {
+    const auto colon = rest.find(':');
+    const std::string_view dir = rest.substr(0, colon);
+    if (!dir.empty()) dirs.emplace_back(dir);
+    rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+  }
+  return OwnerNames(std::move(dirs), programOf);
+}
+
+std::optional<std::string> OwnerNames::desktopEntryName(const std::string& appId) {
+  // An app_id is the client's to choose: it must not lead outside the applications folders.
+  if (appId.empty() || appId.find('/') != std::string::npos || appId.starts_with('.'))
+    return std::nullopt;
+  if (auto it = cache_.find(appId); it != cache_.end()) return it->second;
+  std::optional<std::string> name;
+  for (const auto& dir : dataDirs_) {
+    const std::string path = dir + "/applications/" + appId + ".desktop";
+    if (::access(path.c_str(), R_OK) != 0) continue;
+    name = sway::desktopEntryName(readFile(path, 1 << 20));
+    break;  // the first entry found is the one that counts, named or not
+  }
+  if (cache_.size() > 1024) cache_.clear();
+  cache_.emplace(appId, name);
+  return name;
+}
+
+std::optional<std::string> OwnerNames::ownerName(const SwayNode& view) {
+  if (view.shell == "xwayland") {
+    if (view.windowClass && !view.windowClass->empty()) return view.windowClass;
+  } else if (view.appId && !view.appId->empty()) {
+    if (auto name = desktopEntryName(*view.appId)) return name;
+    return view.appId;
+  }
+  if (view.pid && program_) return program_(*view.pid);
+  return std::nullopt;
+}
+
+std::optional<WindowRecord> recordOf(const View& view, const Point& origin, OwnerNames& names) {
+  const SwayNode& n = *view.node;
+  if (n.id <= 0 || n.id > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+  const double title = std::max(0.0, n.decoRect.height);
+  const Rect bounds{n.rect.x - origin.x, n.rect.y - title - origin.y, n.rect.width,
+                    n.rect.height + title};
+  WindowRecord record;
+  record.emplace_back(std::string(kCGWindowNumber), static_cast<std::int64_t>(n.id));
+  record.emplace_back(std::string(kCGWindowLayer), std::int64_t{0});
+  record.emplace_back(std::string(kCGWindowBounds), dictionaryFromRect(bounds));
+  record.emplace_back(std::string(kCGWindowAlpha), 1.0);
+  if (n.pid && *n.pid > 0 && *n.pid <= std::numeric_limits<std::int32_t>::max())
+    record.emplace_back(std::string(kCGWindowOwnerPID), *n.pid);
+  if (auto owner = names.ownerName(n)) record.emplace_back(std::string(kCGWindowOwnerName), *owner);
+  record.emplace_back(std::string(kCGWindowName), n.name);
+  record.emplace_back(std::string(kCGWindowIsOnscreen), view.onScreen);
+  return record;
+}
+
+std::vector<RecordValue> windowInfo(const SwayNode& root, std::uint32_t options,
+                                    std::uint32_t relativeToWindow, OwnerNames& names) {
+  const Point origin = mainOrigin(activeOutputs(root));
+  std::vector<RecordValue> records;
+  const bool one = options & kCGWindowListOptionIncludingWindow;
+  for (const View& view : viewsOf(root)) {
+    if (one && view.node->id != static_cast<std::int64_t>(relativeToWindow)) continue;
+    if ((options & kCGWindowListOptionOnScreenOnly) && !view.onScreen) continue;
+    if (auto record = recordOf(view, origin, names)) records.emplace_back(std::move(*record));
+    if (one) break;
+  }
+  return records;
+}
+
+}  // namespace orvane::sway

@@ -32,8 +32,8 @@
 // per process, and answers whether it is true. The tool never sets it back.
 //
 // NOTE: libatspi ends the whole process when a call finds no accessibility bus, so the bus is
-// probed first (the address the display publishes, else org.a11y.Bus.GetAddress on the session
-// bus, with a short timeout, and a connection to that address). Without a bus every value is
+// probed first (the address libatspi takes, as it finds it, with a short timeout, and a
+// connection to that address). Without a bus every value is
 // absent and every write fails, and libatspi is never called.
 //
 // Nothing here knows the display: its side (accessibility_atspi.hpp) gives the published bus
@@ -279,9 +279,14 @@ class AtspiAccessibility : public Accessibility {
  private:
   // --- The bus ---
 
+  // The address libatspi itself takes, looked for in its order: AT_SPI_BUS_ADDRESS, then the
+  // one the display publishes (which it skips in a Wayland session), then the session bus's.
+  // Another order could find a bus where libatspi finds none.
   bool probeBus() {
-    // The address libatspi looks at first: the one the display publishes.
-    if (side_.publishedBusAddress) {
+    if (const gchar* address = g_getenv("AT_SPI_BUS_ADDRESS"); address && *address) {
+      return reachable(address);
+    }
+    if (side_.publishedBusAddress && !g_getenv("WAYLAND_DISPLAY")) {
       if (auto address = side_.publishedBusAddress(); address && !address->empty()) {
         return reachable(*address);
       }

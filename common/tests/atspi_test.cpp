@@ -115,15 +115,20 @@ TEST(AtspiProperties, AReplyOfAnotherShapeReadsNothing) {
 class NoAccessibilityBus : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* old = getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (old) saved_ = old;
+    for (const char* name : kEnvironment) {
+      const char* old = getenv(name);
+      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+      unsetenv(name);
+    }
     setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/orvane-test-bus", 1);
   }
   void TearDown() override {
-    if (saved_) {
-      setenv("DBUS_SESSION_BUS_ADDRESS", saved_->c_str(), 1);
-    } else {
-      unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        setenv(name, value->c_str(), 1);
+      } else {
+        unsetenv(name);
+      }
     }
   }
 
@@ -148,8 +153,26 @@ class NoAccessibilityBus : public ::testing::Test {
     EXPECT_FALSE(ax.copyElementAtPosition(all, 10, 10));
   }
 
+  // Makes a backend whose display publishes an unreachable address, which then reads nothing
+  // and never makes its window server; answers how often the address was asked.
+  int publishedAddressAsked() {
+    bool made = false;
+    int asked = 0;
+    auto s = side(&made);
+    s.publishedBusAddress = [&asked]() -> std::optional<std::string> {
+      ++asked;
+      return "unix:path=/nonexistent/orvane-test-a11y-bus";
+    };
+    auto ax = makeAccessibilityAtspi(std::move(s));
+    expectNothing(*ax);
+    EXPECT_FALSE(made);
+    return asked;
+  }
+
  private:
-  std::optional<std::string> saved_;
+  static constexpr const char* kEnvironment[] = {"DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS",
+                                                 "WAYLAND_DISPLAY"};
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
 };
 
 TEST_F(NoAccessibilityBus, NoDisplayReadsNothing) {
@@ -158,17 +181,7 @@ TEST_F(NoAccessibilityBus, NoDisplayReadsNothing) {
 }
 
 TEST_F(NoAccessibilityBus, AnUnreachablePublishedAddressReadsNothing) {
-  bool made = false;
-  auto s = side(&made);
-  int asked = 0;
-  s.publishedBusAddress = [&asked]() -> std::optional<std::string> {
-    ++asked;
-    return "unix:path=/nonexistent/orvane-test-a11y-bus";
-  };
-  auto ax = makeAccessibilityAtspi(std::move(s));
-  expectNothing(*ax);
-  EXPECT_EQ(asked, 1);
-  EXPECT_FALSE(made);
+  EXPECT_EQ(publishedAddressAsked(), 1);
 }
 
 TEST_F(NoAccessibilityBus, NoPublishedAddressAndNoSessionBusReadsNothing) {
@@ -181,6 +194,19 @@ TEST_F(NoAccessibilityBus, NoPublishedAddressAndNoSessionBusReadsNothing) {
     expectNothing(*ax);
     EXPECT_FALSE(made) << publishes;
   }
+}
+
+// libatspi takes AT_SPI_BUS_ADDRESS before anything else, and skips the display's address in a
+// Wayland session: the probe must not find a bus that libatspi will not use.
+TEST_F(NoAccessibilityBus, TheBusIsLookedForInLibatspisOrder) {
+  setenv("AT_SPI_BUS_ADDRESS", "unix:path=/nonexistent/orvane-test-env-bus", 1);
+  EXPECT_EQ(publishedAddressAsked(), 0);
+  // An empty variable is no address.
+  setenv("AT_SPI_BUS_ADDRESS", "", 1);
+  EXPECT_EQ(publishedAddressAsked(), 1);
+  unsetenv("AT_SPI_BUS_ADDRESS");
+  setenv("WAYLAND_DISPLAY", "wayland-orvane-test", 1);
+  EXPECT_EQ(publishedAddressAsked(), 0);
 }
 
 }  // namespace

@@ -110,8 +110,7 @@ class SwayWorkspace : public Workspace {
     app.processIdentifier = view.pid && *view.pid > 0 && *view.pid <= INT32_MAX
                                 ? static_cast<std::int32_t>(*view.pid)
                                 : -1;
-    if (source_.ownerName && view.id > 0 && view.id <= UINT32_MAX)
-      app.localizedName = source_.ownerName(static_cast<std::uint32_t>(view.id));
+    if (source_.ownerName) app.localizedName = source_.ownerName(view);
     if (!app.localizedName) {
       const auto& fallback = view.shell == "xwayland" ? view.windowClass : view.appId;
       if (fallback && !fallback->empty()) app.localizedName = fallback;

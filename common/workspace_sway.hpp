@@ -3,7 +3,7 @@
 // Frontmost application: the owner of the focused view; when sway's focus is on a split
 // container or a workspace, the view most recently focused inside it. An application is a
 // process owning views. Its pid is the view's `pid`; its name is the owner name the window
-// server gives the view's window (orvane-window-list's ownerName), else the XWayland class or
+// window list gives the view (orvane-window-list's ownerName), else the XWayland class or
 // the app_id. Bundle identifier: the `app_id`; for an XWayland view, its class in lower case,
 // as the X11 workspace reads WM_CLASS. Every view is a managed, ordinary window, so every
 // application is regular. The focused view's `name` is its title: sway knows it for every
@@ -34,8 +34,8 @@ std::optional<std::string> bundleIdOf(const SwayNode& view);
 struct SwayWorkspaceSource {
   // The payload of a get_tree reply; nothing when sway cannot be asked.
   std::function<std::optional<std::string>()> tree;
-  // The owner name the window server gives a window, by window number.
-  std::function<std::optional<std::string>(std::uint32_t window)> ownerName;
+  // The owner name the window list gives a view.
+  std::function<std::optional<std::string>(const sway::SwayNode& view)> ownerName;
 };
 
 std::unique_ptr<Workspace> makeSwayWorkspace(SwayWorkspaceSource source);

@@ -40,13 +40,13 @@ std::string tree(std::int64_t focusedId, const std::string& extraWorkspace = "")
 
 struct Source {
   std::optional<std::string> reply;
-  std::map<std::uint32_t, std::string> owners;
-  std::vector<std::uint32_t> asked;
+  std::map<std::int64_t, std::string> owners;
+  std::vector<std::int64_t> asked;
   std::unique_ptr<Workspace> make() {
     return makeSwayWorkspace({[this] { return reply; },
-                              [this](std::uint32_t w) -> std::optional<std::string> {
-                                asked.push_back(w);
-                                auto it = owners.find(w);
+                              [this](const sway::SwayNode& view) -> std::optional<std::string> {
+                                asked.push_back(view.id);
+                                auto it = owners.find(view.id);
                                 if (it == owners.end()) return std::nullopt;
                                 return it->second;
                               }});
@@ -65,9 +65,9 @@ TEST(SwayWorkspace, FocusedViewNamesTheApplicationInFront) {
   EXPECT_EQ(app->bundleIdentifier, "editor");
   EXPECT_EQ(app->activationPolicy, kActivationPolicyRegular);
   EXPECT_EQ(app->focusedWindowTitle, "notes.txt - Editor");
-  EXPECT_EQ(s.asked, std::vector<std::uint32_t>{12});
+  EXPECT_EQ(s.asked, std::vector<std::int64_t>{12});
 
-  // Without a name from the window server: the app_id; an XWayland view by its class, its
+  // Without a name from the window list: the app_id; an XWayland view by its class, its
   // bundle identifier that class in lower case, as on X11.
   s.owners.clear();
   EXPECT_EQ(ws->frontmostApplication()->localizedName, "editor");

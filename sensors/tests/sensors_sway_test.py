@@ -66,7 +66,15 @@ class InSway(unittest.TestCase):
         return app
 
     def tool(self, *args):
-        tool = x11.Tool(self.env(), *args)
+        # Desktop entries of the test's own: the application names do not hang on what this
+        # machine has installed.
+        data = tempfile.mkdtemp(prefix="orvane-data-")
+        self.addCleanup(shutil.rmtree, data, True)
+        os.mkdir(os.path.join(data, "applications"))
+        with open(os.path.join(data, "applications", "chromium.desktop"), "w") as f:
+            f.write("[Desktop Entry]\nType=Application\nName=Example Browser\nExec=chromium\n")
+        env = dict(self.env(), XDG_DATA_HOME=data, XDG_DATA_DIRS=data)
+        tool = x11.Tool(env, *args)
         self.tools.append(tool)
         return tool
 
@@ -140,12 +148,27 @@ class InSway(unittest.TestCase):
         rc, err = tool.stop(signal.SIGINT)
         self.assertEqual((rc, err), (0, CLICK_TAP_UNAVAILABLE))
 
+    def test_ignored_process_in_front(self):
+        self.gtk("behind_fixture,Behind_fixture", title="Behind")
+        front = self.gtk("recorder,Recorder", title="Front")
+        # On another workspace: not on screen, so never the content application.
+        self.sway.msg("workspace 2")
+        self.gtk("hidden_fixture,Hidden_fixture", title="Hidden")
+        self.sway.msg("workspace 1")
+        self.focus(front.pid)
+        tool = self.tool("--ignore-pid", str(front.pid))
+        line = tool.next(of_type("window"))
+        self.assertEqual(line, expected(
+            window_line("behind_fixture", "behind_fixture", "Behind"), line))
+        time.sleep(0.5)
+        self.assertEqual(len(tool.lines), 1, tool.lines)
+
     def test_browser_address_from_the_accessibility_tree(self):
         self.gtk("chromium,Chromium", title="Example", address="example.org/path")
         tool = self.tool()
         url = tool.next(of_type("url"))
         self.assertEqual(url, expected(
-            '{"app":"chromium","atUnixMs":%d,"title":"Example","type":"url",'
+            '{"app":"Example Browser","atUnixMs":%d,"title":"Example","type":"url",'
             '"url":"https:\\/\\/example.org\\/path"}', url))
         rc, _ = tool.stop()
         self.assertEqual(rc, 0)

@@ -38,7 +38,8 @@ const SwayNode* findFocused(const SwayNode& node) {
   return nullptr;
 }
 
-const SwayNode* firstView(const SwayNode& node, const std::function<bool(const SwayNode&)>& wanted) {
+const SwayNode* firstView(const SwayNode& node,
+                          const std::function<bool(const SwayNode&)>& wanted) {
   if (node.view()) return wanted(node) ? &node : nullptr;
   for (const SwayNode* child : byFocus(node))
     if (const SwayNode* found = firstView(*child, wanted)) return found;

@@ -75,6 +75,9 @@ class WindowListOnSway(unittest.TestCase):
             if p.poll() is None:
                 p.kill()
                 p.wait()
+            for stream in (p.stdin, p.stdout):
+                if stream:
+                    stream.close()
         shutil.rmtree(self.data, ignore_errors=True)
 
     def spawn(self, sway, args, **env):

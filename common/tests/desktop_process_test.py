@@ -198,6 +198,10 @@ class WithoutAccessibilityBus(unittest.TestCase):
             self.assertEqual(probe.until("front", lambda a: "pid" in a)["pid"], fixture.pid)
             self.assertEqual(probe.ask("ping"), {"pong": True})
             self.assertIsNone(probe.proc.poll())
+            probe.proc.terminate()
+            probe.proc.wait(10)
+            # libatspi, never reached, has nothing to warn about.
+            self.assertEqual(probe.proc.stderr.read(), b"")
         finally:
             probe.close()
 
@@ -207,6 +211,17 @@ class WithoutAccessibilityBus(unittest.TestCase):
             try:
                 x.run("xdotool", "windowfocus", "--sync", str(fixture.window), check=False)
                 self.check_absent(unreachable_env(x.env()), fixture)
+            finally:
+                fixture.close()
+
+    def test_an_unreachable_at_spi_bus_address_reads_nothing_and_warns_nothing(self):
+        # libatspi takes the variable before the bus the session offers.
+        with XServer() as x, AccessibilityBus(x.env()) as bus:
+            fixture = GtkFixture(bus.env(), button="Save")
+            try:
+                x.run("xdotool", "windowfocus", "--sync", str(fixture.window), check=False)
+                env = dict(bus.env(), AT_SPI_BUS_ADDRESS="unix:path=/nonexistent/orvane-a11y")
+                self.check_absent(env, fixture)
             finally:
                 fixture.close()
 

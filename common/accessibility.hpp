@@ -157,6 +157,7 @@ class Accessibility {
 
 std::unique_ptr<Accessibility> makeAccessibilityMacOS();
 std::unique_ptr<Accessibility> makeAccessibilityX11();
+std::unique_ptr<Accessibility> makeAccessibilityWayland();
 // The backend of the platform this program was built for.
 std::unique_ptr<Accessibility> makeAccessibility();
 

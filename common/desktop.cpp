@@ -11,6 +11,8 @@ std::unique_ptr<Accessibility> makeAccessibility() {
   return makeAccessibilityMacOS();
 #else
   switch (currentPlatform().id) {
+    case PlatformId::wayland:
+      return makeAccessibilityWayland();
     case PlatformId::x11:
     default:
       return makeAccessibilityX11();
@@ -23,6 +25,8 @@ std::unique_ptr<Workspace> makeWorkspace() {
   return makeWorkspaceMacOS();
 #else
   switch (currentPlatform().id) {
+    case PlatformId::wayland:
+      return makeWorkspaceWayland();
     case PlatformId::x11:
     default:
       return makeWorkspaceX11();
@@ -35,6 +39,8 @@ std::unique_ptr<EventTaps> makeEventTaps() {
   return makeEventTapsMacOS();
 #else
   switch (currentPlatform().id) {
+    case PlatformId::wayland:
+      return makeEventTapsWayland();
     case PlatformId::x11:
     default:
       return makeEventTapsX11();

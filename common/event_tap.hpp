@@ -102,6 +102,8 @@ class EventTaps {
 
 std::unique_ptr<EventTaps> makeEventTapsMacOS();
 std::unique_ptr<EventTaps> makeEventTapsX11();
+// Never a tap: a Wayland client cannot see input meant for other clients.
+std::unique_ptr<EventTaps> makeEventTapsWayland();
 // The backend of the platform this program was built for.
 std::unique_ptr<EventTaps> makeEventTaps();
 

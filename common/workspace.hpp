@@ -21,6 +21,9 @@ struct RunningApplication {
   std::optional<std::string> localizedName;     // UTF-8; nothing when it has none
   std::optional<std::string> bundleIdentifier;  // nothing when it has none
   std::int64_t activationPolicy = kActivationPolicyRegular;
+  // The title of its focused window where the workspace itself knows it (sway names every
+  // window, accessible or not), possibly empty; nothing where accessibility tells it.
+  std::optional<std::string> focusedWindowTitle;
 };
 
 class Workspace {
@@ -48,6 +51,7 @@ const std::set<std::string>& browserBundleIds();
 
 std::unique_ptr<Workspace> makeWorkspaceMacOS();
 std::unique_ptr<Workspace> makeWorkspaceX11();
+std::unique_ptr<Workspace> makeWorkspaceWayland();
 // The backend of the platform this program was built for.
 std::unique_ptr<Workspace> makeWorkspace();
 

@@ -17,7 +17,7 @@ class FakeWorkspace : public Workspace {
   RunningApplication& addApplication(std::int32_t pid, std::optional<std::string> name,
                                      std::optional<std::string> bundleId = std::nullopt,
                                      std::int64_t policy = kActivationPolicyRegular) {
-    RunningApplication app{pid, std::move(name), std::move(bundleId), policy};
+    RunningApplication app{pid, std::move(name), std::move(bundleId), policy, std::nullopt};
     return running[pid] = std::move(app);
   }
   // Puts the running application with that pid in front (it must have been added).

@@ -135,9 +135,10 @@ void SensorPoller::poll(Accessibility& ax) {
   const std::int64_t started = context.steadyMs();
   // An application left alone keeps the title last read, and gives no address.
   const bool resting = slow.resting(pid, started);
-  const auto title = !resting         ? focusedWindowTitle(ax, pid)
-                     : lastPid == pid ? lastTitle
-                                      : std::nullopt;
+  const auto title = app.focusedWindowTitle ? app.focusedWindowTitle
+                     : !resting             ? focusedWindowTitle(ax, pid)
+                     : lastPid == pid       ? lastTitle
+                                            : std::nullopt;
   lastPid = pid;
 
   if (!lastApp || *lastApp != name || lastTitle != title) {

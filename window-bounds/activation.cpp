@@ -10,6 +10,8 @@ std::unique_ptr<Activation> makeActivation([[maybe_unused]] WindowServer& server
   return makeActivationMacOS();
 #else
   switch (currentPlatform().id) {
+    case PlatformId::wayland:
+      return makeActivationWayland(server, windowId);
     case PlatformId::x11:
     default:
       return makeActivationX11(server, windowId);

@@ -31,6 +31,8 @@ std::unique_ptr<Activation> makeActivationMacOS();
 // and focused, or, once it has closed, the owner's frontmost remaining window. `server` is
 // used on the main thread only.
 std::unique_ptr<Activation> makeActivationX11(WindowServer& server, std::uint32_t windowId);
+// The same on sway, through its IPC.
+std::unique_ptr<Activation> makeActivationWayland(WindowServer& server, std::uint32_t windowId);
 std::unique_ptr<Activation> makeActivation(WindowServer& server, std::uint32_t windowId);
 
 }  // namespace orvane::windowbounds

@@ -166,6 +166,31 @@ void showPage(Harness& h, std::int32_t pid, const std::string& url) {
   h.ax.setChildren(window, {page});
 }
 
+TEST(WindowLines, ATitleTheWorkspaceKnowsIsTheTitle) {
+  // sway names every window: its name wins over the accessibility tree, and is there for a
+  // client with no tree at all. The address still comes from the tree, with that title.
+  Harness h;
+  h.addApp(10, "Google Chrome", "com.google.Chrome", "Accessible title");
+  showPage(h, 10, "https://a.example/x");
+  h.workspace.running.at(10).focusedWindowTitle = "Page - Chrome";
+  h.workspace.addApplication(11, "foot", "foot").focusedWindowTitle = "";
+  h.workspace.bringToFront(10);
+  SensorPoller poller(1000, h.context);
+  poller.tick();
+  EXPECT_EQ(h.take(),
+            (Lines{"{\"action\":\"focused\",\"app\":\"Google Chrome\",\"atUnixMs\":1700000000000,"
+                   "\"bundleId\":\"com.google.Chrome\",\"title\":\"Page - Chrome\",\"type\":"
+                   "\"window\"}\n",
+                   "{\"app\":\"Google Chrome\",\"atUnixMs\":1700000000001,\"title\":\"Page - "
+                   "Chrome\",\"type\":\"url\",\"url\":\"https:\\/\\/a.example\\/x\"}\n"}));
+  // An empty name is an empty title, not a missing one.
+  h.workspace.bringToFront(11);
+  poller.tick();
+  EXPECT_EQ(h.take(), (Lines{"{\"action\":\"focused\",\"app\":\"foot\",\"atUnixMs\":"
+                             "1700000000002,\"bundleId\":\"foot\",\"title\":\"\",\"type\":"
+                             "\"window\"}\n"}));
+}
+
 TEST(UrlLines, AddressChangesAreReportedOnceAndNeverForgotten) {
   Harness h;
   h.addApp(10, "Google Chrome", "com.google.Chrome", "Docs");

@@ -1,0 +1,194 @@
+"""orvane-window-list on a real headless sway: native (foot, GTK 3) and XWayland windows, two
+outputs, a floating window, a hidden workspace and the scratchpad, checked against sway's own
+`get_tree`; and the platform forced either way."""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "harness"))
+import schemas  # noqa: E402
+import swayenv  # noqa: E402
+from process_main import main, programs  # noqa: E402
+
+TOOL, BOUNDS, X_FIXTURE = programs(3)
+GTK_FIXTURE = os.path.join(os.path.dirname(__file__), "..", "..", "tests", "fixtures",
+                           "gtk_fixture.py")
+
+
+def expected_entries(tree, names):
+    """What the tool must list, read from sway's tree on our own: visible views on the real
+    outputs, floating before tiled per workspace, each group in focus order."""
+    outputs = [o for o in tree["nodes"] if o["name"] != "__i3" and o.get("active")]
+    main_output = next((o for o in outputs if o["rect"]["x"] == 0 and o["rect"]["y"] == 0),
+                       outputs[0])
+    ox, oy = main_output["rect"]["x"], main_output["rect"]["y"]
+
+    def by_focus(node, children):
+        order = {cid: i for i, cid in enumerate(node.get("focus", []))}
+        return sorted(children, key=lambda c: order.get(c["id"], len(order)))
+
+    def views(node):
+        if node.get("pid"):
+            return [node]
+        out = []
+        for child in by_focus(node, node.get("nodes", []) + node.get("floating_nodes", [])):
+            out += views(child)
+        return out
+
+    entries = []
+    for output in by_focus(tree, outputs):
+        for ws in by_focus(output, output["nodes"]):
+            floating = [v for c in by_focus(ws, ws.get("floating_nodes", [])) for v in views(c)]
+            tiled = [v for c in by_focus(ws, ws.get("nodes", [])) for v in views(c)]
+            for v in floating + tiled:
+                if not v.get("visible"):
+                    continue
+                r, title = v["rect"], v["deco_rect"]["height"]
+                if v.get("shell") == "xwayland":
+                    owner = v["window_properties"]["class"]
+                else:
+                    owner = names.get(v["app_id"], v["app_id"])
+                entries.append({"id": v["id"], "ownerPid": v["pid"], "ownerName": owner,
+                                "title": v["name"],
+                                "bounds": {"x": r["x"] - ox, "y": r["y"] - title - oy,
+                                           "width": r["width"], "height": r["height"] + title}})
+    return entries
+
+
+class WindowListOnSway(unittest.TestCase):
+    def setUp(self):
+        self.procs = []
+        self.data = tempfile.mkdtemp(prefix="orvane-xdg-")
+        os.makedirs(os.path.join(self.data, "applications"))
+        with open(os.path.join(self.data, "applications", "org.orvane.Term.desktop"), "w") as f:
+            f.write("[Desktop Entry]\nType=Application\nName[fr]=Terminal d'essai\n"
+                    "Name=Orvane Test Terminal\nExec=foot\n")
+
+    def tearDown(self):
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+            for stream in (p.stdin, p.stdout):
+                if stream:
+                    stream.close()
+        shutil.rmtree(self.data, ignore_errors=True)
+
+    def spawn(self, sway, args, **env):
+        p = subprocess.Popen(args, env=dict(sway.env(), **env), stdin=subprocess.PIPE,
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.procs.append(p)
+        return p
+
+    def foot(self, sway, title, app_id=None):
+        self.spawn(sway, ["foot", "-T", title] + (["-a", app_id] if app_id else []))
+        return sway.wait_for(lambda n: n.get("name") == title)
+
+    def listing(self, env, *args):
+        r = subprocess.run([TOOL] + list(args), env=env, capture_output=True, text=True,
+                           timeout=30)
+        if r.returncode == 0:
+            schemas.loads("window-list", r.stdout)
+        return r
+
+    def test_lists_what_sway_shows(self):
+        with swayenv.Sway(outputs=[(1280, 720, 1.0), (1024, 768, 2.0)]) as s:
+            s.msg("focus output HEADLESS-1")
+            tiled = self.foot(s, "Tiled term", "org.orvane.Term")
+            floating = self.foot(s, "Floating term")
+            s.msg("[con_id=%d] floating enable, move position 300 200" % floating["id"])
+            gtk = self.spawn(s, ["/usr/bin/python3", GTK_FIXTURE, "--title", "GTK on Wayland"],
+                             GDK_BACKEND="wayland")
+            self.assertTrue(gtk.stdout.readline().startswith("ready"))
+            native_gtk = s.wait_for(lambda n: n.get("name") == "GTK on Wayland")
+            # A scratchpad window and one on a hidden workspace: neither is on screen.
+            scratch = self.foot(s, "Scratch term")
+            s.msg("[con_id=%d] move scratchpad" % scratch["id"])
+            s.msg("workspace 7")
+            hidden = self.foot(s, "Hidden term")
+            s.msg("focus output HEADLESS-2")
+            second = self.foot(s, "Second output term")
+            s.msg("focus output HEADLESS-1")
+            s.msg("workspace 1")
+            s.start_xwayland()
+            xfix = self.spawn(s, [X_FIXTURE])
+            xfix.stdin.write("create 10 10 300 200 title=%s class=XFixture\n"
+                             % "X on sway".encode().hex())
+            xfix.stdin.flush()
+            x_window = int(xfix.stdout.readline())
+            xw = s.wait_for(lambda n: n.get("shell") == "xwayland")
+
+            # Desktop entries from our folders only: the machine's own (foot.desktop) would
+            # name foot's windows "Foot".
+            env = dict(s.env(), XDG_DATA_HOME=self.data,
+                       XDG_DATA_DIRS=os.path.join(self.data, "none"))
+            # Layout changes settle over a frame or two: compare once sway and the tool agree.
+            deadline = time.time() + 10
+            while True:
+                tree = s.query("get_tree")
+                r = self.listing(env)
+                expected = expected_entries(tree, {"org.orvane.Term": "Orvane Test Terminal"})
+                got = json.loads(r.stdout)
+                if got == expected or time.time() > deadline:
+                    break
+                time.sleep(0.1)
+            self.assertEqual((r.returncode, r.stderr), (0, ""))
+            self.maxDiff = None
+            self.assertEqual(got, expected)
+            ids = [w["id"] for w in got]
+            for view in (tiled, floating, native_gtk, second, xw):
+                self.assertIn(view["id"], ids)
+            for view in (scratch, hidden):
+                self.assertNotIn(view["id"], ids)
+            # Floating above tiled on the same workspace; the desktop entry names its app.
+            self.assertLess(ids.index(floating["id"]), ids.index(tiled["id"]))
+            by_id = {w["id"]: w for w in got}
+            self.assertEqual(by_id[tiled["id"]]["ownerName"], "Orvane Test Terminal")
+            self.assertEqual(by_id[xw["id"]]["ownerName"], "XFixture")
+            self.assertEqual(by_id[native_gtk["id"]]["ownerPid"], gtk.pid)
+            # The window on the second output (scale 2) in logical points beside the first.
+            self.assertEqual(by_id[second["id"]]["bounds"],
+                             {"x": 1280, "y": 0, "width": 512, "height": 384})
+            self.assertEqual(by_id[floating["id"]]["bounds"]["x"], 300)
+            self.assertEqual(by_id[floating["id"]]["bounds"]["y"], 200)
+
+            # The same numbers follow in window-bounds, with the same frame.
+            for w in got:
+                b = subprocess.Popen([BOUNDS, "--window-id", str(w["id"])], env=env,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+                line = json.loads(b.stdout.readline())
+                b.terminate()
+                b.wait(5)
+                self.assertEqual((line["status"], line["bounds"], line["windowId"]),
+                                 ("visible", w["bounds"], w["id"]), w)
+
+            # Forced to X11 in the same session: XWayland's windows only, by their X ids.
+            r = self.listing(dict(env, ORVANE_PLATFORM="x11"))
+            self.assertEqual((r.returncode, r.stderr), (0, ""))
+            self.assertEqual([(w["id"], w["ownerName"], w["title"]) for w in json.loads(r.stdout)],
+                             [(x_window, "XFixture", "X on sway")])
+
+    def test_forced_wayland_without_sway_is_an_unreachable_window_server(self):
+        runtime = tempfile.mkdtemp(prefix="orvane-nosway-")
+        try:
+            env = {k: v for k, v in os.environ.items()
+                   if k not in ("SWAYSOCK", "I3SOCK", "DISPLAY")}
+            env.update(ORVANE_PLATFORM="wayland", WAYLAND_DISPLAY="wayland-9",
+                       XDG_RUNTIME_DIR=runtime)
+            r = self.listing(env)
+            self.assertEqual((r.returncode, r.stdout, r.stderr), (0, "[]\n", ""))
+            # A socket path that nobody listens on is the same.
+            r = self.listing(dict(env, SWAYSOCK=os.path.join(runtime, "gone.sock")))
+            self.assertEqual((r.returncode, r.stdout, r.stderr), (0, "[]\n", ""))
+        finally:
+            shutil.rmtree(runtime, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main(3, unavailable=swayenv.available())

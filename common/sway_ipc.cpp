@@ -219,49 +219,63 @@ bool Connection::readExactly(char* out, std::size_t size, Clock::time_point dead
 }
 
 std::optional<Message> Connection::readMessage(Clock::time_point deadline) {
+  Message m;
+  if (!readMessageInto(m.type, m.payload, deadline)) return std::nullopt;
+  return m;
+}
+
+bool Connection::readMessageInto(std::uint32_t& type, std::string& payload,
+                                 Clock::time_point deadline) {
   char header[kHeaderSize];
   if (!readExactly(header, sizeof header, deadline)) {
     breakConnection();
-    return std::nullopt;
+    return false;
   }
   const auto h = decodeHeader(std::string_view(header, sizeof header));
   if (!h) {
     breakConnection();
-    return std::nullopt;
+    return false;
   }
-  Message m;
-  m.type = h->type;
-  m.payload.resize(h->length);
+  type = h->type;
+  // A buffer of the same size as last time is reused as it is.
+  payload.resize(h->length);
   // Once a header is in, the rest follows at once: a stall here is a broken peer.
-  if (!readExactly(m.payload.data(), m.payload.size(), deadline)) {
+  if (!readExactly(payload.data(), payload.size(), deadline)) {
     breakConnection();
-    return std::nullopt;
+    return false;
   }
-  return m;
+  return true;
 }
 
 std::optional<std::string> Connection::request(MessageType type, std::string_view payload,
                                                Milliseconds timeout) {
-  if (!ok()) return std::nullopt;
+  std::string reply;
+  if (!request(type, payload, reply, timeout)) return std::nullopt;
+  return reply;
+}
+
+bool Connection::request(MessageType type, std::string_view payload, std::string& reply,
+                         Milliseconds timeout) {
+  if (!ok()) return false;
   const auto deadline = Clock::now() + timeout;
   const auto wanted = static_cast<std::uint32_t>(type);
   if (!writeAll(encodeMessage(wanted, payload), deadline)) {
     breakConnection();
-    return std::nullopt;
+    return false;
   }
   for (;;) {
-    auto m = readMessage(deadline);
-    if (!m) return std::nullopt;
-    if (m->type & kEventBit) {
-      events_.push_back(std::move(*m));
+    std::uint32_t got = 0;
+    if (!readMessageInto(got, reply, deadline)) return false;
+    if (got & kEventBit) {
+      events_.push_back(Message{got, reply});
       continue;
     }
-    if (m->type != wanted) {
+    if (got != wanted) {
       // Replies come in request order, so another type means the stream is out of step.
       breakConnection();
-      return std::nullopt;
+      return false;
     }
-    return std::move(m->payload);
+    return true;
   }
 }
 

@@ -31,6 +31,8 @@ class WaylandSession {
   // One request and its reply's payload. A connection that broke is opened again once per
   // call, so that a single lost reply does not end the session. Any thread.
   std::optional<std::string> request(sway::MessageType type, const std::string& payload = {});
+  // The same, into `reply`, whose memory is reused from call to call (a poller's tree).
+  bool request(sway::MessageType type, const std::string& payload, std::string& reply);
 
   // RUN_COMMAND; true when every command in it succeeded.
   bool runCommand(const std::string& command);

@@ -263,6 +263,11 @@ bool Connection::request(MessageType type, std::string_view payload, std::string
     breakConnection();
     return false;
   }
+  // The reply takes sway a moment: wait for it rather than try a read that must fail.
+  if (!waitFor(fd_, POLLIN, deadline)) {
+    breakConnection();
+    return false;
+  }
   for (;;) {
     std::uint32_t got = 0;
     if (!readMessageInto(got, reply, deadline)) return false;

@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -168,8 +169,13 @@ Connection::Connection(const std::string& socketPath, Milliseconds timeout) {
 Connection::~Connection() { breakConnection(); }
 
 Connection::Connection(Connection&& other) noexcept
-    : fd_(other.fd_), events_(std::move(other.events_)) {
+    : fd_(other.fd_),
+      events_(std::move(other.events_)),
+      in_(std::move(other.in_)),
+      inBegin_(other.inBegin_),
+      inEnd_(other.inEnd_) {
   other.fd_ = -1;
+  other.inBegin_ = other.inEnd_ = 0;
 }
 
 Connection& Connection::operator=(Connection&& other) noexcept {
@@ -177,7 +183,11 @@ Connection& Connection::operator=(Connection&& other) noexcept {
     breakConnection();
     fd_ = other.fd_;
     events_ = std::move(other.events_);
+    in_ = std::move(other.in_);
+    inBegin_ = other.inBegin_;
+    inEnd_ = other.inEnd_;
     other.fd_ = -1;
+    other.inBegin_ = other.inEnd_ = 0;
   }
   return *this;
 }
@@ -185,6 +195,7 @@ Connection& Connection::operator=(Connection&& other) noexcept {
 void Connection::breakConnection() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  inBegin_ = inEnd_ = 0;
 }
 
 bool Connection::writeAll(std::string_view bytes, Clock::time_point deadline) {
@@ -203,11 +214,20 @@ bool Connection::writeAll(std::string_view bytes, Clock::time_point deadline) {
 }
 
 bool Connection::readExactly(char* out, std::size_t size, Clock::time_point deadline) {
-  while (size > 0) {
-    const ssize_t n = ::recv(fd_, out, size, 0);
+  // Read in large pieces: a whole reply usually comes with one call, its header included.
+  while (inEnd_ - inBegin_ < size) {
+    if (inBegin_ == inEnd_) inBegin_ = inEnd_ = 0;
+    const std::size_t wanted = std::max<std::size_t>(size - (inEnd_ - inBegin_), 64 * 1024);
+    if (in_.size() - inEnd_ < wanted) {
+      // Move what is left to the front, then grow if that is not room enough.
+      std::memmove(in_.data(), in_.data() + inBegin_, inEnd_ - inBegin_);
+      inEnd_ -= inBegin_;
+      inBegin_ = 0;
+      if (in_.size() - inEnd_ < wanted) in_.resize(inEnd_ + wanted);
+    }
+    const ssize_t n = ::recv(fd_, in_.data() + inEnd_, in_.size() - inEnd_, 0);
     if (n > 0) {
-      out += n;
-      size -= static_cast<std::size_t>(n);
+      inEnd_ += static_cast<std::size_t>(n);
       continue;
     }
     if (n == 0) return false;  // closed by sway
@@ -215,6 +235,8 @@ bool Connection::readExactly(char* out, std::size_t size, Clock::time_point dead
     if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(fd_, POLLIN, deadline)) continue;
     return false;
   }
+  if (size) std::memcpy(out, in_.data() + inBegin_, size);
+  inBegin_ += size;
   return true;
 }
 
@@ -264,7 +286,7 @@ bool Connection::request(MessageType type, std::string_view payload, std::string
     return false;
   }
   // The reply takes sway a moment: wait for it rather than try a read that must fail.
-  if (!waitFor(fd_, POLLIN, deadline)) {
+  if (inBegin_ == inEnd_ && !waitFor(fd_, POLLIN, deadline)) {
     breakConnection();
     return false;
   }
@@ -305,7 +327,7 @@ std::optional<Message> Connection::takeEvent(Milliseconds timeout) {
   }
   if (!ok()) return std::nullopt;
   const auto deadline = Clock::now() + timeout;
-  if (!waitFor(fd_, POLLIN, deadline)) {
+  if (inBegin_ == inEnd_ && !waitFor(fd_, POLLIN, deadline)) {
     // Nothing yet; a hang-up shows as readable and is caught by the read below next time.
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) &&

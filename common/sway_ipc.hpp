@@ -97,6 +97,10 @@ class Connection {
 
   int fd_ = -1;
   std::deque<Message> events_;
+  // Bytes received and not yet taken: in_[inBegin_, inEnd_).
+  std::vector<char> in_;
+  std::size_t inBegin_ = 0;
+  std::size_t inEnd_ = 0;
 };
 
 // ---- the JSON replies ----

@@ -41,6 +41,8 @@ class WaylandSession {
   // agreed. Events already subscribed to are not asked for again.
   bool subscribe(const std::vector<std::string>& events);
   // The event connection's descriptor (for a run loop to watch), -1 when there is none.
+  // Events are read ahead in large pieces: when it is readable, take events until none is
+  // left, not one per wake-up.
   int eventFd() const;
   // The next event received, waiting at most `timeout`; nothing when none, or when the
   // event connection broke (then eventsBroken() is true).

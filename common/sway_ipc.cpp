@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -168,8 +169,13 @@ Connection::Connection(const std::string& socketPath, Milliseconds timeout) {
 Connection::~Connection() { breakConnection(); }
 
 Connection::Connection(Connection&& other) noexcept
-    : fd_(other.fd_), events_(std::move(other.events_)) {
+    : fd_(other.fd_),
+      events_(std::move(other.events_)),
+      in_(std::move(other.in_)),
+      inBegin_(other.inBegin_),
+      inEnd_(other.inEnd_) {
   other.fd_ = -1;
+  other.inBegin_ = other.inEnd_ = 0;
 }
 
 Connection& Connection::operator=(Connection&& other) noexcept {
@@ -177,7 +183,11 @@ Connection& Connection::operator=(Connection&& other) noexcept {
     breakConnection();
     fd_ = other.fd_;
     events_ = std::move(other.events_);
+    in_ = std::move(other.in_);
+    inBegin_ = other.inBegin_;
+    inEnd_ = other.inEnd_;
     other.fd_ = -1;
+    other.inBegin_ = other.inEnd_ = 0;
   }
   return *this;
 }
@@ -185,6 +195,7 @@ Connection& Connection::operator=(Connection&& other) noexcept {
 void Connection::breakConnection() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  inBegin_ = inEnd_ = 0;
 }
 
 bool Connection::writeAll(std::string_view bytes, Clock::time_point deadline) {
@@ -203,11 +214,20 @@ bool Connection::writeAll(std::string_view bytes, Clock::time_point deadline) {
 }
 
 bool Connection::readExactly(char* out, std::size_t size, Clock::time_point deadline) {
-  while (size > 0) {
-    const ssize_t n = ::recv(fd_, out, size, 0);
+  // Read in large pieces: a whole reply usually comes with one call, its header included.
+  while (inEnd_ - inBegin_ < size) {
+    if (inBegin_ == inEnd_) inBegin_ = inEnd_ = 0;
+    const std::size_t wanted = std::max<std::size_t>(size - (inEnd_ - inBegin_), 64 * 1024);
+    if (in_.size() - inEnd_ < wanted) {
+      // Move what is left to the front, then grow if that is not room enough.
+      std::memmove(in_.data(), in_.data() + inBegin_, inEnd_ - inBegin_);
+      inEnd_ -= inBegin_;
+      inBegin_ = 0;
+      if (in_.size() - inEnd_ < wanted) in_.resize(inEnd_ + wanted);
+    }
+    const ssize_t n = ::recv(fd_, in_.data() + inEnd_, in_.size() - inEnd_, 0);
     if (n > 0) {
-      out += n;
-      size -= static_cast<std::size_t>(n);
+      inEnd_ += static_cast<std::size_t>(n);
       continue;
     }
     if (n == 0) return false;  // closed by sway
@@ -215,53 +235,74 @@ bool Connection::readExactly(char* out, std::size_t size, Clock::time_point dead
     if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(fd_, POLLIN, deadline)) continue;
     return false;
   }
+  if (size) std::memcpy(out, in_.data() + inBegin_, size);
+  inBegin_ += size;
   return true;
 }
 
 std::optional<Message> Connection::readMessage(Clock::time_point deadline) {
+  Message m;
+  if (!readMessageInto(m.type, m.payload, deadline)) return std::nullopt;
+  return m;
+}
+
+bool Connection::readMessageInto(std::uint32_t& type, std::string& payload,
+                                 Clock::time_point deadline) {
   char header[kHeaderSize];
   if (!readExactly(header, sizeof header, deadline)) {
     breakConnection();
-    return std::nullopt;
+    return false;
   }
   const auto h = decodeHeader(std::string_view(header, sizeof header));
   if (!h) {
     breakConnection();
-    return std::nullopt;
+    return false;
   }
-  Message m;
-  m.type = h->type;
-  m.payload.resize(h->length);
+  type = h->type;
+  // A buffer of the same size as last time is reused as it is.
+  payload.resize(h->length);
   // Once a header is in, the rest follows at once: a stall here is a broken peer.
-  if (!readExactly(m.payload.data(), m.payload.size(), deadline)) {
+  if (!readExactly(payload.data(), payload.size(), deadline)) {
     breakConnection();
-    return std::nullopt;
+    return false;
   }
-  return m;
+  return true;
 }
 
 std::optional<std::string> Connection::request(MessageType type, std::string_view payload,
                                                Milliseconds timeout) {
-  if (!ok()) return std::nullopt;
+  std::string reply;
+  if (!request(type, payload, reply, timeout)) return std::nullopt;
+  return reply;
+}
+
+bool Connection::request(MessageType type, std::string_view payload, std::string& reply,
+                         Milliseconds timeout) {
+  if (!ok()) return false;
   const auto deadline = Clock::now() + timeout;
   const auto wanted = static_cast<std::uint32_t>(type);
   if (!writeAll(encodeMessage(wanted, payload), deadline)) {
     breakConnection();
-    return std::nullopt;
+    return false;
+  }
+  // The reply takes sway a moment: wait for it rather than try a read that must fail.
+  if (inBegin_ == inEnd_ && !waitFor(fd_, POLLIN, deadline)) {
+    breakConnection();
+    return false;
   }
   for (;;) {
-    auto m = readMessage(deadline);
-    if (!m) return std::nullopt;
-    if (m->type & kEventBit) {
-      events_.push_back(std::move(*m));
+    std::uint32_t got = 0;
+    if (!readMessageInto(got, reply, deadline)) return false;
+    if (got & kEventBit) {
+      events_.push_back(Message{got, reply});
       continue;
     }
-    if (m->type != wanted) {
+    if (got != wanted) {
       // Replies come in request order, so another type means the stream is out of step.
       breakConnection();
-      return std::nullopt;
+      return false;
     }
-    return std::move(m->payload);
+    return true;
   }
 }
 
@@ -286,7 +327,7 @@ std::optional<Message> Connection::takeEvent(Milliseconds timeout) {
   }
   if (!ok()) return std::nullopt;
   const auto deadline = Clock::now() + timeout;
-  if (!waitFor(fd_, POLLIN, deadline)) {
+  if (inBegin_ == inEnd_ && !waitFor(fd_, POLLIN, deadline)) {
     // Nothing yet; a hang-up shows as readable and is caught by the read below next time.
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) &&

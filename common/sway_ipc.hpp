@@ -76,6 +76,9 @@ class Connection {
   // takeEvent().
   std::optional<std::string> request(MessageType type, std::string_view payload = {},
                                      Milliseconds timeout = kDefaultTimeout);
+  // The same, the reply read into `reply` (whose memory is reused); false when none came.
+  bool request(MessageType type, std::string_view payload, std::string& reply,
+               Milliseconds timeout = kDefaultTimeout);
 
   // SUBSCRIBE to event names (e.g. "window", "output", "workspace"); true when sway agreed.
   bool subscribe(const std::vector<std::string>& events, Milliseconds timeout = kDefaultTimeout);
@@ -86,12 +89,18 @@ class Connection {
 
  private:
   std::optional<Message> readMessage(std::chrono::steady_clock::time_point deadline);
+  bool readMessageInto(std::uint32_t& type, std::string& payload,
+                       std::chrono::steady_clock::time_point deadline);
   bool readExactly(char* out, std::size_t size, std::chrono::steady_clock::time_point deadline);
   bool writeAll(std::string_view bytes, std::chrono::steady_clock::time_point deadline);
   void breakConnection();
 
   int fd_ = -1;
   std::deque<Message> events_;
+  // Bytes received and not yet taken: in_[inBegin_, inEnd_).
+  std::vector<char> in_;
+  std::size_t inBegin_ = 0;
+  std::size_t inEnd_ = 0;
 };
 
 // ---- the JSON replies ----

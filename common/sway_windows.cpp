@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <limits>
 
 #include "json.hpp"
@@ -38,13 +37,18 @@ std::string readFile(const std::string& path, std::size_t limit) {
 // The executable's name (/proc/PID/comm would cut it to 15 bytes), else comm.
 std::optional<std::string> programOf(std::int64_t pid) {
   if (pid <= 0) return std::nullopt;
-  std::error_code error;
-  auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error);
-  std::string name = exe.filename().string();
-  constexpr std::string_view kDeleted = " (deleted)";
-  if (name.size() > kDeleted.size() && name.ends_with(kDeleted))
-    name.resize(name.size() - kDeleted.size());
-  if (!error && !name.empty()) return json::sanitizeUtf8(name);
+  // readlink itself: the library's read_symlink would stat the link first, on every poll.
+  char target[4096];
+  const ssize_t length =
+      ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), target, sizeof target);
+  if (length > 0 && static_cast<std::size_t>(length) < sizeof target) {
+    std::string_view path(target, static_cast<std::size_t>(length));
+    std::string name(path.substr(path.rfind('/') + 1));
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (name.size() > kDeleted.size() && name.ends_with(kDeleted))
+      name.resize(name.size() - kDeleted.size());
+    if (!name.empty()) return json::sanitizeUtf8(name);
+  }
   std::string comm = readFile("/proc/" + std::to_string(pid) + "/comm", 4096);
   if (const auto end = comm.find('\n'); end != std::string::npos) comm.resize(end);
   if (!comm.empty()) return json::sanitizeUtf8(comm);

@@ -21,13 +21,20 @@ WaylandSession& WaylandSession::shared() {
 
 std::optional<std::string> WaylandSession::request(sway::MessageType type,
                                                    const std::string& payload) {
+  std::string reply;
+  if (!request(type, payload, reply)) return std::nullopt;
+  return reply;
+}
+
+bool WaylandSession::request(sway::MessageType type, const std::string& payload,
+                             std::string& reply) {
   std::lock_guard guard(lock_);
-  if (!started_) return std::nullopt;
+  if (!started_) return false;
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!requests_ || !requests_->ok()) requests_.emplace(socketPath_);
-    if (auto reply = requests_->request(type, payload)) return reply;
+    if (requests_->request(type, payload, reply)) return true;
   }
-  return std::nullopt;
+  return false;
 }
 
 bool WaylandSession::runCommand(const std::string& command) {

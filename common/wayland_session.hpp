@@ -31,6 +31,8 @@ class WaylandSession {
   // One request and its reply's payload. A connection that broke is opened again once per
   // call, so that a single lost reply does not end the session. Any thread.
   std::optional<std::string> request(sway::MessageType type, const std::string& payload = {});
+  // The same, into `reply`, whose memory is reused from call to call (a poller's tree).
+  bool request(sway::MessageType type, const std::string& payload, std::string& reply);
 
   // RUN_COMMAND; true when every command in it succeeded.
   bool runCommand(const std::string& command);
@@ -39,6 +41,8 @@ class WaylandSession {
   // agreed. Events already subscribed to are not asked for again.
   bool subscribe(const std::vector<std::string>& events);
   // The event connection's descriptor (for a run loop to watch), -1 when there is none.
+  // Events are read ahead in large pieces: when it is readable, take events until none is
+  // left, not one per wake-up.
   int eventFd() const;
   // The next event received, waiting at most `timeout`; nothing when none, or when the
   // event connection broke (then eventsBroken() is true).

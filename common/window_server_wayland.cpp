@@ -5,6 +5,8 @@
 // When the compositor cannot be reached it answers as the X11 backend does without an X
 // server: no windows, no displays.
 #include <chrono>
+#include <memory>
+#include <string>
 
 #include "sway_windows.hpp"
 #include "wayland_session.hpp"
@@ -67,11 +69,26 @@ class SwayWindowServer final : public WindowServer {
     tree_.reset();
     displays_.clear();
     if (!session_.ok()) return false;
-    const auto reply = session_.request(sway::MessageType::getTree);
-    if (reply) tree_ = sway::parseTree(*reply);
+    const bool answered = session_.request(sway::MessageType::getTree, {}, reply_);
     read_ = std::chrono::steady_clock::now();
-    if (!tree_) return false;
+    if (!answered) return false;
+    // Most polls find nothing changed: the same bytes need no reading.
+    if (reply_ == lastReply_ && lastTree_) {
+      tree_ = lastTree_;
+      displays_ = lastDisplays_;
+      return true;
+    }
+    auto parsed = sway::parseTree(reply_);
+    lastTree_.reset();
+    if (!parsed) {
+      lastReply_.clear();
+      return false;
+    }
+    tree_ = std::make_shared<const sway::SwayNode>(std::move(*parsed));
     displays_ = sway::displaysOf(*tree_);
+    std::swap(reply_, lastReply_);
+    lastTree_ = tree_;
+    lastDisplays_ = displays_;
     return true;
   }
 
@@ -87,8 +104,13 @@ class SwayWindowServer final : public WindowServer {
 
   WaylandSession& session_;
   sway::OwnerNames names_;
-  std::optional<sway::SwayNode> tree_;
+  std::shared_ptr<const sway::SwayNode> tree_;
   std::vector<sway::Display> displays_;
+  // The reply being read, the last one read, and what that read as.
+  std::string reply_;
+  std::string lastReply_;
+  std::shared_ptr<const sway::SwayNode> lastTree_;
+  std::vector<sway::Display> lastDisplays_;
   std::chrono::steady_clock::time_point read_{};
 };
 

@@ -98,6 +98,11 @@ TEST(SwayConnection, RepliesComeBackAndEventsInBetweenAreKept) {
     // An event may come before the reply it interleaves with.
     FakeSway::send(fd, kWindowEvent, R"({"change":"close"})");
     FakeSway::send(fd, 4, R"({"id":1,"type":"root"})");
+    // Several messages in one piece: each is taken whole, none is lost or cut.
+    FakeSway::readRequest(fd);
+    const std::string burst = encodeMessage(kOutputEvent, "{}") + encodeMessage(0, "[]") +
+                              encodeMessage(kWindowEvent, R"({"change":"new"})");
+    ::send(fd, burst.data(), burst.size(), MSG_NOSIGNAL);
     FakeSway::readRequest(fd);  // until the client hangs up
   });
   Connection c(sway.path());
@@ -110,6 +115,12 @@ TEST(SwayConnection, RepliesComeBackAndEventsInBetweenAreKept) {
   ASSERT_TRUE(event);
   EXPECT_EQ(event->type, kWindowEvent);
   EXPECT_EQ(eventChange(event->payload), "close");
+  EXPECT_FALSE(c.takeEvent());
+  EXPECT_EQ(c.request(MessageType::runCommand, "nop"), "[]");
+  EXPECT_EQ(c.takeEvent()->type, kOutputEvent);
+  auto late = c.takeEvent(std::chrono::milliseconds(1000));
+  ASSERT_TRUE(late);
+  EXPECT_EQ(eventChange(late->payload), "new");
   EXPECT_FALSE(c.takeEvent());
   EXPECT_TRUE(c.ok());
 }

@@ -99,6 +99,12 @@ class WindowBoundsOnSway(unittest.TestCase):
                 if stream:
                     stream.close()
 
+    def follow(self, env, window):
+        tool = Tool(env, window)
+        # A failed check must not leave the tool running.
+        self.addCleanup(lambda: tool.proc.poll() is None and tool.proc.kill())
+        return tool
+
     def spawn(self, sway, args):
         p = subprocess.Popen(args, env=sway.env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                              stderr=subprocess.DEVNULL, text=True)
@@ -120,7 +126,7 @@ class WindowBoundsOnSway(unittest.TestCase):
             time.sleep(0.5)
             s.msg("[con_id=%d] resize set 400 300, move position 100 50" % w)
             s.wait_for(lambda n: n["id"] == w and n["rect"]["width"] == 400)
-            tool = Tool(s.env(), w)
+            tool = self.follow(s.env(), w)
             first = tool.wait_for(lambda l: l.get("bounds", {}).get("width") == 400)
             main_display = first["displayId"]
             self.assertEqual((first["status"], first["bounds"], first["scaleFactor"],
@@ -175,7 +181,7 @@ class WindowBoundsOnSway(unittest.TestCase):
                 made.append(s.wait_for(lambda n, t=title: n.get("name") == t)["id"])
             self.spawn(s, ["foot", "-T", "Other"])
             other = s.wait_for(lambda n: n.get("name") == "Other")["id"]
-            tool = Tool(s.env(), made[0])
+            tool = self.follow(s.env(), made[0])
             tool.wait_for(lambda l: l["status"] == "visible")
             # Closed by its client: sway's kill would end a client that does not take
             # WM_DELETE_WINDOW, and its other window with it.
@@ -200,7 +206,7 @@ class WindowBoundsOnSway(unittest.TestCase):
                        XDG_RUNTIME_DIR=runtime)
             # As on X11 without a server: the window is never seen, "closed" on the third
             # poll, and the tool keeps going (and ignores activate).
-            tool = Tool(env, 12345)
+            tool = self.follow(env, 12345)
             line = tool.wait_for(lambda l: True)
             tool.say("activate\n")
             time.sleep(0.2)

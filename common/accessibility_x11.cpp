@@ -48,8 +48,8 @@
 
 #include "accessibility.hpp"
 #include "accessibility_roles.hpp"
-#include "pixel_points_x11.hpp"
 #include "window_server.hpp"
+#include "x11_session.hpp"
 #include "x11_util.hpp"
 
 namespace orvane {
@@ -151,8 +151,8 @@ std::string roleName(AtspiAccessible* object, bool& ok) {
 class AtspiAccessibility : public Accessibility {
  public:
   AtspiAccessibility() {
-    if (!conn_.ok()) return;
-    points_.emplace(conn_.get(), conn_.root());
+    if (!x11_) return;
+    points_.emplace(*x11_);
     if (!probeBus()) return;
     const int status = atspi_init();
     if (status != 0 && status != 1) return;
@@ -280,10 +280,11 @@ class AtspiAccessibility : public Accessibility {
 
   bool probeBus() {
     // The address libatspi looks at first: the root window's AT_SPI_BUS.
-    auto atom = conn_.intern({"AT_SPI_BUS"}, true);
-    if (!atom.empty() && atom[0] != XCB_ATOM_NONE) {
-      auto property = x11::takeProperty(
-          conn_.get(), x11::requestProperty(conn_.get(), conn_.root(), atom[0], XCB_ATOM_STRING));
+    if (const auto atom = x11_->existingAtom("AT_SPI_BUS"); atom != XCB_ATOM_NONE) {
+      auto* c = x11_->connection();
+      auto property =
+          x11::takeProperty(c, x11::requestProperty(c, x11_->root(), atom, XCB_ATOM_STRING));
+      x11_->settle();
       if (property && property->format == 8 && !property->bytes.empty()) {
         return reachable(property->bytes);
       }
@@ -763,7 +764,7 @@ class AtspiAccessibility : public Accessibility {
     return std::nullopt;
   }
 
-  x11::Connection conn_;
+  x11::Session* x11_ = x11::Session::get();  // null without a display
   std::optional<x11::PointMapping> points_;
   std::unique_ptr<WindowServer> windows_;
   bool active_ = false;

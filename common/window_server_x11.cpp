@@ -99,7 +99,7 @@ class X11WindowServer final : public WindowServer {
  public:
   X11WindowServer() : session_(x11::Session::get()) {
     if (!session_) return;
-    for (std::size_t i = 0; i < kAtomNames.size(); ++i) atoms_[i] = session_->atom(kAtomNames[i]);
+    atoms_ = session_->atoms(kAtomNames);
   }
 
   std::optional<std::vector<RecordValue>> copyWindowInfo(std::uint32_t options,

@@ -57,7 +57,7 @@ class X11Workspace : public Workspace {
  public:
   X11Workspace() : session_(x11::Session::get()), windows_(makeWindowServerX11()) {
     if (!session_) return;
-    for (std::size_t i = 0; i < kAtomNames.size(); ++i) atoms_[i] = session_->atom(kAtomNames[i]);
+    atoms_ = session_->atoms(kAtomNames);
   }
 
   std::optional<RunningApplication> frontmostApplication() override {

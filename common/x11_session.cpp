@@ -9,37 +9,6 @@
 namespace orvane::x11 {
 namespace {
 
-// The names the backends ask for, interned with the session in one round trip.
-constexpr std::string_view kCommonAtoms[] = {
-    "_NET_WM_NAME",
-    "UTF8_STRING",
-    "_NET_WM_PID",
-    "_NET_WM_WINDOW_TYPE",
-    "_NET_WM_WINDOW_TYPE_DESKTOP",
-    "_NET_WM_WINDOW_TYPE_DOCK",
-    "_NET_WM_WINDOW_TYPE_MENU",
-    "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU",
-    "_NET_WM_WINDOW_TYPE_POPUP_MENU",
-    "_NET_WM_WINDOW_TYPE_TOOLTIP",
-    "_NET_WM_WINDOW_TYPE_NOTIFICATION",
-    "_NET_WM_WINDOW_TYPE_COMBO",
-    "_NET_WM_WINDOW_TYPE_DND",
-    "_NET_WM_WINDOW_TYPE_NORMAL",
-    "_NET_WM_WINDOW_TYPE_DIALOG",
-    "_NET_WM_STATE",
-    "_NET_WM_STATE_ABOVE",
-    "_NET_WM_STATE_HIDDEN",
-    "_NET_WM_STATE_SKIP_TASKBAR",
-    "_NET_WM_WINDOW_OPACITY",
-    "_NET_FRAME_EXTENTS",
-    "_NET_CLIENT_LIST_STACKING",
-    "_NET_ACTIVE_WINDOW",
-    "_GTK_FRAME_EXTENTS",
-    "_GTK_APPLICATION_ID",
-    "_NET_SUPPORTING_WM_CHECK",
-    "WM_STATE",
-};
-
 // A layout read this recently is served again.
 constexpr std::uint64_t kLayoutLifetimeMs = 250;
 
@@ -108,13 +77,9 @@ Session* Session::get() {
 
 Session::Session(xcb_connection_t* c, int screenNumber, xcb_screen_t* screen)
     : c_(c), screenNumber_(screenNumber), screen_(screen), root_(screen->root) {
-  // Extension look-ups, version checks and atoms travel together: two round trips.
+  // Extension look-ups and version checks travel together: two round trips.
   xcb_prefetch_extension_data(c, &xcb_randr_id);
   xcb_prefetch_extension_data(c, &xcb_res_id);
-  std::vector<xcb_intern_atom_cookie_t> cookies;
-  for (auto name : kCommonAtoms) {
-    cookies.push_back(xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.data()));
-  }
   const auto* randr = xcb_get_extension_data(c, &xcb_randr_id);
   const auto* res = xcb_get_extension_data(c, &xcb_res_id);
   hasRandr_ = randr && randr->present;
@@ -123,10 +88,6 @@ Session::Session(xcb_connection_t* c, int screenNumber, xcb_screen_t* screen)
   xcb_res_query_version_cookie_t resVersion{};
   if (hasRandr_) randrVersion = xcb_randr_query_version(c, 1, 5);
   if (hasRes_) resVersion = xcb_res_query_version(c, 1, 2);
-  for (std::size_t i = 0; i < cookies.size(); ++i) {
-    auto reply = adopt(xcb_intern_atom_reply(c, cookies[i], nullptr));
-    if (reply) atoms_.emplace(std::string(kCommonAtoms[i]), reply->atom);
-  }
   if (hasRandr_) {
     auto version = adopt(xcb_randr_query_version_reply(c, randrVersion, nullptr));
     hasRandr_ = version && (version->major_version > 1 || version->minor_version >= 5);
@@ -148,6 +109,30 @@ xcb_atom_t Session::atom(std::string_view name) {
   std::lock_guard lock(atomsLock_);
   atoms_.emplace(std::string(name), reply->atom);
   return reply->atom;
+}
+
+std::vector<xcb_atom_t> Session::atoms(const std::vector<std::string_view>& names) {
+  std::vector<xcb_atom_t> out(names.size(), XCB_ATOM_NONE);
+  std::vector<std::pair<std::size_t, xcb_intern_atom_cookie_t>> asked;
+  {
+    std::lock_guard lock(atomsLock_);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (auto it = atoms_.find(names[i]); it != atoms_.end()) {
+        out[i] = it->second;
+      } else {
+        asked.emplace_back(i, xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(names[i].size()),
+                                              names[i].data()));
+      }
+    }
+  }
+  for (auto [i, cookie] : asked) {
+    auto reply = adopt(xcb_intern_atom_reply(c_, cookie, nullptr));
+    if (!reply) continue;
+    out[i] = reply->atom;
+    std::lock_guard lock(atomsLock_);
+    atoms_.emplace(std::string(names[i]), reply->atom);
+  }
+  return out;
 }
 
 xcb_atom_t Session::existingAtom(std::string_view name) {

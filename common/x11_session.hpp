@@ -89,9 +89,10 @@ class Session {
   bool hasRandr() const { return hasRandr_; }  // 1.5: monitors
   bool hasRes() const { return hasRes_; }      // 1.2: client pids
 
-  // The atom of `name`, interned at the first use and kept. The names every backend needs are
-  // interned together when the session opens.
+  // The atom of `name`, interned at the first use and kept.
   xcb_atom_t atom(std::string_view name);
+  // Those of all `names`, the ones not kept yet interned together in one round trip.
+  std::vector<xcb_atom_t> atoms(const std::vector<std::string_view>& names);
   // XCB_ATOM_NONE when no client has interned the name yet; not kept until it exists.
   xcb_atom_t existingAtom(std::string_view name);
 

@@ -55,8 +55,9 @@ constexpr std::uint32_t kOverlayEvents =
 struct Overlay {
   Monitor monitor;
   xcb_window_t window = XCB_WINDOW_NONE;
-  xcb_pixmap_t back = XCB_NONE;  // what the window shows, kept for exposures
-  cairo_surface_t* backSurface = nullptr;
+  xcb_pixmap_t back = XCB_NONE;            // what the window shows, kept for exposures
+  cairo_surface_t* backSurface = nullptr;  // made at the first painting
+  bool shown = false;
   bool painted = false;
   Rect bounds;  // points
 };
@@ -121,34 +122,35 @@ class X11Desktop final : public Desktop {
     const auto w = static_cast<std::uint16_t>(std::max(monitor.width, 1));
     const auto h = static_cast<std::uint16_t>(std::max(monitor.height, 1));
     // Value order follows the attribute bits: background, border pixel, override-redirect,
-    // event mask, colormap, cursor. Until its first painting a translucent overlay is clear;
-    // an opaque one keeps showing the screen (no background of its own).
-    std::uint32_t mask = (composited_ ? XCB_CW_BACK_PIXEL : XCB_CW_BACK_PIXMAP) |
-                         XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK |
-                         XCB_CW_COLORMAP;
-    std::vector<std::uint32_t> values = {composited_ ? 0u : std::uint32_t{XCB_BACK_PIXMAP_NONE}, 0,
-                                         1, kOverlayEvents, colormap_};
-    if (cursor() != XCB_CURSOR_NONE) {
-      mask |= XCB_CW_CURSOR;
-      values.push_back(cursor_);
-    }
+    // event mask, colormap. Until its first painting a translucent overlay is clear; an opaque
+    // one keeps showing the screen (no background of its own).
+    const std::uint32_t mask = (composited_ ? XCB_CW_BACK_PIXEL : XCB_CW_BACK_PIXMAP) |
+                               XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK |
+                               XCB_CW_COLORMAP;
+    const std::uint32_t values[] = {composited_ ? 0u : std::uint32_t{XCB_BACK_PIXMAP_NONE}, 0, 1,
+                                    kOverlayEvents, colormap_};
     xcb_create_window(c_, depth_, o.window, root_, static_cast<std::int16_t>(monitor.x),
                       static_cast<std::int16_t>(monitor.y), w, h, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      visual_->visual_id, mask, values.data());
+                      visual_->visual_id, mask, values);
     session_->noteEventMask(o.window, kOverlayEvents);
     setProperties(o.window);
     o.back = xcb_generate_id(c_);
     xcb_create_pixmap(c_, depth_, o.back, o.window, w, h);
-    o.backSurface = cairo_xcb_surface_create(c_, o.back, visual_, w, h);
     overlays_.push_back(o);
     return overlays_.size() - 1;
   }
 
   void showOverlay(std::size_t i) override {
     if (i >= overlays_.size()) return;
-    xcb_map_window(c_, overlays_[i].window);
+    Overlay& o = overlays_[i];
+    xcb_map_window(c_, o.window);
     const std::uint32_t above = XCB_STACK_MODE_ABOVE;
-    xcb_configure_window(c_, overlays_[i].window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    xcb_configure_window(c_, o.window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    o.shown = true;
+    // The cursor is read from its theme once the map is on its way: its round trips send it.
+    if (cursor() != XCB_CURSOR_NONE) {
+      xcb_change_window_attributes(c_, o.window, XCB_CW_CURSOR, &cursor_);
+    }
   }
 
   void raiseAll() override {
@@ -161,6 +163,12 @@ class X11Desktop final : public Desktop {
 
   bool takeKeyboard(std::size_t i) override {
     if (i >= overlays_.size()) return false;
+    // An overlay not mapped yet can take neither the focus nor the grab: spare the round trip.
+    if (!overlays_[i].shown) {
+      grabbed_ = false;
+      focused_ = i;
+      return false;
+    }
     const xcb_window_t w = overlays_[i].window;
     xcb_set_input_focus(c_, XCB_INPUT_FOCUS_PARENT, w, XCB_CURRENT_TIME);
     auto reply = adopt(xcb_grab_keyboard_reply(
@@ -201,6 +209,11 @@ class X11Desktop final : public Desktop {
       }
     }
     if (pixels.empty()) return;
+    if (!o.backSurface) {
+      // Cairo's first surface on the connection asks the server a few questions: after the map.
+      o.backSurface = cairo_xcb_surface_create(c_, o.back, visual_, std::max(o.monitor.width, 1),
+                                               std::max(o.monitor.height, 1));
+    }
     cairo_t* cr = cairo_create(o.backSurface);
     for (const auto& p : pixels) cairo_rectangle(cr, p.x, p.y, p.width, p.height);
     cairo_clip(cr);
@@ -221,6 +234,10 @@ class X11Desktop final : public Desktop {
 
   void fillWithBackground(cairo_t* cr, std::size_t i) override {
     cairo_save(cr);
+    if (!composited_ && !screenshotSurface_ && screenshot_ != XCB_NONE && rootVisualType_) {
+      screenshotSurface_ = cairo_xcb_surface_create(
+          c_, screenshot_, rootVisualType_, screen_->width_in_pixels, screen_->height_in_pixels);
+    }
     if (composited_ || !screenshotSurface_) {
       // NOTE: without a compositor and without a screenshot this paints black; only an
       // unreadable root window leads there.
@@ -496,9 +513,6 @@ class X11Desktop final : public Desktop {
     xcb_create_gc(c_, copyGc, root_, XCB_GC_GRAPHICS_EXPOSURES | XCB_GC_SUBWINDOW_MODE, values);
     xcb_copy_area(c_, root_, screenshot_, copyGc, 0, 0, 0, 0, w, h);
     xcb_free_gc(c_, copyGc);
-    if (rootVisualType_) {
-      screenshotSurface_ = cairo_xcb_surface_create(c_, screenshot_, rootVisualType_, w, h);
-    }
   }
 
   xcb_gcontext_t gc() {

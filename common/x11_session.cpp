@@ -274,8 +274,8 @@ void Session::noteEventMask(xcb_window_t window, std::uint32_t mask) {
   masks_[window] |= mask;
 }
 
-std::shared_ptr<Inbox> Session::subscribe(std::function<void()> onEvents) {
-  auto inbox = std::make_shared<Inbox>(std::move(onEvents));
+std::shared_ptr<Inbox> Session::subscribe(std::function<void()> onEvents, Inbox::Filter wants) {
+  auto inbox = std::make_shared<Inbox>(std::move(onEvents), std::move(wants));
   std::lock_guard lock(eventsLock_);
   inboxes_.push_back(inbox);
   return inbox;
@@ -292,7 +292,7 @@ void Session::add(xcb_generic_event_t* raw) {
   // Called with the event lock held.
   for (auto it = inboxes_.begin(); it != inboxes_.end();) {
     if (auto inbox = it->lock()) {
-      inbox->events_.push_back(event);
+      if (!inbox->wants_ || inbox->wants_(raw)) inbox->events_.push_back(event);
       ++it;
     } else {
       it = inboxes_.erase(it);

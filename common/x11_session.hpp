@@ -54,12 +54,15 @@ using Event = std::shared_ptr<const xcb_generic_event_t>;
 // The events read for one reader since it last took them.
 class Inbox {
  public:
-  explicit Inbox(std::function<void()> onEvents) : onEvents_(std::move(onEvents)) {}
+  using Filter = std::function<bool(const xcb_generic_event_t*)>;
+  Inbox(std::function<void()> onEvents, Filter wants)
+      : onEvents_(std::move(onEvents)), wants_(std::move(wants)) {}
   std::vector<Event> take();
 
  private:
   friend class Session;
   std::function<void()> onEvents_;  // run by the event source; may be empty
+  Filter wants_;                    // the events kept; all when empty
   std::vector<Event> events_;       // guarded by the session's event lock
 };
 
@@ -121,9 +124,10 @@ class Session {
   // A window made with `mask` in its attributes.
   void noteEventMask(xcb_window_t window, std::uint32_t mask);
 
-  // Events read from now on are kept for the returned inbox until the inbox is let go.
-  // `onEvents` runs on the event source's thread when some have come (watchEvents).
-  std::shared_ptr<Inbox> subscribe(std::function<void()> onEvents = {});
+  // Events read from now on (those `wants` keeps, all without it) are kept for the returned
+  // inbox until the inbox is let go. `onEvents` runs on the event source's thread when some
+  // have come (watchEvents); without it the reader takes them when it likes.
+  std::shared_ptr<Inbox> subscribe(std::function<void()> onEvents = {}, Inbox::Filter wants = {});
   // Reads every event XCB holds or the socket has into the inboxes (into none when nobody
   // reads); false once the connection is broken.
   bool pump();

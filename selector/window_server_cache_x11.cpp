@@ -27,7 +27,9 @@ class CachingWindowServer final : public WindowServer {
   explicit CachingWindowServer(std::unique_ptr<WindowServer> inner)
       : inner_(std::move(inner)), session_(x11::Session::get()) {
     if (!session_ || session_->broken()) return;
-    inbox_ = session_->subscribe();
+    // Only what can drop the snapshot is kept until the next request.
+    inbox_ = session_->subscribe(
+        {}, [this](const xcb_generic_event_t* e) { return selectedHere(e->response_type & 0x7f); });
     session_->selectEvents(session_->root(),
                            XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE);
     xcb_flush(session_->connection());
@@ -76,10 +78,9 @@ class CachingWindowServer final : public WindowServer {
   }
 
   // What this cache selected: structure changes of the root's children and property changes
-  // of the root and the listed clients. Errors (a listed window gone before its mask was set)
-  // and the overlays' own input say nothing about the desktop.
-  bool changesDesktop(const xcb_generic_event_t* event) const {
-    switch (event->response_type & 0x7f) {
+  // of the root and the listed clients.
+  static bool selectedHere(std::uint8_t type) {
+    switch (type) {
       case XCB_CREATE_NOTIFY:
       case XCB_DESTROY_NOTIFY:
       case XCB_UNMAP_NOTIFY:
@@ -88,15 +89,24 @@ class CachingWindowServer final : public WindowServer {
       case XCB_CONFIGURE_NOTIFY:
       case XCB_GRAVITY_NOTIFY:
       case XCB_CIRCULATE_NOTIFY:
-        // The window the notification was selected on (the parent, for a creation).
-        return reinterpret_cast<const xcb_map_notify_event_t*>(event)->event == session_->root();
-      case XCB_PROPERTY_NOTIFY: {
-        const auto window = reinterpret_cast<const xcb_property_notify_event_t*>(event)->window;
-        return window == session_->root() || watched_.count(window) != 0;
-      }
+      case XCB_PROPERTY_NOTIFY:
+        return true;
       default:
         return false;
     }
+  }
+
+  // Errors (a listed window gone before its mask was set) and the overlays' own events say
+  // nothing about the desktop.
+  bool changesDesktop(const xcb_generic_event_t* event) const {
+    const std::uint8_t type = event->response_type & 0x7f;
+    if (!selectedHere(type)) return false;
+    if (type == XCB_PROPERTY_NOTIFY) {
+      const auto window = reinterpret_cast<const xcb_property_notify_event_t*>(event)->window;
+      return window == session_->root() || watched_.count(window) != 0;
+    }
+    // The window the notification was selected on (the parent, for a creation).
+    return reinterpret_cast<const xcb_map_notify_event_t*>(event)->event == session_->root();
   }
 
   // Property changes of the listed clients: titles, opacity and frame extents live there.

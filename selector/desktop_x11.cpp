@@ -94,6 +94,8 @@ class X11Desktop final : public Desktop {
     }
     chooseVisual();
     // Other top-level windows that appear or move above the overlays.
+    // Kept from here on, and read once the main loop runs.
+    inbox_ = session_->subscribe([this] { drain(); });
     session_->selectEvents(root_, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
   }
 
@@ -256,11 +258,7 @@ class X11Desktop final : public Desktop {
     cairo_restore(cr);
   }
 
-  void attachToMainLoop() override {
-    if (inbox_) return;
-    inbox_ = session_->subscribe([this] { drain(); });
-    orvane::x11::watchEvents(*session_, nullptr);
-  }
+  void attachToMainLoop() override { orvane::x11::watchEvents(*session_, nullptr); }
 
   void flush() override { xcb_flush(c_); }
 
@@ -286,6 +284,7 @@ class X11Desktop final : public Desktop {
   }
 
   void drain() {
+    if (!inbox_) return;
     if (session_->broken()) {
       // The X server went away: nothing more can be shown or chosen.
       inbox_.reset();
@@ -572,7 +571,7 @@ class X11Desktop final : public Desktop {
   xkb_keymap* xkbKeymap_ = nullptr;
   xkb_state* xkbState_ = nullptr;
   bool xkbFailed_ = false;
-  std::shared_ptr<orvane::x11::Inbox> inbox_;  // from attachToMainLoop on
+  std::shared_ptr<orvane::x11::Inbox> inbox_;  // from start() on
   std::optional<std::size_t> focused_;
   static constexpr std::chrono::milliseconds kReactiveRaiseInterval{100};
   std::chrono::steady_clock::time_point lastReactiveRaise_{};

@@ -63,9 +63,12 @@ void watchEvents(Session& session, GMainContext* context) {
                                   static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
   g_source_attach(source, context);
   watching = source;
-  // The waker may outlive this source; it holds its own reference to the context.
+  // The waker may outlive this source; it holds its own reference to the context. The loop's
+  // own thread sees the events at its next iteration without being woken.
   std::shared_ptr<GMainContext> woken(g_main_context_ref(context), g_main_context_unref);
-  session.setWaker([woken] { g_main_context_wakeup(woken.get()); });
+  session.setWaker([woken] {
+    if (!g_main_context_is_owner(woken.get())) g_main_context_wakeup(woken.get());
+  });
 }
 
 }  // namespace orvane::x11

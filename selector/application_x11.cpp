@@ -9,7 +9,6 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include <future>
 #include <thread>
 
 #include "application.hpp"
@@ -158,22 +157,16 @@ class X11Application final : public Application {
 
   void run(ApplicationDelegate& delegate) override {
     // The display is opened here rather than when the application is made, so that the
-    // warm-up never waits for the X server. Without a display nothing can be shown or chosen:
-    // the host still gets its one line.
-    if (!desktop_->connect()) {
+    // warm-up never waits for the X server. Without a display, or without Cairo and Pango,
+    // nothing can be shown or chosen: the host still gets its one line.
+    if (!desktop_->connect() || !x11::loadDrawingLibraries()) {
       writeCancelledLine(STDOUT_FILENO);
       return;
     }
-    // Loading Cairo and Pango, then reading the font configuration, are the slowest parts of
-    // starting: they run beside the X set-up. The first map waits for the libraries
-    // (requireDrawingLibraries()), the first use of text for the fonts (text()).
-    std::promise<bool> loaded;
-    librariesLoaded_ = loaded.get_future();
-    fontWarmUp_ = std::thread([loaded = std::move(loaded)]() mutable {
-      const bool ok = x11::loadDrawingLibraries();
-      loaded.set_value(ok);
-      if (ok) reinterpret_cast<int (*)()>(x11::drawingSymbol("FcInit"))();
-    });
+    // Reading the font configuration is the slowest part of starting: it runs beside the
+    // X set-up, and the first use of text waits for it (text()).
+    fontWarmUp_ = std::thread(
+        [fcInit = reinterpret_cast<int (*)()>(x11::drawingSymbol("FcInit"))] { fcInit(); });
     delegate_ = &delegate;
     // Every pointer move in window mode takes a window snapshot of a few thousand small
     // replies and lets it go: keep the freed heap for the next one instead of handing it back
@@ -227,7 +220,6 @@ class X11Application final : public Application {
   // The veil is painted as the overlay appears, before the pill's text is laid out (the
   // first use of the fonts is the slowest part of starting).
   void show(std::size_t s) {
-    requireDrawingLibraries();
     desktop_->showOverlay(slots_.at(s).index);
     if (!slots_.at(s).painted) redraw(slots_.at(s));
   }
@@ -273,15 +265,6 @@ class X11Application final : public Application {
   }
 
  private:
-  // Without Cairo and Pango nothing can be shown or chosen: before anything is shown, the host
-  // gets its one line instead.
-  void requireDrawingLibraries() {
-    if (!librariesLoaded_.valid()) return;  // known to be loaded
-    if (librariesLoaded_.get()) return;
-    writeCancelledLine(STDOUT_FILENO);
-    _exit(0);
-  }
-
   Slot* slotOf(std::size_t desktopIndex) {
     for (auto& s : slots_) {
       if (s.index == desktopIndex) return &s;
@@ -377,7 +360,6 @@ class X11Application final : public Application {
   std::unique_ptr<RunLoop> runLoop_;
   std::unique_ptr<x11::PangoText> text_;
   std::thread fontWarmUp_;
-  std::future<bool> librariesLoaded_;  // until the first map has waited for it
   ApplicationDelegate* delegate_ = nullptr;
   std::function<bool(const KeyEvent&)> keyMonitor_;
   std::vector<Slot> slots_;

@@ -1,44 +1,35 @@
 // The X11 side of the AT-SPI accessibility backend (accessibility_atspi.cpp): the accessibility
 // bus address the root window publishes, the root-window pixels AT-SPI counts screen
-// coordinates in, and the X11 window server.
+// coordinates in, and the X11 window server, all through the process's X11 session.
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "accessibility_atspi.hpp"
-#include "pixel_points_x11.hpp"
+#include "x11_session.hpp"
 #include "x11_util.hpp"
 
 namespace orvane {
-namespace {
-
-// Shared by the side's functions. The mapping uses the connection, so it is declared after it.
-struct X11Side {
-  x11::Connection conn;
-  std::optional<x11::PointMapping> points;
-
-  // The root window's AT_SPI_BUS, which libatspi reads before asking the session bus.
-  std::optional<std::string> busAddress() {
-    auto atom = conn.intern({"AT_SPI_BUS"}, true);
-    if (atom.empty() || atom[0] == XCB_ATOM_NONE) return std::nullopt;
-    auto property = x11::takeProperty(
-        conn.get(), x11::requestProperty(conn.get(), conn.root(), atom[0], XCB_ATOM_STRING));
-    if (!property || property->format != 8 || property->bytes.empty()) return std::nullopt;
-    return std::move(property->bytes);
-  }
-};
-
-}  // namespace
 
 std::unique_ptr<Accessibility> makeAccessibilityX11() {
-  auto x = std::make_shared<X11Side>();
+  x11::Session* session = x11::Session::get();
   // Without the display there is no desktop: the backend reads nothing.
-  if (!x->conn.ok()) return makeAccessibilityAtspi({});
-  x->points.emplace(x->conn.get(), x->conn.root());
+  if (!session) return makeAccessibilityAtspi({});
+  auto points = std::make_shared<x11::PointMapping>(*session);
   AtspiDesktopSide side;
-  side.publishedBusAddress = [x] { return x->busAddress(); };
-  side.pixelsToPoints = [x](const Rect& pixels) { return x->points->toPoints(pixels); };
-  side.pointsToPixels = [x](Point points) { return x->points->toPixels(points); };
+  // The root window's AT_SPI_BUS, which libatspi reads before asking the session bus.
+  side.publishedBusAddress = [session]() -> std::optional<std::string> {
+    const auto atom = session->existingAtom("AT_SPI_BUS");
+    if (atom == XCB_ATOM_NONE) return std::nullopt;
+    auto* c = session->connection();
+    auto property =
+        x11::takeProperty(c, x11::requestProperty(c, session->root(), atom, XCB_ATOM_STRING));
+    session->settle();
+    if (!property || property->format != 8 || property->bytes.empty()) return std::nullopt;
+    return std::move(property->bytes);
+  };
+  side.pixelsToPoints = [points](const Rect& pixels) { return points->toPoints(pixels); };
+  side.pointsToPixels = [points](Point p) { return points->toPixels(p); };
   side.makeWindowServer = [] { return makeWindowServerX11(); };
   return makeAccessibilityAtspi(std::move(side));
 }

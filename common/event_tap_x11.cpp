@@ -12,9 +12,10 @@
 // recorded position at the event's own server time (pointer_history_x11.hpp), converted to
 // global points as the window-server backend counts them.
 //
-// The X connection's socket is watched on the GLib main loop of the default context, so the
-// callback runs on the main thread. X11 never disables a tap, so the two disabled
-// notifications never come. "Cannot be created" means no X display or no XInput 2.2.
+// The events come through the process's X session, read on the GLib main loop of the thread
+// that adds the tap to its run loop, so the callback runs on that (the main) thread. X11 never
+// disables a tap, so the two disabled notifications never come. "Cannot be created" means no X
+// display or no XInput 2.2.
 #include <glib-unix.h>
 #include <glib.h>
 #include <xcb/xinput.h>
@@ -29,8 +30,8 @@
 
 #include "event_tap.hpp"
 #include "input_mapping.hpp"
-#include "pixel_points_x11.hpp"
 #include "pointer_history_x11.hpp"
+#include "x11_session.hpp"
 #include "x11_util.hpp"
 
 namespace orvane {
@@ -75,43 +76,34 @@ struct ScrollAxis {
 
 class X11EventTap : public EventTap {
  public:
-  X11EventTap(std::unique_ptr<x11::Connection> conn, std::uint8_t xiOpcode, std::uint64_t mask,
+  X11EventTap(x11::Session& session, std::uint8_t xiOpcode, std::uint64_t mask,
               TapCallback callback)
-      : conn_(std::move(conn)),
-        points_(conn_->get(), conn_->root()),
-        recorded_(x11::RecordedPointer::open(conn_->get())),
+      : session_(session),
+        points_(session),
+        recorded_(x11::RecordedPointer::open(session.connection())),
+        inbox_(session.subscribe([this] { drain(); })),
         xiOpcode_(xiOpcode),
         mask_(mask),
         callback_(std::move(callback)) {
     select();
     if (wantsKeys()) setUpKeyboard();
     readDevices();
-    xcb_flush(conn_->get());
+    xcb_flush(session_.connection());
   }
 
   ~X11EventTap() override {
-    for (GSource* source : {watch_, idle_}) {
-      if (!source) continue;
-      g_source_destroy(source);
-      g_source_unref(source);
-    }
     if (state_) xkb_state_unref(state_);
     if (keymap_) xkb_keymap_unref(keymap_);
     if (context_) xkb_context_unref(context_);
   }
 
   void addToCurrentRunLoop() override {
-    if (watch_) return;
+    if (added_) return;
+    added_ = true;
     // On the main thread's context: GLib's default one, or the one its run loop made its own.
+    // Events read while setting up are already in the inbox, and count as ready there.
     GMainContext* context = g_main_context_get_thread_default();
-    watch_ = g_unix_fd_source_new(xcb_get_file_descriptor(conn_->get()),
-                                  static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
-    g_source_set_callback(watch_, G_SOURCE_FUNC(&X11EventTap::onReadable), this, nullptr);
-    g_source_attach(watch_, context);
-    // Events read while setting up wait in XCB's queue, not in the socket.
-    idle_ = g_idle_source_new();
-    g_source_set_callback(idle_, &X11EventTap::onIdle, this, nullptr);
-    g_source_attach(idle_, context);
+    x11::watchEvents(session_, context);
     if (recorded_) recorded_->attach(context);
   }
 
@@ -120,11 +112,11 @@ class X11EventTap : public EventTap {
   void flush() override {
     // The server handles requests and sends events in order: once the answer to this request
     // is in, every event the server made before it is in XCB's queue.
-    auto* c = conn_->get();
+    auto* c = session_.connection();
     if (xcb_connection_has_error(c)) return;
     adopt(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     if (recorded_) recorded_->drain();  // the positions of those events, sent before them
-    while (auto event = adopt(xcb_poll_for_event(c))) handle(event.get());
+    drain();
   }
 
  private:
@@ -169,12 +161,12 @@ class X11EventTap : public EventTap {
     };
     const Selection selections[] = {{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, bits},
                                     {{XCB_INPUT_DEVICE_ALL, 1}, deviceBits}};
-    xcb_input_xi_select_events(conn_->get(), conn_->root(), deviceBits ? 2 : 1,
+    xcb_input_xi_select_events(session_.connection(), session_.root(), deviceBits ? 2 : 1,
                                &selections[0].head);
   }
 
   void setUpKeyboard() {
-    auto* c = conn_->get();
+    auto* c = session_.connection();
     std::uint8_t firstEvent = 0;
     if (!xkb_x11_setup_xkb_extension(
             c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
@@ -206,7 +198,7 @@ class X11EventTap : public EventTap {
 
   // The keymap and its state afresh from the server (at start and when the layout changes).
   void loadKeymap() {
-    auto* c = conn_->get();
+    auto* c = session_.connection();
     xkb_keymap* keymap =
         xkb_x11_keymap_new_from_device(context_, c, keyboard_, XKB_KEYMAP_COMPILE_NO_FLAGS);
     if (!keymap) return;
@@ -225,7 +217,7 @@ class X11EventTap : public EventTap {
   void readDevices() {
     scrollAxes_.clear();
     if (!wants(kCGEventScrollWheel)) return;
-    auto* c = conn_->get();
+    auto* c = session_.connection();
     auto reply = adopt(xcb_input_xi_query_device_reply(
         c, xcb_input_xi_query_device(c, XCB_INPUT_DEVICE_ALL), nullptr));
     if (!reply) return;
@@ -254,21 +246,15 @@ class X11EventTap : public EventTap {
     }
   }
 
-  static gboolean onReadable(gint, GIOCondition, gpointer self) {
-    return static_cast<X11EventTap*>(self)->drain() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
-  }
-  static gboolean onIdle(gpointer self) {
-    static_cast<X11EventTap*>(self)->drain();
-    return G_SOURCE_REMOVE;
-  }
-
   // Every event read so far, including those queued while the callback asked the server for
-  // the pointer. False once the connection is gone.
-  bool drain() {
-    auto* c = conn_->get();
-    while (auto event = adopt(xcb_poll_for_event(c))) handle(event.get());
-    if (xcb_connection_has_error(c)) return false;
-    return true;
+  // the pointer.
+  void drain() {
+    session_.pump();
+    for (;;) {
+      auto events = inbox_->take();
+      if (events.empty()) break;
+      for (const auto& event : events) handle(event.get());
+    }
   }
 
   void handle(const xcb_generic_event_t* event) {
@@ -412,21 +398,21 @@ class X11EventTap : public EventTap {
     }
     // NOTE: without RECORD (or once it fails), the position is the one of the moment the
     // callback asks, which a recorder held up can see after the pointer has moved on.
-    auto* c = conn_->get();
-    auto reply = adopt(xcb_query_pointer_reply(c, xcb_query_pointer(c, conn_->root()), nullptr));
+    auto* c = session_.connection();
+    auto reply = adopt(xcb_query_pointer_reply(c, xcb_query_pointer(c, session_.root()), nullptr));
     if (!reply) return {};
     return points_.toPoints(reply->root_x, reply->root_y);
   }
 
-  std::unique_ptr<x11::Connection> conn_;
+  x11::Session& session_;
   x11::PointMapping points_;
   std::unique_ptr<x11::RecordedPointer> recorded_;  // null without RECORD
+  std::shared_ptr<x11::Inbox> inbox_;               // this tap's events
   std::uint8_t xiOpcode_;
   std::uint64_t mask_;
   TapCallback callback_;
   bool enabled_ = false;
-  GSource* watch_ = nullptr;
-  GSource* idle_ = nullptr;
+  bool added_ = false;
   input::HeldButtons held_;
   xcb_timestamp_t time_ = 0;  // of the raw event being handled
   std::map<std::pair<std::uint16_t, std::uint16_t>, ScrollAxis> scrollAxes_;
@@ -440,9 +426,9 @@ class X11EventTap : public EventTap {
 class X11EventTaps : public EventTaps {
  public:
   std::unique_ptr<EventTap> createListenOnlyTap(std::uint64_t mask, TapCallback callback) override {
-    auto conn = std::make_unique<x11::Connection>();
-    if (!conn->ok()) return nullptr;
-    auto* c = conn->get();
+    x11::Session* session = x11::Session::get();
+    if (!session) return nullptr;
+    auto* c = session->connection();
     const auto* xi = xcb_get_extension_data(c, &xcb_input_id);
     if (!xi || !xi->present) return nullptr;
     auto version =
@@ -451,8 +437,7 @@ class X11EventTaps : public EventTaps {
         (version->major_version == 2 && version->minor_version < 2)) {
       return nullptr;
     }
-    return std::make_unique<X11EventTap>(std::move(conn), xi->major_opcode, mask,
-                                         std::move(callback));
+    return std::make_unique<X11EventTap>(*session, xi->major_opcode, mask, std::move(callback));
   }
 };
 

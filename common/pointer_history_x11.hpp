@@ -66,8 +66,10 @@ class PointerHistory {
 // waiting on the GLib context of the thread that attaches it.
 class RecordedPointer {
  public:
-  // Nothing when the display has no usable RECORD extension. `tap` is the caller's own
-  // connection, used to learn when the server has sent everything up to a moment.
+  // Nothing when the display has no usable RECORD extension. `tap` is the connection the raw
+  // events come on, used to learn when the server has sent everything up to a moment. The
+  // record stream keeps a connection of its own: the server answers nothing else on a
+  // connection while a context is enabled there.
   static std::unique_ptr<RecordedPointer> open(xcb_connection_t* tap);
   ~RecordedPointer();
   RecordedPointer(const RecordedPointer&) = delete;

@@ -8,7 +8,6 @@
 // number of windows.
 #include <fcntl.h>
 #include <unistd.h>
-#include <xcb/randr.h>
 #include <xcb/res.h>
 
 #include <algorithm>
@@ -18,6 +17,7 @@
 
 #include "json.hpp"
 #include "window_server.hpp"
+#include "x11_session.hpp"
 #include "x11_util.hpp"
 
 namespace orvane {
@@ -52,7 +52,6 @@ enum Atom {
   NET_FRAME_EXTENTS,
   NET_CLIENT_LIST_STACKING,
   GTK_FRAME_EXTENTS,
-  NET_SUPPORTING_WM_CHECK,
   WM_STATE,
   kAtomCount
 };
@@ -78,14 +77,7 @@ const std::vector<std::string_view> kAtomNames = {
     "_NET_FRAME_EXTENTS",
     "_NET_CLIENT_LIST_STACKING",
     "_GTK_FRAME_EXTENTS",
-    "_NET_SUPPORTING_WM_CHECK",
     "WM_STATE",
-};
-
-struct Monitor {
-  DisplayId id;
-  Rect rootRect;  // root-window coordinates
-  bool primary;
 };
 
 // The first bytes (at most 4 KiB) of a small file such as those under /proc; empty when it
@@ -105,70 +97,26 @@ std::string readSmallFile(const std::string& path) {
 
 class X11WindowServer final : public WindowServer {
  public:
-  X11WindowServer() {
-    if (!conn_.ok()) return;
-    auto* c = conn_.get();
-    // Extension look-ups, version checks and atoms travel together: two round trips.
-    xcb_prefetch_extension_data(c, &xcb_randr_id);
-    xcb_prefetch_extension_data(c, &xcb_res_id);
-    std::vector<xcb_intern_atom_cookie_t> atomCookies;
-    for (auto name : kAtomNames) {
-      atomCookies.push_back(
-          xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.data()));
-    }
-    const auto* randr = xcb_get_extension_data(c, &xcb_randr_id);
-    const auto* res = xcb_get_extension_data(c, &xcb_res_id);
-    hasRandr_ = randr && randr->present;
-    hasRes_ = res && res->present;
-    xcb_randr_query_version_cookie_t randrVersion{};
-    xcb_res_query_version_cookie_t resVersion{};
-    if (hasRandr_) randrVersion = xcb_randr_query_version(c, 1, 5);
-    if (hasRes_) resVersion = xcb_res_query_version(c, 1, 2);
-    for (size_t i = 0; i < atomCookies.size(); ++i) {
-      auto reply = adopt(xcb_intern_atom_reply(c, atomCookies[i], nullptr));
-      if (reply) atoms_[i] = reply->atom;
-    }
-    if (hasRandr_) {
-      auto version = adopt(xcb_randr_query_version_reply(c, randrVersion, nullptr));
-      hasRandr_ = version && (version->major_version > 1 || version->minor_version >= 5);
-    }
-    if (hasRes_) {
-      auto version = adopt(xcb_res_query_version_reply(c, resVersion, nullptr));
-      hasRes_ = version && (version->server_major > 1 || version->server_minor >= 2);
-    }
+  X11WindowServer() : session_(x11::Session::get()) {
+    if (!session_) return;
+    atoms_ = session_->atoms(kAtomNames);
   }
 
   std::optional<std::vector<RecordValue>> copyWindowInfo(std::uint32_t options,
                                                          std::uint32_t relativeToWindow) override {
-    if (!conn_.ok() || xcb_connection_has_error(conn_.get())) return std::nullopt;
-    auto* c = conn_.get();
-    auto monitors = requestMonitors();
-    std::vector<xcb_window_t> clients;
-    bool ok = true;
-    if (options & kCGWindowListOptionIncludingWindow) {
-      // One window: its requests travel with the monitors' in a single round trip.
-      if (relativeToWindow != 0) clients.push_back(relativeToWindow);
-      return describe(clients, options, &monitors);
-    } else {
-      auto tree = xcb_query_tree(c, conn_.root());
-      auto stacking = x11::requestProperty(c, conn_.root(), atoms_[NET_CLIENT_LIST_STACKING],
-                                           XCB_ATOM_WINDOW, 1 << 16);
-      auto check = x11::requestProperty(c, conn_.root(), atoms_[NET_SUPPORTING_WM_CHECK],
-                                        XCB_ATOM_WINDOW, 1);
-      refreshMonitors(monitors);
-      ok = topLevelClients(tree, stacking, check, clients);
-    }
-    if (!ok) return std::nullopt;
-    return describe(clients, options, nullptr);
+    if (!session_ || session_->broken()) return std::nullopt;
+    auto result = snapshot(options, relativeToWindow);
+    session_->settle();
+    return result;
   }
 
   std::uint32_t activeDisplayCount() override {
-    return static_cast<std::uint32_t>(currentMonitors().size());
+    return static_cast<std::uint32_t>(currentLayout().monitors.size());
   }
 
   std::vector<DisplayId> activeDisplays(std::uint32_t capacity) override {
     std::vector<DisplayId> ids;
-    for (const auto& m : currentMonitors()) {
+    for (const auto& m : currentLayout().monitors) {
       if (ids.size() == capacity) break;
       ids.push_back(m.id);
     }
@@ -176,116 +124,65 @@ class X11WindowServer final : public WindowServer {
   }
 
   Rect displayBounds(DisplayId display) override {
-    const auto& monitors = currentMonitors();
-    const Point origin = mainOrigin();
-    for (const auto& m : monitors) {
-      if (m.id == display) return toPoints(m.rootRect, origin);
+    const auto layout = currentLayout();
+    for (const auto& m : layout.monitors) {
+      if (m.id == display) return layout.toPoints(m.pixels);
     }
     return {};
   }
 
   DisplayId mainDisplayId() override {
-    const auto& monitors = currentMonitors();
-    return monitors.empty() ? 1 : monitors.front().id;
+    const auto layout = currentLayout();
+    return layout.monitors.empty() ? 1 : layout.monitors.front().id;
   }
 
   std::optional<Point> cursorLocation() override {
-    if (!conn_.ok()) return std::nullopt;
-    auto* c = conn_.get();
-    auto pointer = adopt(xcb_query_pointer_reply(c, xcb_query_pointer(c, conn_.root()), nullptr));
+    if (!session_) return std::nullopt;
+    auto* c = session_->connection();
+    auto pointer =
+        adopt(xcb_query_pointer_reply(c, xcb_query_pointer(c, session_->root()), nullptr));
     if (!pointer) return std::nullopt;
-    const Point origin = mainOrigin();
-    const Rect p = toPoints(Rect{double(pointer->root_x), double(pointer->root_y), 0, 0}, origin);
-    return Point{p.x, p.y};
+    return currentLayout().toPoints(pointer->root_x, pointer->root_y);
   }
 
   std::vector<ScreenInfo> screens() override {
     std::vector<ScreenInfo> list;
-    if (!conn_.ok()) return list;
-    for (const auto& m : currentMonitors()) {
+    if (!session_) return list;
+    const auto layout = currentLayout();
+    for (const auto& m : layout.monitors) {
       ScreenInfo& info = list.emplace_back();
       info.screenNumber.emplace(static_cast<std::int64_t>(m.id));
-      info.backingScaleFactor = scale_;
+      info.backingScaleFactor = layout.scale;
     }
     return list;
   }
 
  private:
-  struct PendingMonitors {
-    bool asked = false;
-    xcb_randr_get_monitors_cookie_t cookie{};
-    x11::PendingProperty resources{};
-  };
-
-  // The display layout: RandR monitors and the resource database's Xft.dpi.
-  PendingMonitors requestMonitors() {
-    PendingMonitors p;
-    p.resources = x11::requestProperty(conn_.get(), conn_.root(), XCB_ATOM_RESOURCE_MANAGER,
-                                       XCB_ATOM_STRING, 1 << 16);
-    if (hasRandr_) {
-      p.asked = true;
-      p.cookie = xcb_randr_get_monitors(conn_.get(), conn_.root(), 1);
+  std::optional<std::vector<RecordValue>> snapshot(std::uint32_t options,
+                                                   std::uint32_t relativeToWindow) {
+    auto* c = session_->connection();
+    // The layout is read with every snapshot, in the same round trip as its first requests.
+    auto layout = session_->requestLayout();
+    std::vector<xcb_window_t> clients;
+    if (options & kCGWindowListOptionIncludingWindow) {
+      // One window: its requests travel with the layout's in a single round trip.
+      if (relativeToWindow != 0) clients.push_back(relativeToWindow);
+      return describe(clients, options, &layout);
     }
-    return p;
+    auto tree = xcb_query_tree(c, session_->root());
+    auto stacking = x11::requestProperty(c, session_->root(), atoms_[NET_CLIENT_LIST_STACKING],
+                                         XCB_ATOM_WINDOW, 1 << 16);
+    auto manager = session_->requestWindowManager();
+    layout_ = session_->takeLayout(layout);
+    if (!topLevelClients(tree, stacking, manager, clients)) return std::nullopt;
+    return describe(clients, options, nullptr);
   }
 
-  // Main (primary) monitor first, the others in the server's order. Without RandR the
-  // screen is one display.
-  void refreshMonitors(PendingMonitors pending) {
-    scale_ = 1;
-    if (auto resources = x11::takeProperty(conn_.get(), pending.resources)) {
-      if (auto dpi = x11::xftDpi(resources->bytes)) scale_ = *dpi / 96.0;
-    }
-    std::vector<Monitor> monitors;
-    if (pending.asked) {
-      auto reply = adopt(xcb_randr_get_monitors_reply(conn_.get(), pending.cookie, nullptr));
-      if (reply) {
-        for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
-             xcb_randr_monitor_info_next(&it)) {
-          const auto* info = it.data;
-          Monitor m{
-              info->name,
-              Rect{double(info->x), double(info->y), double(info->width), double(info->height)},
-              info->primary != 0};
-          if (m.primary) {
-            monitors.insert(monitors.begin(), m);
-          } else {
-            monitors.push_back(m);
-          }
-        }
-      }
-    }
-    if (monitors.empty() && conn_.ok()) {
-      const auto* s = conn_.screen();
-      monitors.push_back(
-          {1, Rect{0, 0, double(s->width_in_pixels), double(s->height_in_pixels)}, true});
-    }
-    monitors_ = std::move(monitors);
-    monitorsRead_ = std::chrono::steady_clock::now();
-  }
-
-  // Monitors as read with the latest snapshot; read afresh when that is older than a moment,
+  // The layout as read with the latest snapshot, or afresh when that is older than a moment,
   // so that a display query right after a snapshot costs no round trip.
-  const std::vector<Monitor>& currentMonitors() {
-    if (!conn_.ok()) return monitors_;
-    if (monitors_.empty() ||
-        std::chrono::steady_clock::now() - monitorsRead_ > std::chrono::milliseconds(250)) {
-      refreshMonitors(requestMonitors());
-    }
-    return monitors_;
-  }
-
-  // Root-window pixels to global points: from the primary monitor's top-left, divided by the
-  // scale factor (pixels per point), as the window server of macOS counts.
-  Rect toPoints(const Rect& pixels, Point origin) const {
-    return {(pixels.x - origin.x) / scale_, (pixels.y - origin.y) / scale_, pixels.width / scale_,
-            pixels.height / scale_};
-  }
-
-  Point mainOrigin() {
-    const auto& monitors = currentMonitors();
-    if (monitors.empty()) return {};
-    return {monitors.front().rootRect.x, monitors.front().rootRect.y};
+  x11::Layout currentLayout() {
+    if (!session_) return {};
+    return session_->layout();
   }
 
   // The windows to describe, front to back. Under a window manager that keeps the EWMH
@@ -293,12 +190,14 @@ class X11WindowServer final : public WindowServer {
   // tooltips), which sit above them. Otherwise the root's children, each replaced by its
   // client window (the descendant carrying WM_STATE) when it has one.
   bool topLevelClients(xcb_query_tree_cookie_t treeCookie, x11::PendingProperty stackingCookie,
-                       x11::PendingProperty checkCookie, std::vector<xcb_window_t>& out) {
-    auto* c = conn_.get();
+                       x11::PendingWindowManager& manager, std::vector<xcb_window_t>& out) {
+    auto* c = session_->connection();
     auto tree = adopt(xcb_query_tree_reply(c, treeCookie, nullptr));
     auto stacking = x11::takeProperty(c, stackingCookie);
-    auto check = x11::takeProperty(c, checkCookie);
-    if (!tree) return false;
+    if (!tree) {
+      session_->windowManagerRuns(manager);  // its replies, so that none stays queued
+      return false;
+    }
     const auto* children = xcb_query_tree_children(tree.get());
     const int count = xcb_query_tree_children_length(tree.get());
     std::vector<xcb_window_t> tops(children, children + count);
@@ -308,23 +207,14 @@ class X11WindowServer final : public WindowServer {
     attrCookies.reserve(tops.size());
     for (auto w : tops) attrCookies.push_back(xcb_get_window_attributes(c, w));
     // A window manager that has gone leaves its properties behind: its check window must
-    // still name itself.
-    std::optional<x11::PendingProperty> checkAgain;
-    const auto checkWindow = check ? check->cardinals() : std::vector<std::uint32_t>{};
-    if (!checkWindow.empty() && stacking) {
-      checkAgain = x11::requestProperty(c, checkWindow[0], atoms_[NET_SUPPORTING_WM_CHECK],
-                                        XCB_ATOM_WINDOW, 1);
-    }
+    // still name itself. That question travels with the attributes.
+    session_->continueWindowManager(manager);
     std::vector<x11::Reply<xcb_get_window_attributes_reply_t>> attrs;
     attrs.reserve(tops.size());
     for (auto cookie : attrCookies) {
       attrs.push_back(adopt(xcb_get_window_attributes_reply(c, cookie, nullptr)));
     }
-    bool managed = false;
-    if (checkAgain) {
-      auto self = x11::takeProperty(c, *checkAgain);
-      managed = self && self->cardinals() == checkWindow;
-    }
+    const bool managed = session_->windowManagerRuns(manager) && stacking.has_value();
     auto viewableInputOutput = [](const auto& a) {
       return a && a->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT;
     };
@@ -416,15 +306,15 @@ class X11WindowServer final : public WindowServer {
   // `monitors`, when given, is a layout request still to be taken, once the windows'
   // requests are on their way.
   std::vector<RecordValue> describe(const std::vector<xcb_window_t>& windows, std::uint32_t options,
-                                    PendingMonitors* monitors) {
-    auto* c = conn_.get();
+                                    x11::Session::PendingLayout* layout) {
+    auto* c = session_->connection();
     std::vector<Requests> requests;
     requests.reserve(windows.size());
     for (auto w : windows) {
       Requests r;
       r.attrs = xcb_get_window_attributes(c, w);
       r.geometry = xcb_get_geometry(c, w);
-      r.position = xcb_translate_coordinates(c, w, conn_.root(), 0, 0);
+      r.position = xcb_translate_coordinates(c, w, session_->root(), 0, 0);
       r.netName = x11::requestProperty(c, w, atoms_[NET_WM_NAME], atoms_[UTF8_STRING]);
       r.wmClass = x11::requestProperty(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING);
       r.type = x11::requestProperty(c, w, atoms_[NET_WM_WINDOW_TYPE], XCB_ATOM_ATOM, 32);
@@ -432,15 +322,14 @@ class X11WindowServer final : public WindowServer {
       r.opacity = x11::requestProperty(c, w, atoms_[NET_WM_WINDOW_OPACITY], XCB_ATOM_CARDINAL, 1);
       r.extents = x11::requestProperty(c, w, atoms_[NET_FRAME_EXTENTS], XCB_ATOM_CARDINAL, 4);
       r.gtkExtents = x11::requestProperty(c, w, atoms_[GTK_FRAME_EXTENTS], XCB_ATOM_CARDINAL, 4);
-      if (hasRes_) {
+      if (session_->hasRes()) {
         xcb_res_client_id_spec_t wanted{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
         r.askedRes = true;
         r.res = xcb_res_query_client_ids(c, 1, &wanted);
       }
       requests.push_back(r);
     }
-    if (monitors) refreshMonitors(*monitors);
-    const Point origin = mainOrigin();
+    if (layout) layout_ = session_->takeLayout(*layout);
     // Most windows answer everything in the first round; the legacy title and the claimed
     // pid are asked for only of those that lack the modern title or an X server pid.
     struct Fallback {
@@ -452,7 +341,7 @@ class X11WindowServer final : public WindowServer {
     std::vector<Fallback> fallbacks;
     for (size_t i = 0; i < windows.size(); ++i) {
       bool needsName = false, needsPid = false;
-      auto record = take(windows[i], requests[i], options, origin, needsName, needsPid);
+      auto record = take(windows[i], requests[i], options, needsName, needsPid);
       if (!record) continue;
       if (needsName || needsPid) {
         Fallback f{records.size(), needsName, needsPid, {}, {}};
@@ -490,9 +379,9 @@ class X11WindowServer final : public WindowServer {
   // record; nothing when the window is gone or is not to be listed.
   // `needsName` and `needsPid` tell that the window has no modern title, or no pid from the X
   // server, so that the caller can ask for the older properties.
-  std::optional<Dictionary> take(xcb_window_t w, Requests& r, std::uint32_t options, Point origin,
+  std::optional<Dictionary> take(xcb_window_t w, Requests& r, std::uint32_t options,
                                  bool& needsName, bool& needsPid) {
-    auto* c = conn_.get();
+    auto* c = session_->connection();
     auto attrs = adopt(xcb_get_window_attributes_reply(c, r.attrs, nullptr));
     auto geometry = adopt(xcb_get_geometry_reply(c, r.geometry, nullptr));
     auto position = adopt(xcb_translate_coordinates_reply(c, r.position, nullptr));
@@ -571,9 +460,8 @@ class X11WindowServer final : public WindowServer {
       }
     }
     const Rect bounds =
-        toPoints(Rect{position->dst_x - left, position->dst_y - top, geometry->width + left + right,
-                      geometry->height + top + bottom},
-                 origin);
+        layout_.toPoints(Rect{position->dst_x - left, position->dst_y - top,
+                              geometry->width + left + right, geometry->height + top + bottom});
 
     double alpha = 1;
     if (opacity) {
@@ -600,20 +488,12 @@ class X11WindowServer final : public WindowServer {
     return record;
   }
 
-  // WM_CLASS holds the instance name and then the class name, each ended by a NUL.
+  // The WM_CLASS class name, else the process name.
   // The process name is looked up only for a pid the X server reported for a local client:
   // _NET_WM_PID may come from another host.
   static std::optional<std::string> ownerName(const std::optional<x11::Property>& wmClass,
                                               std::optional<std::uint32_t> pid) {
-    if (wmClass && wmClass->format == 8 && wmClass->type == XCB_ATOM_STRING) {
-      const std::string& bytes = wmClass->bytes;
-      const size_t split = bytes.find('\0');
-      if (split != std::string::npos) {
-        std::string cls = bytes.substr(split + 1);
-        if (auto end = cls.find('\0'); end != std::string::npos) cls.resize(end);
-        if (!cls.empty()) return json::sanitizeUtf8(x11::latin1ToUtf8(cls));
-      }
-    }
+    if (auto cls = x11::wmClassName(wmClass)) return cls;
     if (pid) {
       // The executable's name; /proc/PID/comm would cut it to 15 bytes.
       std::error_code error;
@@ -632,13 +512,9 @@ class X11WindowServer final : public WindowServer {
     return std::nullopt;
   }
 
-  x11::Connection conn_;
+  x11::Session* session_;  // null without a display
   std::vector<xcb_atom_t> atoms_ = std::vector<xcb_atom_t>(kAtomCount, XCB_ATOM_NONE);
-  bool hasRandr_ = false;
-  bool hasRes_ = false;
-  std::vector<Monitor> monitors_;
-  double scale_ = 1;  // pixels per point
-  std::chrono::steady_clock::time_point monitorsRead_{};
+  x11::Layout layout_;  // as read with the snapshot being taken
 };
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "text.hpp"
 #include "window_server.hpp"
 #include "workspace.hpp"
+#include "x11_session.hpp"
 #include "x11_util.hpp"
 
 namespace orvane {
@@ -23,7 +24,6 @@ using x11::adopt;
 
 enum Atom {
   NET_ACTIVE_WINDOW,
-  NET_SUPPORTING_WM_CHECK,
   GTK_APPLICATION_ID,
   UTF8_STRING,
   NET_WM_WINDOW_TYPE,
@@ -35,11 +35,9 @@ enum Atom {
 };
 
 const std::vector<std::string_view> kAtomNames = {
-    "_NET_ACTIVE_WINDOW",         "_NET_SUPPORTING_WM_CHECK",
-    "_GTK_APPLICATION_ID",        "UTF8_STRING",
-    "_NET_WM_WINDOW_TYPE",        "_NET_WM_WINDOW_TYPE_NORMAL",
-    "_NET_WM_WINDOW_TYPE_DIALOG", "_NET_WM_STATE",
-    "_NET_WM_STATE_SKIP_TASKBAR",
+    "_NET_ACTIVE_WINDOW",  "_GTK_APPLICATION_ID",        "UTF8_STRING",
+    "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NORMAL", "_NET_WM_WINDOW_TYPE_DIALOG",
+    "_NET_WM_STATE",       "_NET_WM_STATE_SKIP_TASKBAR",
 };
 
 // What the window server says about one window.
@@ -57,17 +55,17 @@ struct Pending {
 
 class X11Workspace : public Workspace {
  public:
-  X11Workspace() : windows_(makeWindowServerX11()) {
-    if (conn_.ok()) atoms_ = conn_.intern(kAtomNames, false);
+  X11Workspace() : session_(x11::Session::get()), windows_(makeWindowServerX11()) {
+    if (!session_) return;
+    atoms_ = session_->atoms(kAtomNames);
   }
 
   std::optional<RunningApplication> frontmostApplication() override {
-    if (!conn_.ok() || xcb_connection_has_error(conn_.get())) return std::nullopt;
+    if (!session_ || session_->broken()) return std::nullopt;
     const xcb_window_t front = frontWindow();
     if (front == XCB_WINDOW_NONE) return std::nullopt;
-    // The window's properties travel while the window server answers on its own connection.
+    // The window's properties travel with the window server's requests.
     auto pending = request(front);
-    xcb_flush(conn_.get());
     auto owned = ownersOf(windows_->copyWindowInfo(kSingleWindowSnapshot, front));
     auto it =
         std::find_if(owned.begin(), owned.end(), [&](const Owned& o) { return o.window == front; });
@@ -83,7 +81,7 @@ class X11Workspace : public Workspace {
   }
 
   std::optional<RunningApplication> runningApplication(std::int32_t pid) override {
-    if (!conn_.ok() || xcb_connection_has_error(conn_.get())) return std::nullopt;
+    if (!session_ || session_->broken()) return std::nullopt;
     std::vector<Owned> mine;
     for (auto& o : ownersOf(windows_->copyWindowInfo(kCGWindowListExcludeDesktopElements, 0))) {
       if (o.pid == pid) mine.push_back(std::move(o));
@@ -105,38 +103,17 @@ class X11Workspace : public Workspace {
   // _NET_ACTIVE_WINDOW when a window manager runs (its check window names itself), else the
   // top-level window of the input focus.
   xcb_window_t frontWindow() {
-    auto* c = conn_.get();
-    auto check =
-        x11::requestProperty(c, conn_.root(), atoms_[NET_SUPPORTING_WM_CHECK], XCB_ATOM_WINDOW, 1);
+    auto* c = session_->connection();
+    auto manager = session_->requestWindowManager();
     auto active =
-        x11::requestProperty(c, conn_.root(), atoms_[NET_ACTIVE_WINDOW], XCB_ATOM_WINDOW, 1);
+        x11::requestProperty(c, session_->root(), atoms_[NET_ACTIVE_WINDOW], XCB_ATOM_WINDOW, 1);
     auto focusCookie = xcb_get_input_focus(c);
-    // The check window seen last is asked whether it names itself in the same round trip; a
-    // window manager keeps its check window while it runs.
-    std::optional<x11::PendingProperty> lastSelf;
-    if (lastCheckWindow_ != XCB_WINDOW_NONE) {
-      lastSelf = x11::requestProperty(c, lastCheckWindow_, atoms_[NET_SUPPORTING_WM_CHECK],
-                                      XCB_ATOM_WINDOW, 1);
-    }
-    auto checkWindow = firstCardinal(x11::takeProperty(c, check));
+    const bool managed = session_->windowManagerRuns(manager);
     auto activeWindow = firstCardinal(x11::takeProperty(c, active));
     auto focus = adopt(xcb_get_input_focus_reply(c, focusCookie, nullptr));
-    std::optional<x11::Property> selfProperty;
-    if (lastSelf) selfProperty = x11::takeProperty(c, *lastSelf);
-    const xcb_window_t asked =
-        std::exchange(lastCheckWindow_, checkWindow.value_or(XCB_WINDOW_NONE));
-    if (checkWindow && *checkWindow != XCB_WINDOW_NONE) {
-      if (*checkWindow != asked) {
-        selfProperty = x11::takeProperty(
-            c, x11::requestProperty(c, *checkWindow, atoms_[NET_SUPPORTING_WM_CHECK],
-                                    XCB_ATOM_WINDOW, 1));
-      }
-      if (firstCardinal(selfProperty) == checkWindow) {
-        return activeWindow.value_or(XCB_WINDOW_NONE);
-      }
-    }
+    if (managed) return activeWindow.value_or(XCB_WINDOW_NONE);
     if (!focus || focus->focus == XCB_WINDOW_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT ||
-        focus->focus == conn_.root()) {
+        focus->focus == session_->root()) {
       return XCB_WINDOW_NONE;
     }
     // Up to the root's child.
@@ -144,7 +121,7 @@ class X11Workspace : public Workspace {
     for (int depth = 0; depth < 64; ++depth) {
       auto tree = adopt(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
       if (!tree) return XCB_WINDOW_NONE;
-      if (tree->parent == conn_.root() || tree->parent == XCB_WINDOW_NONE) return w;
+      if (tree->parent == session_->root() || tree->parent == XCB_WINDOW_NONE) return w;
       w = tree->parent;
     }
     return XCB_WINDOW_NONE;
@@ -172,7 +149,7 @@ class X11Workspace : public Workspace {
   }
 
   Pending request(xcb_window_t w) {
-    auto* c = conn_.get();
+    auto* c = session_->connection();
     return {x11::requestProperty(c, w, atoms_[GTK_APPLICATION_ID], atoms_[UTF8_STRING]),
             x11::requestProperty(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING),
             x11::requestProperty(c, w, atoms_[NET_WM_WINDOW_TYPE], XCB_ATOM_ATOM, 32),
@@ -180,7 +157,7 @@ class X11Workspace : public Workspace {
   }
 
   RunningApplication describe(const Owned& o, Pending& p) {
-    auto* c = conn_.get();
+    auto* c = session_->connection();
     auto appId = x11::takeProperty(c, p.appId);
     auto wmClass = x11::takeProperty(c, p.wmClass);
     auto type = x11::takeProperty(c, p.type);
@@ -191,15 +168,8 @@ class X11Workspace : public Workspace {
     app.localizedName = o.name;
     if (appId && appId->format == 8 && !appId->bytes.empty()) {
       app.bundleIdentifier = json::sanitizeUtf8(appId->bytes);
-    } else if (wmClass && wmClass->format == 8) {
-      const std::string& bytes = wmClass->bytes;
-      const size_t split = bytes.find('\0');
-      if (split != std::string::npos) {
-        std::string cls = bytes.substr(split + 1);
-        if (auto end = cls.find('\0'); end != std::string::npos) cls.resize(end);
-        if (!cls.empty())
-          app.bundleIdentifier = lowercased(json::sanitizeUtf8(x11::latin1ToUtf8(cls)));
-      }
+    } else if (auto cls = x11::wmClassName(wmClass)) {
+      app.bundleIdentifier = lowercased(*cls);
     }
     auto has = [](const std::optional<x11::Property>& p, xcb_atom_t atom) {
       if (!p || p->format != 32 || atom == XCB_ATOM_NONE) return false;
@@ -223,7 +193,7 @@ class X11Workspace : public Workspace {
 
   // Replies asked for but not needed, taken so that none stays queued.
   void forget(Pending& p) {
-    auto* c = conn_.get();
+    auto* c = session_->connection();
     for (auto* pending : {&p.appId, &p.wmClass, &p.type, &p.state}) x11::takeProperty(c, *pending);
   }
 
@@ -232,10 +202,9 @@ class X11Workspace : public Workspace {
     return app && app->activationPolicy == kActivationPolicyRegular;
   }
 
-  x11::Connection conn_;
+  x11::Session* session_;  // null without a display
   std::vector<xcb_atom_t> atoms_ = std::vector<xcb_atom_t>(kAtomCount, XCB_ATOM_NONE);
   std::unique_ptr<WindowServer> windows_;
-  xcb_window_t lastCheckWindow_ = XCB_WINDOW_NONE;
 };
 
 }  // namespace

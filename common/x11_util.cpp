@@ -5,45 +5,6 @@
 
 namespace orvane::x11 {
 
-Connection::Connection() {
-  int screenNumber = 0;
-  xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
-  if (!c || xcb_connection_has_error(c)) {
-    if (c) xcb_disconnect(c);
-    return;
-  }
-  auto it = xcb_setup_roots_iterator(xcb_get_setup(c));
-  for (int i = 0; i < screenNumber && it.rem; ++i) xcb_screen_next(&it);
-  if (!it.rem) {
-    xcb_disconnect(c);
-    return;
-  }
-  conn_ = c;
-  screen_ = it.data;
-  root_ = it.data->root;
-}
-
-Connection::~Connection() {
-  if (conn_) xcb_disconnect(conn_);
-}
-
-std::vector<xcb_atom_t> Connection::intern(const std::vector<std::string_view>& names,
-                                           bool onlyIfExists) {
-  std::vector<xcb_intern_atom_cookie_t> cookies;
-  cookies.reserve(names.size());
-  for (auto name : names) {
-    cookies.push_back(
-        xcb_intern_atom(conn_, onlyIfExists, static_cast<std::uint16_t>(name.size()), name.data()));
-  }
-  std::vector<xcb_atom_t> atoms;
-  atoms.reserve(names.size());
-  for (auto cookie : cookies) {
-    auto reply = adopt(xcb_intern_atom_reply(conn_, cookie, nullptr));
-    atoms.push_back(reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE});
-  }
-  return atoms;
-}
-
 PendingProperty requestProperty(xcb_connection_t* c, xcb_window_t w, xcb_atom_t property,
                                 xcb_atom_t type, std::uint32_t longLength) {
   return {xcb_get_property(c, 0, w, property, type, 0, longLength)};

@@ -22,28 +22,6 @@ Reply<T> adopt(T* reply) {
   return Reply<T>(reply, &std::free);
 }
 
-class Connection {
- public:
-  // Connects through the library's own discovery (DISPLAY); check `ok()`.
-  Connection();
-  ~Connection();
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-
-  bool ok() const { return conn_ != nullptr; }
-  xcb_connection_t* get() const { return conn_; }
-  xcb_window_t root() const { return root_; }
-  xcb_screen_t* screen() const { return screen_; }
-
-  // Interns all names in one round trip; missing ones come back as XCB_ATOM_NONE.
-  std::vector<xcb_atom_t> intern(const std::vector<std::string_view>& names, bool onlyIfExists);
-
- private:
-  xcb_connection_t* conn_ = nullptr;
-  xcb_screen_t* screen_ = nullptr;
-  xcb_window_t root_ = XCB_WINDOW_NONE;
-};
-
 // A property request whose reply is taken later, so that many travel together.
 struct PendingProperty {
   xcb_get_property_cookie_t cookie{};

@@ -14,6 +14,7 @@ packages=(
   fonts-dejavu-core fonts-liberation fonts-noto-core
   # process tests, fixtures and benchmarks
   xvfb xauth xdotool wmctrl openbox x11-xserver-utils x11-utils xtrace xinput xcompmgr slop x11-xkb-utils
+  strace  # counting the connections a tool opens
   dbus dbus-x11 at-spi2-core python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 python3-pyatspi
   python3-jsonschema  # the process tests check every output against schemas/
   chromium imagemagick

@@ -258,9 +258,13 @@ class X11Application final : public Application {
             }};
   }
 
+  // The first measuring or drawing of text waits for the font warm-up.
   x11::PangoText& text() {
-    if (fontWarmUp_.joinable()) fontWarmUp_.join();
-    if (!text_) text_ = std::make_unique<x11::PangoText>();
+    if (!text_) {
+      text_ = std::make_unique<x11::PangoText>([this] {
+        if (fontWarmUp_.joinable()) fontWarmUp_.join();
+      });
+    }
     return *text_;
   }
 

@@ -15,6 +15,7 @@
 
 #include "input_mapping.hpp"
 #include "lazy_libraries_x11.hpp"
+#include "x11_session.hpp"
 #include "x11_util.hpp"
 
 namespace orvane::selector::x11 {
@@ -54,40 +55,21 @@ constexpr std::uint32_t kOverlayEvents =
 struct Overlay {
   Monitor monitor;
   xcb_window_t window = XCB_WINDOW_NONE;
-  xcb_pixmap_t back = XCB_NONE;  // what the window shows, kept for exposures
-  cairo_surface_t* backSurface = nullptr;
+  xcb_pixmap_t back = XCB_NONE;            // what the window shows, kept for exposures
+  cairo_surface_t* backSurface = nullptr;  // made at the first painting
+  bool shown = false;
   bool painted = false;
   Rect bounds;  // points
-};
-
-class X11Desktop;
-
-// The X connection as a GLib event source: events already read by XCB count as ready, so
-// none waits behind a reply that was read with it.
-struct XcbSource {
-  GSource base;
-  X11Desktop* desktop;
 };
 
 class X11Desktop final : public Desktop {
  public:
   bool connect() override {
-    int screenNumber = 0;
-    xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
-    if (!c || xcb_connection_has_error(c)) {
-      if (c) xcb_disconnect(c);
-      return false;
-    }
-    auto it = xcb_setup_roots_iterator(xcb_get_setup(c));
-    if (screenNumber < 0 || screenNumber >= it.rem) {
-      xcb_disconnect(c);
-      return false;
-    }
-    for (int i = 0; i < screenNumber; ++i) xcb_screen_next(&it);
-    c_ = c;
-    screen_ = it.data;
-    root_ = screen_->root;
-    screenNumber_ = screenNumber;
+    session_ = orvane::x11::Session::get();
+    if (!session_ || session_->broken()) return false;
+    c_ = session_->connection();
+    screen_ = session_->screen();
+    root_ = session_->root();
     return true;
   }
 
@@ -95,56 +77,30 @@ class X11Desktop final : public Desktop {
     if (started_) return;
     started_ = true;
     xcb_connection_t* c = c_;
-    const int screenNumber = screenNumber_;
-    xcb_prefetch_extension_data(c, &xcb_randr_id);
-    const std::string cm = "_NET_WM_CM_S" + std::to_string(screenNumber);
+    const std::string cm = "_NET_WM_CM_S" + std::to_string(session_->screenNumber());
     auto cmAtom = xcb_intern_atom(c, 0, static_cast<std::uint16_t>(cm.size()), cm.c_str());
-    auto resources =
-        orvane::x11::requestProperty(c, root_, XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING, 1 << 16);
-    const auto* randr = xcb_get_extension_data(c, &xcb_randr_id);
-    std::optional<xcb_randr_get_monitors_cookie_t> monitorsCookie;
-    if (randr && randr->present) monitorsCookie = xcb_randr_get_monitors(c, root_, 1);
+    auto layout = session_->requestLayout();
     if (auto reply = adopt(xcb_intern_atom_reply(c, cmAtom, nullptr))) {
       auto owner =
           adopt(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, reply->atom), nullptr));
       composited_ = owner && owner->owner != XCB_WINDOW_NONE;
     }
-    if (auto r = orvane::x11::takeProperty(c, resources)) {
-      if (auto dpi = orvane::x11::xftDpi(r->bytes); dpi && *dpi > 0) scale_ = *dpi / 96.0;
-    }
-    if (monitorsCookie) {
-      if (auto reply = adopt(xcb_randr_get_monitors_reply(c, *monitorsCookie, nullptr))) {
-        for (auto m = xcb_randr_get_monitors_monitors_iterator(reply.get()); m.rem;
-             xcb_randr_monitor_info_next(&m)) {
-          Monitor monitor{m.data->name, m.data->x, m.data->y, m.data->width, m.data->height, {}};
-          if (m.data->primary) {
-            monitors_.insert(monitors_.begin(), monitor);
-          } else {
-            monitors_.push_back(monitor);
-          }
-        }
-      }
-    }
-    if (monitors_.empty()) {
-      monitors_.push_back({1, 0, 0, screen_->width_in_pixels, screen_->height_in_pixels, {}});
-    }
-    const double ox = monitors_.front().x, oy = monitors_.front().y;
-    for (auto& m : monitors_) {
-      m.frame = {(m.x - ox) / scale_, (m.y - oy) / scale_, m.width / scale_, m.height / scale_};
+    layout_ = session_->takeLayout(layout);
+    scale_ = layout_.scale;
+    for (const auto& m : layout_.monitors) {
+      monitors_.push_back({m.id, static_cast<int>(m.pixels.x), static_cast<int>(m.pixels.y),
+                           static_cast<int>(m.pixels.width), static_cast<int>(m.pixels.height),
+                           layout_.toPoints(m.pixels)});
     }
     chooseVisual();
     // Other top-level windows that appear or move above the overlays.
-    const std::uint32_t rootEvents = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-    xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &rootEvents);
+    // Kept from here on, and read once the main loop runs.
+    inbox_ = session_->subscribe([this] { drain(); });
+    session_->selectEvents(root_, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
   }
 
   ~X11Desktop() override {
     if (raiseTimer_ != 0) g_source_remove(raiseTimer_);
-    freePending();
-    if (source_) {
-      g_source_destroy(source_);
-      g_source_unref(source_);
-    }
     for (auto& o : overlays_) {
       if (o.backSurface) cairo_surface_destroy(o.backSurface);
     }
@@ -152,7 +108,6 @@ class X11Desktop final : public Desktop {
     if (xkbState_) xkb_state_unref(xkbState_);
     if (xkbKeymap_) xkb_keymap_unref(xkbKeymap_);
     if (xkbContext_) xkb_context_unref(xkbContext_);
-    if (c_) xcb_disconnect(c_);
   }
 
   void setHandlers(Handlers handlers) override { handlers_ = std::move(handlers); }
@@ -169,33 +124,35 @@ class X11Desktop final : public Desktop {
     const auto w = static_cast<std::uint16_t>(std::max(monitor.width, 1));
     const auto h = static_cast<std::uint16_t>(std::max(monitor.height, 1));
     // Value order follows the attribute bits: background, border pixel, override-redirect,
-    // event mask, colormap, cursor. Until its first painting a translucent overlay is clear;
-    // an opaque one keeps showing the screen (no background of its own).
-    std::uint32_t mask = (composited_ ? XCB_CW_BACK_PIXEL : XCB_CW_BACK_PIXMAP) |
-                         XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK |
-                         XCB_CW_COLORMAP;
-    std::vector<std::uint32_t> values = {composited_ ? 0u : std::uint32_t{XCB_BACK_PIXMAP_NONE}, 0,
-                                         1, kOverlayEvents, colormap_};
-    if (cursor() != XCB_CURSOR_NONE) {
-      mask |= XCB_CW_CURSOR;
-      values.push_back(cursor_);
-    }
+    // event mask, colormap. Until its first painting a translucent overlay is clear; an opaque
+    // one keeps showing the screen (no background of its own).
+    const std::uint32_t mask = (composited_ ? XCB_CW_BACK_PIXEL : XCB_CW_BACK_PIXMAP) |
+                               XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK |
+                               XCB_CW_COLORMAP;
+    const std::uint32_t values[] = {composited_ ? 0u : std::uint32_t{XCB_BACK_PIXMAP_NONE}, 0, 1,
+                                    kOverlayEvents, colormap_};
     xcb_create_window(c_, depth_, o.window, root_, static_cast<std::int16_t>(monitor.x),
                       static_cast<std::int16_t>(monitor.y), w, h, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      visual_->visual_id, mask, values.data());
+                      visual_->visual_id, mask, values);
+    session_->noteEventMask(o.window, kOverlayEvents);
     setProperties(o.window);
     o.back = xcb_generate_id(c_);
     xcb_create_pixmap(c_, depth_, o.back, o.window, w, h);
-    o.backSurface = cairo_xcb_surface_create(c_, o.back, visual_, w, h);
     overlays_.push_back(o);
     return overlays_.size() - 1;
   }
 
   void showOverlay(std::size_t i) override {
     if (i >= overlays_.size()) return;
-    xcb_map_window(c_, overlays_[i].window);
+    Overlay& o = overlays_[i];
+    xcb_map_window(c_, o.window);
     const std::uint32_t above = XCB_STACK_MODE_ABOVE;
-    xcb_configure_window(c_, overlays_[i].window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    xcb_configure_window(c_, o.window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    o.shown = true;
+    // The cursor is read from its theme once the map is on its way: its round trips send it.
+    if (cursor() != XCB_CURSOR_NONE) {
+      xcb_change_window_attributes(c_, o.window, XCB_CW_CURSOR, &cursor_);
+    }
   }
 
   void raiseAll() override {
@@ -208,6 +165,12 @@ class X11Desktop final : public Desktop {
 
   bool takeKeyboard(std::size_t i) override {
     if (i >= overlays_.size()) return false;
+    // An overlay not mapped yet can take neither the focus nor the grab: spare the round trip.
+    if (!overlays_[i].shown) {
+      grabbed_ = false;
+      focused_ = i;
+      return false;
+    }
     const xcb_window_t w = overlays_[i].window;
     xcb_set_input_focus(c_, XCB_INPUT_FOCUS_PARENT, w, XCB_CURRENT_TIME);
     auto reply = adopt(xcb_grab_keyboard_reply(
@@ -248,6 +211,11 @@ class X11Desktop final : public Desktop {
       }
     }
     if (pixels.empty()) return;
+    if (!o.backSurface) {
+      // Cairo's first surface on the connection asks the server a few questions: after the map.
+      o.backSurface = cairo_xcb_surface_create(c_, o.back, visual_, std::max(o.monitor.width, 1),
+                                               std::max(o.monitor.height, 1));
+    }
     cairo_t* cr = cairo_create(o.backSurface);
     for (const auto& p : pixels) cairo_rectangle(cr, p.x, p.y, p.width, p.height);
     cairo_clip(cr);
@@ -268,6 +236,10 @@ class X11Desktop final : public Desktop {
 
   void fillWithBackground(cairo_t* cr, std::size_t i) override {
     cairo_save(cr);
+    if (!composited_ && !screenshotSurface_ && screenshot_ != XCB_NONE && rootVisualType_) {
+      screenshotSurface_ = cairo_xcb_surface_create(
+          c_, screenshot_, rootVisualType_, screen_->width_in_pixels, screen_->height_in_pixels);
+    }
     if (composited_ || !screenshotSurface_) {
       // NOTE: without a compositor and without a screenshot this paints black; only an
       // unreadable root window leads there.
@@ -286,71 +258,53 @@ class X11Desktop final : public Desktop {
     cairo_restore(cr);
   }
 
-  void attachToMainLoop() override {
-    static GSourceFuncs funcs = {&prepare, &check, &dispatch, nullptr, nullptr, nullptr};
-    source_ = g_source_new(&funcs, sizeof(XcbSource));
-    reinterpret_cast<XcbSource*>(source_)->desktop = this;
-    fdTag_ = g_source_add_unix_fd(source_, xcb_get_file_descriptor(c_),
-                                  static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
-    g_source_attach(source_, nullptr);
-  }
+  void attachToMainLoop() override { orvane::x11::watchEvents(*session_, nullptr); }
 
   void flush() override { xcb_flush(c_); }
 
  private:
-  static gboolean prepare(GSource* source, gint* timeout) {
-    auto* self = reinterpret_cast<XcbSource*>(source)->desktop;
-    *timeout = -1;
-    xcb_flush(self->c_);
-    self->readQueued();
-    return !self->pending_.empty() || xcb_connection_has_error(self->c_);
-  }
-
-  static gboolean check(GSource* source) {
-    auto* self = reinterpret_cast<XcbSource*>(source)->desktop;
-    if (g_source_query_unix_fd(source, self->fdTag_) != 0) return TRUE;
-    self->readQueued();
-    return !self->pending_.empty();
-  }
-
-  static gboolean dispatch(GSource* source, GSourceFunc, gpointer) {
-    auto* self = reinterpret_cast<XcbSource*>(source)->desktop;
-    self->drain();
-    return G_SOURCE_CONTINUE;
-  }
-
-  void freePending() {
-    for (auto* e : pending_) std::free(e);
-    pending_.clear();
-  }
-
-  void readQueued() {
-    while (auto* e = xcb_poll_for_queued_event(c_)) pending_.push_back(e);
+  // The events the overlays answer; the session reads others for other readers.
+  static bool handled(std::uint8_t type) {
+    switch (type) {
+      case XCB_MOTION_NOTIFY:
+      case XCB_BUTTON_PRESS:
+      case XCB_BUTTON_RELEASE:
+      case XCB_LEAVE_NOTIFY:
+      case XCB_KEY_PRESS:
+      case XCB_FOCUS_IN:
+      case XCB_FOCUS_OUT:
+      case XCB_EXPOSE:
+      case XCB_MAP_NOTIFY:
+      case XCB_CONFIGURE_NOTIFY:
+      case XCB_MAPPING_NOTIFY:
+        return true;
+      default:
+        return false;
+    }
   }
 
   void drain() {
-    while (auto* e = xcb_poll_for_event(c_)) pending_.push_back(e);
-    if (xcb_connection_has_error(c_)) {
+    if (!inbox_) return;
+    if (session_->broken()) {
       // The X server went away: nothing more can be shown or chosen.
-      freePending();
-      if (source_) g_source_destroy(source_);
+      inbox_.reset();
       if (handlers_.displayLost) handlers_.displayLost();
       return;
     }
-    std::vector<xcb_generic_event_t*> events;
-    events.swap(pending_);
+    std::vector<orvane::x11::Event> events;
+    for (auto& e : inbox_->take()) {
+      if (handled(e->response_type & 0x7f)) events.push_back(std::move(e));
+    }
     for (std::size_t k = 0; k < events.size(); ++k) {
-      xcb_generic_event_t* e = events[k];
+      const xcb_generic_event_t* e = events[k].get();
       const std::uint8_t type = e->response_type & 0x7f;
       // Only the latest of consecutive pointer movements matters: the controller samples
       // the pointer itself.
       if (type == XCB_MOTION_NOTIFY && k + 1 < events.size() &&
           (events[k + 1]->response_type & 0x7f) == XCB_MOTION_NOTIFY) {
-        std::free(e);
         continue;
       }
       handle(e, type);
-      std::free(e);
     }
   }
 
@@ -366,10 +320,10 @@ class X11Desktop final : public Desktop {
     return {x / scale_, overlays_[i].bounds.height - y / scale_};
   }
 
-  void handle(xcb_generic_event_t* e, std::uint8_t type) {
+  void handle(const xcb_generic_event_t* e, std::uint8_t type) {
     switch (type) {
       case XCB_MOTION_NOTIFY: {
-        auto* m = reinterpret_cast<xcb_motion_notify_event_t*>(e);
+        auto* m = reinterpret_cast<const xcb_motion_notify_event_t*>(e);
         if (auto i = indexOf(m->event)) {
           auto [x, y] = viewPoint(*i, m->event_x, m->event_y);
           if ((m->state & XCB_BUTTON_MASK_1) && handlers_.dragged) {
@@ -382,7 +336,7 @@ class X11Desktop final : public Desktop {
       }
       case XCB_BUTTON_PRESS:
       case XCB_BUTTON_RELEASE: {
-        auto* b = reinterpret_cast<xcb_button_press_event_t*>(e);
+        auto* b = reinterpret_cast<const xcb_button_press_event_t*>(e);
         if (b->detail != XCB_BUTTON_INDEX_1) break;
         if (auto i = indexOf(b->event)) {
           auto [x, y] = viewPoint(*i, b->event_x, b->event_y);
@@ -393,22 +347,22 @@ class X11Desktop final : public Desktop {
         break;
       }
       case XCB_LEAVE_NOTIFY: {
-        auto* l = reinterpret_cast<xcb_leave_notify_event_t*>(e);
+        auto* l = reinterpret_cast<const xcb_leave_notify_event_t*>(e);
         if (auto i = indexOf(l->event); i && handlers_.pointerLeft) handlers_.pointerLeft(*i);
         break;
       }
       case XCB_KEY_PRESS: {
-        auto* k = reinterpret_cast<xcb_key_press_event_t*>(e);
+        auto* k = reinterpret_cast<const xcb_key_press_event_t*>(e);
         if (handlers_.keyPressed) handlers_.keyPressed(keyPress(k->detail, k->state));
         break;
       }
       case XCB_FOCUS_IN: {
-        auto* f = reinterpret_cast<xcb_focus_in_event_t*>(e);
+        auto* f = reinterpret_cast<const xcb_focus_in_event_t*>(e);
         if (auto i = indexOf(f->event); i && f->detail != XCB_NOTIFY_DETAIL_POINTER) focused_ = i;
         break;
       }
       case XCB_FOCUS_OUT: {
-        auto* f = reinterpret_cast<xcb_focus_out_event_t*>(e);
+        auto* f = reinterpret_cast<const xcb_focus_out_event_t*>(e);
         if (!indexOf(f->event)) break;
         if (f->detail != XCB_NOTIFY_DETAIL_INFERIOR && f->detail != XCB_NOTIFY_DETAIL_POINTER &&
             focused_ == indexOf(f->event)) {
@@ -424,7 +378,7 @@ class X11Desktop final : public Desktop {
         break;
       }
       case XCB_EXPOSE: {
-        auto* x = reinterpret_cast<xcb_expose_event_t*>(e);
+        auto* x = reinterpret_cast<const xcb_expose_event_t*>(e);
         auto i = indexOf(x->window);
         if (!i) break;
         if (overlays_[*i].painted) {
@@ -437,12 +391,12 @@ class X11Desktop final : public Desktop {
       }
       case XCB_MAP_NOTIFY: {
         // Another top-level window appeared (a dock, a menu): stay above it.
-        auto* m = reinterpret_cast<xcb_map_notify_event_t*>(e);
+        auto* m = reinterpret_cast<const xcb_map_notify_event_t*>(e);
         if (m->event == root_ && !indexOf(m->window)) raiseAgain();
         break;
       }
       case XCB_CONFIGURE_NOTIFY: {
-        auto* c = reinterpret_cast<xcb_configure_notify_event_t*>(e);
+        auto* c = reinterpret_cast<const xcb_configure_notify_event_t*>(e);
         // A window restacked directly above one of the overlays.
         if (c->event == root_ && !indexOf(c->window) && indexOf(c->above_sibling)) raiseAgain();
         break;
@@ -558,9 +512,6 @@ class X11Desktop final : public Desktop {
     xcb_create_gc(c_, copyGc, root_, XCB_GC_GRAPHICS_EXPOSURES | XCB_GC_SUBWINDOW_MODE, values);
     xcb_copy_area(c_, root_, screenshot_, copyGc, 0, 0, 0, 0, w, h);
     xcb_free_gc(c_, copyGc);
-    if (rootVisualType_) {
-      screenshotSurface_ = cairo_xcb_surface_create(c_, screenshot_, rootVisualType_, w, h);
-    }
   }
 
   xcb_gcontext_t gc() {
@@ -594,12 +545,13 @@ class X11Desktop final : public Desktop {
                         sizeof kClass, kClass);
   }
 
+  orvane::x11::Session* session_ = nullptr;
   xcb_connection_t* c_ = nullptr;
-  int screenNumber_ = 0;
   bool started_ = false;
   xcb_screen_t* screen_ = nullptr;
   xcb_window_t root_ = XCB_WINDOW_NONE;
   Handlers handlers_;
+  orvane::x11::Layout layout_;
   double scale_ = 1;
   bool composited_ = false;
   std::vector<Monitor> monitors_;
@@ -619,9 +571,7 @@ class X11Desktop final : public Desktop {
   xkb_keymap* xkbKeymap_ = nullptr;
   xkb_state* xkbState_ = nullptr;
   bool xkbFailed_ = false;
-  GSource* source_ = nullptr;
-  gpointer fdTag_ = nullptr;
-  std::vector<xcb_generic_event_t*> pending_;
+  std::shared_ptr<orvane::x11::Inbox> inbox_;  // from start() on
   std::optional<std::size_t> focused_;
   static constexpr std::chrono::milliseconds kReactiveRaiseInterval{100};
   std::chrono::steady_clock::time_point lastReactiveRaise_{};

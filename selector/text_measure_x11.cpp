@@ -4,6 +4,8 @@
 
 #include <map>
 #include <tuple>
+#include <utility>
+
 #include "lazy_libraries_x11.hpp"
 
 namespace orvane::selector::x11 {
@@ -78,20 +80,29 @@ struct PangoText::Impl {
   }
 };
 
-PangoText::PangoText() : impl_(std::make_unique<Impl>()) {}
+PangoText::PangoText(std::function<void()> beforeFirstUse)
+    : beforeFirstUse_(std::move(beforeFirstUse)) {}
 PangoText::~PangoText() = default;
 
+PangoText::Impl& PangoText::impl() {
+  if (!impl_) {
+    if (beforeFirstUse_) std::exchange(beforeFirstUse_, nullptr)();
+    impl_ = std::make_unique<Impl>();
+  }
+  return *impl_;
+}
+
 Size PangoText::labelSize(const std::string& text, Font style) {
-  return Impl::size(impl_->layout(text, style, -1, false));
+  return Impl::size(impl().layout(text, style, -1, false));
 }
 
 Size PangoText::wrappedLabelSize(const std::string& text, Font style, double widthLimit) {
-  return Impl::size(impl_->layout(text, style, widthLimit, true));
+  return Impl::size(impl().layout(text, style, widthLimit, true));
 }
 
 void PangoText::draw(cairo_t* cr, const std::string& text, Font style, double x, double y,
                      double width, bool wrap, Color color) {
-  PangoLayout* l = impl_->layout(text, style, width, wrap);
+  PangoLayout* l = impl().layout(text, style, width, wrap);
   cairo_save(cr);
   cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
   cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);

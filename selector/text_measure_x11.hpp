@@ -4,6 +4,7 @@
 
 #include <cairo.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -14,7 +15,9 @@ namespace orvane::selector::x11 {
 
 class PangoText final : public TextMeasurer {
  public:
-  PangoText();
+  // `beforeFirstUse` runs once, before the first measuring or drawing (the fonts' set-up is
+  // the slowest part of starting, and nothing needs it before the overlays show).
+  explicit PangoText(std::function<void()> beforeFirstUse = {});
   ~PangoText() override;
   PangoText(const PangoText&) = delete;
   PangoText& operator=(const PangoText&) = delete;
@@ -30,6 +33,8 @@ class PangoText final : public TextMeasurer {
 
  private:
   struct Impl;
+  Impl& impl();
+  std::function<void()> beforeFirstUse_;
   std::unique_ptr<Impl> impl_;
 };
 

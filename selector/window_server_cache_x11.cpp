@@ -3,18 +3,18 @@
 // tells us when: structure changes of the root's children (frames, or clients without a
 // window manager), property changes on the root (stacking order, active window, resources)
 // and on each listed client (title, opacity, frame extents, state). Any such event drops the
-// kept snapshot; the events are read without blocking before each list request.
+// kept snapshot; the events are read without blocking before each list request, through the
+// process's X session, which the overlays read too.
 #include "window_server_cache_x11.hpp"
 
 #include <xcb/xcb.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <set>
 #include <utility>
 
 #include "window_record.hpp"
-#include "x11_util.hpp"
+#include "x11_session.hpp"
 
 namespace orvane::selector {
 namespace {
@@ -24,11 +24,15 @@ constexpr auto kMaxAge = std::chrono::milliseconds(250);
 
 class CachingWindowServer final : public WindowServer {
  public:
-  explicit CachingWindowServer(std::unique_ptr<WindowServer> inner) : inner_(std::move(inner)) {
-    if (!events_.ok() || xcb_connection_has_error(events_.get())) return;
-    const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
-    xcb_change_window_attributes(events_.get(), events_.root(), XCB_CW_EVENT_MASK, &mask);
-    xcb_flush(events_.get());
+  explicit CachingWindowServer(std::unique_ptr<WindowServer> inner)
+      : inner_(std::move(inner)), session_(x11::Session::get()) {
+    if (!session_ || session_->broken()) return;
+    // Only what can drop the snapshot is kept until the next request.
+    inbox_ = session_->subscribe(
+        {}, [this](const xcb_generic_event_t* e) { return selectedHere(e->response_type & 0x7f); });
+    session_->selectEvents(session_->root(),
+                           XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE);
+    xcb_flush(session_->connection());
     watching_ = true;
   }
 
@@ -50,7 +54,7 @@ class CachingWindowServer final : public WindowServer {
     options_ = options;
     relativeTo_ = relativeToWindow;
     takenAt_ = now;
-    valid_ = !xcb_connection_has_error(events_.get());
+    valid_ = !session_->broken();
     if (valid_) watchClients();
     return snapshot_;
   }
@@ -66,32 +70,63 @@ class CachingWindowServer final : public WindowServer {
 
  private:
   void drainEvents() {
-    while (auto* event = xcb_poll_for_event(events_.get())) {
-      // Errors (a listed window gone before its mask was set) say nothing about the desktop.
-      if ((event->response_type & 0x7f) != 0) valid_ = false;
-      std::free(event);
+    session_->pump();
+    for (const auto& event : inbox_->take()) {
+      if (changesDesktop(event.get())) valid_ = false;
     }
-    if (xcb_connection_has_error(events_.get())) valid_ = false;
+    if (session_->broken()) valid_ = false;
+  }
+
+  // What this cache selected: structure changes of the root's children and property changes
+  // of the root and the listed clients.
+  static bool selectedHere(std::uint8_t type) {
+    switch (type) {
+      case XCB_CREATE_NOTIFY:
+      case XCB_DESTROY_NOTIFY:
+      case XCB_UNMAP_NOTIFY:
+      case XCB_MAP_NOTIFY:
+      case XCB_REPARENT_NOTIFY:
+      case XCB_CONFIGURE_NOTIFY:
+      case XCB_GRAVITY_NOTIFY:
+      case XCB_CIRCULATE_NOTIFY:
+      case XCB_PROPERTY_NOTIFY:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  // Errors (a listed window gone before its mask was set) and the overlays' own events say
+  // nothing about the desktop.
+  bool changesDesktop(const xcb_generic_event_t* event) const {
+    const std::uint8_t type = event->response_type & 0x7f;
+    if (!selectedHere(type)) return false;
+    if (type == XCB_PROPERTY_NOTIFY) {
+      const auto window = reinterpret_cast<const xcb_property_notify_event_t*>(event)->window;
+      return window == session_->root() || watched_.count(window) != 0;
+    }
+    // The window the notification was selected on (the parent, for a creation).
+    return reinterpret_cast<const xcb_map_notify_event_t*>(event)->event == session_->root();
   }
 
   // Property changes of the listed clients: titles, opacity and frame extents live there.
   void watchClients() {
     if (!snapshot_) return;
-    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     bool asked = false;
     for (const auto& value : *snapshot_) {
       const auto* record = std::get_if<Dictionary>(&value.data);
       if (!record) continue;
       const auto id = readUInt32(*record, kCGWindowNumber);
       if (!id || *id == 0 || !watched_.insert(*id).second) continue;
-      xcb_change_window_attributes(events_.get(), *id, XCB_CW_EVENT_MASK, &mask);
+      session_->selectEvents(*id, XCB_EVENT_MASK_PROPERTY_CHANGE);
       asked = true;
     }
-    if (asked) xcb_flush(events_.get());
+    if (asked) xcb_flush(session_->connection());
   }
 
   std::unique_ptr<WindowServer> inner_;
-  x11::Connection events_;
+  x11::Session* session_;              // null without a display
+  std::shared_ptr<x11::Inbox> inbox_;  // the events read since the last request
   bool watching_ = false;
   bool valid_ = false;
   std::optional<std::vector<RecordValue>> snapshot_;

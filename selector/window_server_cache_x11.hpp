@@ -11,7 +11,7 @@ namespace orvane::selector {
 // Serves the last list snapshot again while no top-level window has been created, destroyed,
 // mapped, unmapped, moved, restacked or reparented, no property of the root or of a listed
 // window has changed, and the snapshot is younger than a quarter of a second. Everything else
-// is passed to `inner`. Without a connection of its own it passes everything through.
+// is passed to `inner`. Without a display it passes everything through.
 std::unique_ptr<WindowServer> makeCachingWindowServerX11(std::unique_ptr<WindowServer> inner);
 
 // The selector's window server: the desktop's, behind the cache.

@@ -9,6 +9,7 @@
 
 #include "activation.hpp"
 #include "window_server.hpp"
+#include "x11_session.hpp"
 #include "x11_util.hpp"
 
 namespace orvane::windowbounds {
@@ -19,17 +20,13 @@ using x11::adopt;
 class X11Activator {
  public:
   X11Activator(WindowServer& server, std::uint32_t windowId)
-      : server_(server), windowId_(windowId) {
-    if (conn_.ok()) {
-      auto atoms = conn_.intern({"_NET_ACTIVE_WINDOW", "_NET_SUPPORTING_WM_CHECK"}, false);
-      netActiveWindow_ = atoms[0];
-      supportingWmCheck_ = atoms[1];
-    }
+      : server_(server), windowId_(windowId), session_(x11::Session::get()) {
+    if (session_) netActiveWindow_ = session_->atom("_NET_ACTIVE_WINDOW");
   }
 
   void activate(std::int32_t pid) {
-    if (!conn_.ok() || xcb_connection_has_error(conn_.get())) return;
-    auto* c = conn_.get();
+    if (!session_ || session_->broken()) return;
+    auto* c = session_->connection();
     auto attrs =
         adopt(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, windowId_), nullptr));
     xcb_window_t target = windowId_;
@@ -41,7 +38,8 @@ class X11Activator {
       target = *front;
       viewable = true;
     }
-    if (windowManagerRuns()) {
+    auto manager = session_->requestWindowManager();
+    if (session_->windowManagerRuns(manager)) {
       // Source indication 2 (a pager): the window manager honours it without a timestamp.
       xcb_client_message_event_t event;
       std::memset(&event, 0, sizeof event);
@@ -51,7 +49,7 @@ class X11Activator {
       event.type = netActiveWindow_;
       event.data.data32[0] = 2;
       event.data.data32[1] = XCB_CURRENT_TIME;
-      xcb_send_event(c, 0, conn_.root(),
+      xcb_send_event(c, 0, session_->root(),
                      XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                      reinterpret_cast<const char*>(&event));
     } else {
@@ -63,24 +61,12 @@ class X11Activator {
       }
     }
     xcb_flush(c);
-    // Nothing reads this connection's events: drop what has arrived (errors of requests on a
-    // window that closed meanwhile) so that they do not pile up.
-    while (xcb_generic_event_t* pending = xcb_poll_for_event(c)) std::free(pending);
+    // Errors of requests on a window that closed meanwhile come as events: read them, so that
+    // they do not pile up where no reader takes them.
+    session_->pump();
   }
 
  private:
-  // An EWMH window manager names a window of its own on the root, which names itself again.
-  bool windowManagerRuns() {
-    auto* c = conn_.get();
-    auto check = x11::takeProperty(
-        c, x11::requestProperty(c, conn_.root(), supportingWmCheck_, XCB_ATOM_WINDOW, 1));
-    if (!check || check->cardinals().empty()) return false;
-    const xcb_window_t child = check->cardinals()[0];
-    auto again = x11::takeProperty(
-        c, x11::requestProperty(c, child, supportingWmCheck_, XCB_ATOM_WINDOW, 1));
-    return again && !again->cardinals().empty() && again->cardinals()[0] == child;
-  }
-
   std::optional<xcb_window_t> frontmostWindowOf(std::int32_t pid) {
     const auto records = recordsOf(server_.copyWindowInfo(kOnScreenSnapshot, 0));
     if (!records) return std::nullopt;
@@ -94,9 +80,8 @@ class X11Activator {
 
   WindowServer& server_;
   const std::uint32_t windowId_;
-  x11::Connection conn_;
+  x11::Session* session_;  // null without a display
   xcb_atom_t netActiveWindow_ = XCB_ATOM_NONE;
-  xcb_atom_t supportingWmCheck_ = XCB_ATOM_NONE;
 };
 
 class X11Application final : public RunningApplication {

@@ -1,6 +1,5 @@
 // Activation on X11: the followed window comes to the front and takes the focus, through the
 // window manager when one runs (_NET_ACTIVE_WINDOW), directly otherwise.
-#include <signal.h>
 #include <xcb/xcb.h>
 
 #include <cerrno>
@@ -8,6 +7,7 @@
 #include <cstring>
 
 #include "activation.hpp"
+#include "window_activation.hpp"
 #include "window_server.hpp"
 #include "x11_session.hpp"
 #include "x11_util.hpp"
@@ -33,7 +33,7 @@ class X11Activator {
     bool viewable = attrs && attrs->map_state == XCB_MAP_STATE_VIEWABLE;
     if (!attrs) {
       // The followed window has closed: the owner's frontmost window still on screen.
-      auto front = frontmostWindowOf(pid);
+      auto front = frontmostWindowOf(server_, pid);
       if (!front) return;
       target = *front;
       viewable = true;
@@ -67,53 +67,17 @@ class X11Activator {
   }
 
  private:
-  std::optional<xcb_window_t> frontmostWindowOf(std::int32_t pid) {
-    const auto records = recordsOf(server_.copyWindowInfo(kOnScreenSnapshot, 0));
-    if (!records) return std::nullopt;
-    for (const auto& record : *records) {
-      if (readInt32(record, kCGWindowOwnerPID) != pid) continue;
-      if (readInt64(record, kCGWindowLayer) != 0) continue;
-      if (auto number = readUInt32(record, kCGWindowNumber)) return *number;
-    }
-    return std::nullopt;
-  }
-
   WindowServer& server_;
   const std::uint32_t windowId_;
   x11::Session* session_;  // null without a display
   xcb_atom_t netActiveWindow_ = XCB_ATOM_NONE;
 };
 
-class X11Application final : public RunningApplication {
- public:
-  X11Application(std::shared_ptr<X11Activator> activator, std::int32_t pid)
-      : activator_(std::move(activator)), pid_(pid) {}
-  void activate() override { activator_->activate(pid_); }
-
- private:
-  std::shared_ptr<X11Activator> activator_;
-  std::int32_t pid_;
-};
-
-class X11Activation final : public Activation {
- public:
-  X11Activation(WindowServer& server, std::uint32_t windowId)
-      : activator_(std::make_shared<X11Activator>(server, windowId)) {}
-
-  std::shared_ptr<RunningApplication> runningApplication(std::int32_t pid) override {
-    // A process that exists, whether or not it may be signalled by us.
-    if (pid < 1 || (::kill(pid, 0) != 0 && errno != EPERM)) return nullptr;
-    return std::make_shared<X11Application>(activator_, pid);
-  }
-
- private:
-  std::shared_ptr<X11Activator> activator_;
-};
-
 }  // namespace
 
 std::unique_ptr<Activation> makeActivationX11(WindowServer& server, std::uint32_t windowId) {
-  return std::make_unique<X11Activation>(server, windowId);
+  auto activator = std::make_shared<X11Activator>(server, windowId);
+  return makeWindowActivation([activator](std::int32_t pid) { activator->activate(pid); });
 }
 
 }  // namespace orvane::windowbounds

@@ -115,4 +115,20 @@ void replay(cairo_t* cr, const std::vector<PaintOp>& ops, double viewHeight,
   }
 }
 
+void repaintPixels(cairo_surface_t* surface, const std::vector<Rect>& pixels, double scale,
+                   const Rect& bounds, const std::function<void(cairo_t*)>& background,
+                   const std::function<void(cairo_t*)>& painter) {
+  cairo_t* cr = cairo_create(surface);
+  for (const auto& p : pixels) cairo_rectangle(cr, p.x, p.y, p.width, p.height);
+  cairo_clip(cr);
+  cairo_scale(cr, scale, scale);
+  cairo_rectangle(cr, 0, 0, bounds.width, bounds.height);
+  background(cr);
+  cairo_new_path(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+  painter(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+}
+
 }  // namespace orvane::selector::x11

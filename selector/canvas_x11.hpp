@@ -64,6 +64,13 @@ std::vector<Rect> damageBetween(const std::vector<PaintOp>& before,
 void replay(cairo_t* cr, const std::vector<PaintOp>& ops, double viewHeight,
             const std::function<void(cairo_t*)>& background);
 
+// Repaints the pixel rectangles `pixels` of an overlay's surface (`bounds` in points, `scale`
+// pixels a point): `background` lays what lies under the overlay there, then `painter` draws
+// over it in points, y downwards. The surface is flushed for the copy that shows it.
+void repaintPixels(cairo_surface_t* surface, const std::vector<Rect>& pixels, double scale,
+                   const Rect& bounds, const std::function<void(cairo_t*)>& background,
+                   const std::function<void(cairo_t*)>& painter);
+
 // A rounded rectangle path in Cairo's top-down space.
 void roundedRectPath(cairo_t* cr, double x, double y, double width, double height, double radius);
 

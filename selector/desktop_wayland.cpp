@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "canvas_x11.hpp"
+#include "damage.hpp"
+
 // NOTE: the generated layer-shell header names an argument `namespace`, a C++ keyword.
 #define namespace namespace_
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
@@ -246,32 +249,11 @@ class WaylandDesktop final : public x11::Desktop {
     if (i >= overlays_.size()) return;
     Overlay& o = overlays_[i];
     const double s = o.scale;
-    std::vector<Rect> pixels;
-    if (dirty.empty() || !o.painted) {
-      pixels.push_back({0, 0, double(o.pixelWidth), double(o.pixelHeight)});
-    } else {
-      for (const Rect& r : dirty) {
-        const double top = o.bounds.height - (r.y + r.height);
-        const double x0 = std::max(0.0, std::floor(r.x * s));
-        const double y0 = std::max(0.0, std::floor(top * s));
-        const double x1 = std::min<double>(o.pixelWidth, std::ceil((r.x + r.width) * s));
-        const double y1 = std::min<double>(o.pixelHeight, std::ceil((top + r.height) * s));
-        if (x1 <= x0 || y1 <= y0) continue;
-        pixels.push_back({x0, y0, x1 - x0, y1 - y0});
-      }
-    }
+    const auto pixels =
+        damagedPixels(dirty, !o.painted, o.bounds.height, s, o.pixelWidth, o.pixelHeight);
     if (pixels.empty()) return;
-    cairo_t* cr = cairo_create(o.back);
-    for (const auto& p : pixels) cairo_rectangle(cr, p.x, p.y, p.width, p.height);
-    cairo_clip(cr);
-    cairo_scale(cr, s, s);
-    cairo_rectangle(cr, 0, 0, o.bounds.width, o.bounds.height);
-    fillWithBackground(cr, i);
-    cairo_new_path(cr);
-    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
-    painter(cr);
-    cairo_destroy(cr);
-    cairo_surface_flush(o.back);
+    x11::repaintPixels(
+        o.back, pixels, s, o.bounds, [&](cairo_t* cr) { fillWithBackground(cr, i); }, painter);
     o.painted = true;
     o.damage.insert(o.damage.end(), pixels.begin(), pixels.end());
     present(o);

@@ -13,6 +13,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "canvas_x11.hpp"
+#include "damage.hpp"
 #include "input_mapping.hpp"
 #include "lazy_libraries_x11.hpp"
 #include "x11_session.hpp"
@@ -192,44 +194,23 @@ class X11Desktop final : public Desktop {
   void paint(std::size_t i, const std::vector<Rect>& dirty, const Painter& painter) override {
     if (i >= overlays_.size()) return;
     Overlay& o = overlays_[i];
-    // Dirty rectangles in pixels, rounded outwards, y downwards.
-    std::vector<xcb_rectangle_t> pixels;
-    if (dirty.empty() || !o.painted) {
-      pixels.push_back({0, 0, static_cast<std::uint16_t>(o.monitor.width),
-                        static_cast<std::uint16_t>(o.monitor.height)});
-    } else {
-      for (const Rect& r : dirty) {
-        const double top = o.bounds.height - (r.y + r.height);
-        const double x0 = std::max(0.0, std::floor(r.x * scale_));
-        const double y0 = std::max(0.0, std::floor(top * scale_));
-        const double x1 = std::min<double>(o.monitor.width, std::ceil((r.x + r.width) * scale_));
-        const double y1 = std::min<double>(o.monitor.height, std::ceil((top + r.height) * scale_));
-        if (x1 <= x0 || y1 <= y0) continue;
-        pixels.push_back({static_cast<std::int16_t>(x0), static_cast<std::int16_t>(y0),
-                          static_cast<std::uint16_t>(x1 - x0),
-                          static_cast<std::uint16_t>(y1 - y0)});
-      }
-    }
+    const auto pixels = damagedPixels(dirty, !o.painted, o.bounds.height, scale_, o.monitor.width,
+                                      o.monitor.height);
     if (pixels.empty()) return;
     if (!o.backSurface) {
       // Cairo's first surface on the connection asks the server a few questions: after the map.
       o.backSurface = cairo_xcb_surface_create(c_, o.back, visual_, std::max(o.monitor.width, 1),
                                                std::max(o.monitor.height, 1));
     }
-    cairo_t* cr = cairo_create(o.backSurface);
-    for (const auto& p : pixels) cairo_rectangle(cr, p.x, p.y, p.width, p.height);
-    cairo_clip(cr);
-    cairo_scale(cr, scale_, scale_);
-    cairo_rectangle(cr, 0, 0, o.bounds.width, o.bounds.height);
-    fillWithBackground(cr, i);
-    cairo_new_path(cr);
-    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
-    painter(cr);
-    cairo_destroy(cr);
-    cairo_surface_flush(o.backSurface);
+    repaintPixels(
+        o.backSurface, pixels, scale_, o.bounds, [&](cairo_t* cr) { fillWithBackground(cr, i); },
+        painter);
     o.painted = true;
     for (const auto& p : pixels) {
-      xcb_copy_area(c_, o.back, o.window, gc(), p.x, p.y, p.x, p.y, p.width, p.height);
+      xcb_copy_area(c_, o.back, o.window, gc(), static_cast<std::int16_t>(p.x),
+                    static_cast<std::int16_t>(p.y), static_cast<std::int16_t>(p.x),
+                    static_cast<std::int16_t>(p.y), static_cast<std::uint16_t>(p.width),
+                    static_cast<std::uint16_t>(p.height));
     }
     xcb_flush(c_);
   }

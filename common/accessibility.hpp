@@ -123,6 +123,10 @@ class Accessibility {
   // service made on a thread of its own, whose events no main loop handles; a no-op where
   // the service needs no loop.
   virtual void dispatchPending() {}
+  // Counts the changes of the focused element (or of its role) that the service has handled
+  // from its events; zero where focus is not kept from events. A reader that sees it move
+  // across a read knows the read may describe an element that had already lost focus.
+  virtual std::uint64_t focusChanges() const { return 0; }
 
   // Whether waitForEvents() can block until the service sends something: then a thread of its
   // own handles focus changes as they come rather than in batches before each read.

@@ -189,6 +189,8 @@ class AtspiAccessibility : public Accessibility {
     }
   }
 
+  std::uint64_t focusChanges() const override { return focusChanges_; }
+
   bool canWaitForEvents() const override { return true; }
   void waitForEvents() override { g_main_context_iteration(nullptr, TRUE); }
   // NOTE: a wake-up stays pending until the context's next poll, so one that comes just
@@ -498,6 +500,7 @@ class AtspiAccessibility : public Accessibility {
     if (event->type && event->source) {
       if (g_str_has_prefix(event->type, "object:state-changed:focused")) {
         me->focusKnown_ = true;
+        ++me->focusChanges_;
         me->kept_ = Kept{};
         me->focusedRole_.reset();
         if (event->detail1) {
@@ -507,6 +510,7 @@ class AtspiAccessibility : public Accessibility {
         }
       } else if (event->source == me->focused_.get() &&
                  g_str_has_prefix(event->type, "object:property-change:accessible-role")) {
+        ++me->focusChanges_;
         me->focusedRole_.reset();
       }
     }
@@ -713,6 +717,7 @@ class AtspiAccessibility : public Accessibility {
   GRef<AtspiEventListener> listener_;
   GRef<AtspiAccessible> focused_;
   bool focusKnown_ = false;
+  std::uint64_t focusChanges_ = 0;
   // The role of the focused object; emptied when focus moves or its role changes.
   std::optional<AXRoleName> focusedRole_;
   // The element last handed out as the focused one, with the name and description read then

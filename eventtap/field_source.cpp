@@ -4,6 +4,8 @@ namespace orvane::eventtap {
 namespace {
 // How often an idle worker lets the service handle its own events (focus changes).
 constexpr auto kPumpInterval = std::chrono::milliseconds(50);
+// Reads made again for one answer when focus keeps moving under them.
+constexpr int kMaxRereads = 2;
 }  // namespace
 
 FieldWorker::FieldWorker(std::function<Reader()> start, std::function<void()> wake)
@@ -46,11 +48,6 @@ void FieldWorker::work(std::function<Reader()> start) {
   const bool waits = reader.wait && reader.interrupt;
   std::unique_lock lock(mutex_);
   if (waits) interrupt_ = reader.interrupt;
-  // Whether the service's events were handled as they came since the last read. A read must
-  // see every focus change made before its events, and as few as possible made after them:
-  // a service that is waited on is read at once; otherwise (or straight after another read)
-  // what it has sent meanwhile is handled first.
-  bool current = false;
   for (;;) {
     if (stopping_) return;
     if (requested_ <= answered_) {
@@ -63,20 +60,26 @@ void FieldWorker::work(std::function<Reader()> start) {
         const bool woken = stopping_ || requested_ > answered_;
         idle.unlock();
         if (!woken && reader.pump) reader.pump();
-        lock.lock();
-        current = false;
-        continue;
       }
       lock.lock();
-      current = true;
       continue;
     }
     const std::uint64_t target = requested_;
     lock.unlock();
-    if (!current && reader.pump) reader.pump();
-    current = false;
+    // NOTE: a wait that ended does not mean the service's events are all handled: it may
+    // have read them and handled only some (a focus loss without the gain that follows it).
+    // Everything received by now was sent before the read, so it is handled first. The read
+    // itself is a round trip to the focused application, which brings every event that
+    // application sent before it answered; when those move focus, the read is made again.
     std::optional<EventField> field;
-    if (reader.read) field = reader.read();
+    for (int attempt = 0; attempt <= kMaxRereads; ++attempt) {
+      if (reader.pump) reader.pump();
+      const std::uint64_t before = reader.changes ? reader.changes() : 0;
+      if (reader.read) field = reader.read();
+      if (!reader.changes || !reader.pump) break;
+      reader.pump();
+      if (reader.changes() == before) break;
+    }
     lock.lock();
     if (target <= answered_) continue;
     answers_.push_back({target, std::move(field)});

@@ -60,6 +60,9 @@ class FieldWorker final : public FieldSource {
     // `interrupt` (callable from any thread) ends the wait. Both or neither.
     std::function<void()> wait;
     std::function<void()> interrupt;
+    // How many focus changes `pump` has handled so far; may be empty. A read is made again
+    // when the events handled after it moved focus: they were sent before the read's answer.
+    std::function<std::uint64_t()> changes;
   };
 
   // `start` runs first on the worker's thread and makes the reader, which that thread alone

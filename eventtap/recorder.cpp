@@ -266,6 +266,7 @@ int run(const Arguments& arguments, Platform& platform) {
         FieldWorker::Reader reader;
         reader.read = [accessibility] { return focusedField(*accessibility); };
         reader.pump = [accessibility] { accessibility->dispatchPending(); };
+        reader.changes = [accessibility] { return accessibility->focusChanges(); };
         if (accessibility->canWaitForEvents()) {
           reader.wait = [accessibility] { accessibility->waitForEvents(); };
           reader.interrupt = [accessibility] { accessibility->interruptWait(); };

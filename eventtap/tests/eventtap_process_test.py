@@ -138,14 +138,20 @@ class EventTap(unittest.TestCase):
                 self.app.send(command)
             time.sleep(FOCUS_SETTLE)
 
+        def key(name):
+            # The recorder reads the field once the key reaches it, which on a busy machine can
+            # be after a change the test makes next; that read is left its time first.
+            self.xdo("key", name)
+            time.sleep(FOCUS_SETTLE)
+
         self.focus("entry")
-        self.xdo("key", "h")
+        key("h")
         change("name entry Notes", "description entry Shopping list")
-        self.xdo("key", "i")
+        key("i")
         change("hide entry")
-        self.xdo("key", "p")
+        key("p")
         change("show entry", "name entry Todo")
-        self.xdo("key", "w")
+        key("w")
         self.focus("password")
         self.xdo("key", "p")
         self.focus("entry")

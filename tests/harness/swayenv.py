@@ -54,6 +54,7 @@ class Sway:
         self.ipc = None
         self.display = None
         self.log = None
+        self.clients = []
 
     def __enter__(self):
         self.start()
@@ -112,7 +113,23 @@ class Sway:
         except OSError:
             return ""
 
+    def spawn(self, args, **env):
+        """A client of this sway (`env` added to its environment), with pipes for its standard
+        input and output; ended with sway."""
+        p = subprocess.Popen(args, env=dict(self.env(), **env), stdin=subprocess.PIPE,
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.clients.append(p)
+        return p
+
     def stop(self):
+        for p in self.clients:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+            for stream in (p.stdin, p.stdout):
+                if stream:
+                    stream.close()
+        self.clients = []
         if self.proc and self.proc.poll() is None:
             try:
                 os.killpg(self.proc.pid, 15)

@@ -6,12 +6,12 @@ import ctypes.util
 import shutil
 
 
-class _Spec(ctypes.Structure):
+class _ClientQuery(ctypes.Structure):
     _fields_ = [("client", ctypes.c_uint32), ("mask", ctypes.c_uint32)]
 
 
 class _IdValue(ctypes.Structure):
-    _fields_ = [("spec", _Spec), ("length", ctypes.c_uint32)]
+    _fields_ = [("query", _ClientQuery), ("length", ctypes.c_uint32)]
 
 
 class _Iterator(ctypes.Structure):
@@ -34,7 +34,7 @@ def client_pids(display):
     xcb.xcb_disconnect.argtypes = [ctypes.c_void_p]
     res.xcb_res_query_client_ids.restype = _Cookie
     res.xcb_res_query_client_ids.argtypes = [ctypes.c_void_p, ctypes.c_uint32,
-                                             ctypes.POINTER(_Spec)]
+                                             ctypes.POINTER(_ClientQuery)]
     res.xcb_res_query_client_ids_reply.restype = ctypes.c_void_p
     res.xcb_res_query_client_ids_reply.argtypes = [ctypes.c_void_p, _Cookie, ctypes.c_void_p]
     res.xcb_res_query_client_ids_ids_iterator.restype = _Iterator
@@ -50,9 +50,9 @@ def client_pids(display):
     if not c or xcb.xcb_connection_has_error(c):
         raise RuntimeError("cannot connect to " + display)
     try:
-        spec = _Spec(0, 2)  # every client, its local pid
+        query = _ClientQuery(0, 2)  # every client, its local pid
         reply = res.xcb_res_query_client_ids_reply(
-            c, res.xcb_res_query_client_ids(c, 1, ctypes.byref(spec)), None)
+            c, res.xcb_res_query_client_ids(c, 1, ctypes.byref(query)), None)
         if not reply:
             raise RuntimeError("no X-Resource 1.2 on " + display)
         pids = []

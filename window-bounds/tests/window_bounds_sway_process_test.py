@@ -87,36 +87,18 @@ def focused(tree):
 
 
 class WindowBoundsOnSway(unittest.TestCase):
-    def setUp(self):
-        self.procs = []
-
-    def tearDown(self):
-        for p in self.procs:
-            if p.poll() is None:
-                p.kill()
-                p.wait()
-            for stream in (p.stdin, p.stdout):
-                if stream:
-                    stream.close()
-
     def follow(self, env, window):
         tool = Tool(env, window)
         # A failed check must not leave the tool running.
         self.addCleanup(lambda: tool.proc.poll() is None and tool.proc.kill())
         return tool
 
-    def spawn(self, sway, args):
-        p = subprocess.Popen(args, env=sway.env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                             stderr=subprocess.DEVNULL, text=True)
-        self.procs.append(p)
-        return p
-
     def test_follows_a_window_through_its_life(self):
         with swayenv.Sway(outputs=[(1280, 720, 1.0), (1024, 768, 2.0)]) as s:
             s.msg("focus output HEADLESS-1")
-            self.spawn(s, ["foot", "-T", "Other"])
+            s.spawn(["foot", "-T", "Other"])
             other = s.wait_for(lambda n: n.get("name") == "Other")
-            self.spawn(s, ["foot", "-T", "Followed"])
+            s.spawn(["foot", "-T", "Followed"])
             w = s.wait_for(lambda n: n.get("name") == "Followed")["id"]
             # A floating container's size and position are its frame's, title bar included:
             # as seen on screen, which is what the tool prints.
@@ -172,14 +154,14 @@ class WindowBoundsOnSway(unittest.TestCase):
     def test_activate_after_close_focuses_the_owners_front_window(self):
         with swayenv.Sway() as s:
             s.start_xwayland()
-            fixture = self.spawn(s, [X_FIXTURE])
+            fixture = s.spawn([X_FIXTURE])
             made, x_ids = [], []
             for title in ("first", "second"):
                 fixture.stdin.write("create 10 10 300 200 title=%s\n" % title.encode().hex())
                 fixture.stdin.flush()
                 x_ids.append(int(fixture.stdout.readline()))
                 made.append(s.wait_for(lambda n, t=title: n.get("name") == t)["id"])
-            self.spawn(s, ["foot", "-T", "Other"])
+            s.spawn(["foot", "-T", "Other"])
             other = s.wait_for(lambda n: n.get("name") == "Other")["id"]
             tool = self.follow(s.env(), made[0])
             tool.wait_for(lambda l: l["status"] == "visible")

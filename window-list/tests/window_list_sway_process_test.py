@@ -63,7 +63,6 @@ def expected_entries(tree, names):
 
 class WindowListOnSway(unittest.TestCase):
     def setUp(self):
-        self.procs = []
         self.data = tempfile.mkdtemp(prefix="orvane-xdg-")
         os.makedirs(os.path.join(self.data, "applications"))
         with open(os.path.join(self.data, "applications", "org.orvane.Term.desktop"), "w") as f:
@@ -71,23 +70,10 @@ class WindowListOnSway(unittest.TestCase):
                     "Name=Orvane Test Terminal\nExec=foot\n")
 
     def tearDown(self):
-        for p in self.procs:
-            if p.poll() is None:
-                p.kill()
-                p.wait()
-            for stream in (p.stdin, p.stdout):
-                if stream:
-                    stream.close()
         shutil.rmtree(self.data, ignore_errors=True)
 
-    def spawn(self, sway, args, **env):
-        p = subprocess.Popen(args, env=dict(sway.env(), **env), stdin=subprocess.PIPE,
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.procs.append(p)
-        return p
-
     def foot(self, sway, title, app_id=None):
-        self.spawn(sway, ["foot", "-T", title] + (["-a", app_id] if app_id else []))
+        sway.spawn(["foot", "-T", title] + (["-a", app_id] if app_id else []))
         return sway.wait_for(lambda n: n.get("name") == title)
 
     def listing(self, env, *args):
@@ -103,8 +89,8 @@ class WindowListOnSway(unittest.TestCase):
             tiled = self.foot(s, "Tiled term", "org.orvane.Term")
             floating = self.foot(s, "Floating term")
             s.msg("[con_id=%d] floating enable, move position 300 200" % floating["id"])
-            gtk = self.spawn(s, ["/usr/bin/python3", GTK_FIXTURE, "--title", "GTK on Wayland"],
-                             GDK_BACKEND="wayland")
+            gtk = s.spawn(["/usr/bin/python3", GTK_FIXTURE, "--title", "GTK on Wayland"],
+                          GDK_BACKEND="wayland")
             self.assertTrue(gtk.stdout.readline().startswith("ready"))
             native_gtk = s.wait_for(lambda n: n.get("name") == "GTK on Wayland")
             # A scratchpad window and one on a hidden workspace: neither is on screen.
@@ -117,7 +103,7 @@ class WindowListOnSway(unittest.TestCase):
             s.msg("focus output HEADLESS-1")
             s.msg("workspace 1")
             s.start_xwayland()
-            xfix = self.spawn(s, [X_FIXTURE])
+            xfix = s.spawn([X_FIXTURE])
             xfix.stdin.write("create 10 10 300 200 title=%s class=XFixture\n"
                              % "X on sway".encode().hex())
             xfix.stdin.flush()

@@ -1,8 +1,5 @@
 #include "sway_windows.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -10,50 +7,13 @@
 #include <limits>
 
 #include "json.hpp"
+#include "process_files.hpp"
 #include "text.hpp"
 
 namespace orvane::sway {
 namespace {
 
 constexpr std::string_view kScratchOutput = "__i3";
-
-// A small file's first bytes (desktop entries, /proc); empty when it cannot be read. Plain
-// calls: the stream library would add half a megabyte to each program.
-std::string readFile(const std::string& path, std::size_t limit) {
-  std::string text;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return text;
-  char buffer[4096];
-  while (text.size() < limit) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return text;
-}
-
-// The executable's name (/proc/PID/comm would cut it to 15 bytes), else comm.
-std::optional<std::string> programOf(std::int64_t pid) {
-  if (pid <= 0) return std::nullopt;
-  // readlink itself: the library's read_symlink would stat the link first, on every poll.
-  char target[4096];
-  const ssize_t length =
-      ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), target, sizeof target);
-  if (length > 0 && static_cast<std::size_t>(length) < sizeof target) {
-    std::string_view path(target, static_cast<std::size_t>(length));
-    std::string name(path.substr(path.rfind('/') + 1));
-    constexpr std::string_view kDeleted = " (deleted)";
-    if (name.size() > kDeleted.size() && name.ends_with(kDeleted))
-      name.resize(name.size() - kDeleted.size());
-    if (!name.empty()) return json::sanitizeUtf8(name);
-  }
-  std::string comm = readFile("/proc/" + std::to_string(pid) + "/comm", 4096);
-  if (const auto end = comm.find('\n'); end != std::string::npos) comm.resize(end);
-  if (!comm.empty()) return json::sanitizeUtf8(comm);
-  return std::nullopt;
-}
 
 // Children in the order of `focus` (most recently focused first), then any it leaves out.
 std::vector<const SwayNode*> inFocusOrder(const std::vector<int64_t>& focus,
@@ -247,7 +207,7 @@ OwnerNames OwnerNames::fromEnvironment() {
     if (!dir.empty()) dirs.emplace_back(dir);
     rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
   }
-  return OwnerNames(std::move(dirs), programOf);
+  return OwnerNames(std::move(dirs), programName);
 }
 
 std::optional<std::string> OwnerNames::desktopEntryName(const std::string& appId) {
@@ -259,7 +219,7 @@ std::optional<std::string> OwnerNames::desktopEntryName(const std::string& appId
   for (const auto& dir : dataDirs_) {
     const std::string path = dir + "/applications/" + appId + ".desktop";
     if (::access(path.c_str(), R_OK) != 0) continue;
-    name = sway::desktopEntryName(readFile(path, 1 << 20));
+    name = sway::desktopEntryName(readFilePrefix(path, 1 << 20));
     break;  // the first entry found is the one that counts, named or not
   }
   if (cache_.size() > 1024) cache_.clear();

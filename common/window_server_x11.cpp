@@ -6,16 +6,14 @@
 // with the origin at the top-left of the primary RandR monitor. All requests of a snapshot
 // are sent before any reply is read, so a snapshot costs a few round trips whatever the
 // number of windows.
-#include <fcntl.h>
-#include <unistd.h>
 #include <xcb/res.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <filesystem>
 
 #include "json.hpp"
+#include "process_files.hpp"
 #include "window_server.hpp"
 #include "x11_session.hpp"
 #include "x11_util.hpp"
@@ -79,21 +77,6 @@ const std::vector<std::string_view> kAtomNames = {
     "_GTK_FRAME_EXTENTS",
     "WM_STATE",
 };
-
-// The first bytes (at most 4 KiB) of a small file such as those under /proc; empty when it
-// cannot be read.
-std::string readSmallFile(const std::string& path) {
-  std::string text;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return text;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof buffer)) < 0 && errno == EINTR) {
-  }
-  if (n > 0) text.assign(buffer, static_cast<std::size_t>(n));
-  ::close(fd);
-  return text;
-}
 
 class X11WindowServer final : public WindowServer {
  public:
@@ -494,21 +477,7 @@ class X11WindowServer final : public WindowServer {
   static std::optional<std::string> ownerName(const std::optional<x11::Property>& wmClass,
                                               std::optional<std::uint32_t> pid) {
     if (auto cls = x11::wmClassName(wmClass)) return cls;
-    if (pid) {
-      // The executable's name; /proc/PID/comm would cut it to 15 bytes.
-      std::error_code error;
-      auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(*pid) + "/exe", error);
-      std::string name = exe.filename().string();
-      constexpr std::string_view kDeleted = " (deleted)";
-      if (name.size() > kDeleted.size() && name.ends_with(kDeleted)) {
-        name.resize(name.size() - kDeleted.size());
-      }
-      if (!error && !name.empty()) return json::sanitizeUtf8(name);
-      // Read with plain calls: the stream library would add half a megabyte to each program.
-      std::string process = readSmallFile("/proc/" + std::to_string(*pid) + "/comm");
-      if (const auto end = process.find('\n'); end != std::string::npos) process.resize(end);
-      if (!process.empty()) return json::sanitizeUtf8(process);
-    }
+    if (pid) return programName(*pid);
     return std::nullopt;
   }
 

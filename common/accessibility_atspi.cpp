@@ -50,6 +50,7 @@
 #include <climits>
 #include <map>
 #include <set>
+#include <vector>
 
 #include "accessibility_roles.hpp"
 #include "atspi_properties.hpp"
@@ -264,21 +265,59 @@ class AtspiAccessibility : public Accessibility {
     if (!frame) return std::nullopt;
     // NOTE: Chromium may answer the element asked, or a child that is not among its children;
     // the descent ends when an answer repeats.
-    GRef<AtspiAccessible> current = std::move(frame);
-    std::set<AtspiAccessible*> seen{current.get()};
+    std::vector<GRef<AtspiAccessible>> path;
+    path.push_back(std::move(frame));
+    std::set<AtspiAccessible*> seen{path.back().get()};
     for (int depth = 0; depth < kMaxHitDepth; ++depth) {
-      GRef<AtspiComponent> component(atspi_accessible_get_component_iface(current.get()));
+      GRef<AtspiComponent> component(atspi_accessible_get_component_iface(path.back().get()));
       if (!component) break;
       Error error;
       GRef<AtspiAccessible> child(atspi_component_get_accessible_at_point(
           component.get(), px, py, ATSPI_COORD_TYPE_SCREEN, error.out()));
       if (error || !child || !seen.insert(child.get()).second) break;
-      current = std::move(child);
+      path.push_back(std::move(child));
     }
-    return wrap(std::move(current));
+    const std::size_t hit = controlLabelledBy(path);
+    return wrap(std::move(path[hit]));
   }
 
  private:
+  // The element a descent ends at: its last answer, or the control that answer is the text of.
+  // NOTE: a browser answers the text inside a button ("Go" inside the button "Go"), where the
+  // platform's own hit test, like macOS's, ends at the control whose name is that text. Only
+  // when the deepest answer is text are roles and names read, so an ordinary hit costs nothing
+  // more.
+  static std::size_t controlLabelledBy(const std::vector<GRef<AtspiAccessible>>& path) {
+    const std::size_t last = path.size() - 1;
+    if (last == 0) return last;
+    auto role = axRole(path[last].get());
+    if (!role || role->role != "AXStaticText") return last;
+    // Text sits in the control itself or in a group or two inside it.
+    constexpr std::size_t kMaxTextDepth = 3;
+    for (std::size_t i = last; i-- > 0 && last - i <= kMaxTextDepth;) {
+      auto above = axRole(path[i].get());
+      if (!above) return last;
+      if (above->role == "AXGroup" || above->role == "AXUnknown") continue;
+      if (!isLabelledControl(above->role)) return last;
+      auto text = name(path[last].get());
+      auto label = name(path[i].get());
+      return text && label && !label->empty() && *text == *label ? i : last;
+    }
+    return last;
+  }
+
+  static bool isLabelledControl(std::string_view role) {
+    return role == "AXButton" || role == "AXCheckBox" || role == "AXRadioButton" ||
+           role == "AXMenuItem";
+  }
+
+  static std::optional<std::string> name(AtspiAccessible* object) {
+    Error error;
+    GString_ text(atspi_accessible_get_name(object, error.out()));
+    if (error || !text) return std::nullopt;
+    return std::string(text.get());
+  }
+
   // --- The bus ---
 
   // The address libatspi itself takes, looked for in its order: AT_SPI_BUS_ADDRESS, then the

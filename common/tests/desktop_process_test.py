@@ -96,7 +96,7 @@ class AccessibleFixture(unittest.TestCase):
         cls.other = GtkFixture(cls.bus.env(), title="Other", app_id="org.example.Other",
                                geometry="300x200+1500+300")
         cls.app = GtkFixture(cls.bus.env(), title="Browser-like", wm_class="chromium,Chromium",
-                             button="Save", entry="plain", password=True,
+                             button="Save", text_button="Go", entry="plain", password=True,
                              address="example.org/path", geometry="480x320+840+40")
         cls.x.run("xdotool", "windowactivate", "--sync", str(cls.app.window), check=False)
         cls.probe = Probe(cls.bus.env())
@@ -143,6 +143,10 @@ class AccessibleFixture(unittest.TestCase):
         self.assertEqual(hit["AXPosition"], [x - OFFSET_X, y])
         self.assertEqual(hit["AXSize"], [w, h])
         self.assertEqual(hit["children"], 0)
+        # A control whose name is its own text, as a browser's button: the control, not the text.
+        x, y, w, h = self.app.where("text-button")
+        hit = self.probe.ask("at %d %d" % (x - OFFSET_X + w // 2, y + h // 2))
+        self.assertEqual((hit["AXRole"], hit["AXTitle"]), ("AXButton", "Go"))
         # Outside every window: nothing.
         self.assertEqual(self.probe.ask("at %d %d" % (-700, 580)), {"none": True})
 

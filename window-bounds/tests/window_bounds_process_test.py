@@ -318,6 +318,15 @@ class WindowBounds(unittest.TestCase):
             self.assertIsNone(tool.proc.poll())
             rc, _ = tool.stop()
             self.assertEqual((got, rc), ([b'"status":"closed","windowId":12345'], 0))
+            # A host that stopped reading costs the lines, not the process.
+            deaf = subprocess.Popen([TOOL, "--window-id", str(w), "--poll-ms", "16"], env=x.env(),
+                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+            deaf.stdout.close()
+            f.send("move %d 40 40" % w)
+            time.sleep(0.5)
+            self.assertIsNone(deaf.poll())
+            deaf.terminate()
+            self.assertEqual(deaf.wait(5), 0)
 
     def test_misused_command_line(self):
         cases = [

@@ -137,6 +137,17 @@ class WindowList(unittest.TestCase):
         schemas.loads("window-list", r.stdout)
         self.assertEqual((r.returncode, r.stdout, r.stderr), (0, "[]\n", ""))
 
+    def test_a_wayland_session_without_sway_lists_the_x_windows(self):
+        # GNOME Shell or KWin: no sway IPC answers, so the tool reads XWayland's X display.
+        with XServer() as x:
+            w = x.fixture(FIXTURE).create(40, 50, 300, 200, title="xwayland")
+            x.wait_viewable(w)
+            env = {k: v for k, v in x.env().items() if k not in ("SWAYSOCK", "ORVANE_PLATFORM")}
+            env["WAYLAND_DISPLAY"] = "orvane-no-such-compositor"
+            r = subprocess.run([TOOL], env=env, capture_output=True, text=True, timeout=30)
+            self.assertEqual((r.returncode, [e["id"] for e in json.loads(r.stdout)], r.stderr),
+                             (0, [w], ""))
+
     def test_misuse(self):
         with XServer() as x:
             for args in (["--help"], ["--exclude-pid", "1", "stray"], ["-h"], [""],

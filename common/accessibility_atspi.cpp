@@ -332,7 +332,8 @@ class AtspiAccessibility : public Accessibility {
     Error error;
     GVariant* reply = g_dbus_connection_call_sync(
         session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
-        G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, callTimeoutMs(kBusTimeoutMs), nullptr, error.out());
+        G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, callTimeoutMs(kBusTimeoutMs), nullptr,
+        error.out());
     if (!reply) return false;
     const gchar* address = nullptr;
     g_variant_get(reply, "(&s)", &address);

@@ -247,8 +247,9 @@ TEST(BoundedWork, ANewApplicationInFrontEndsTheWorkForTheOneBefore) {
   const auto lines = h.take();
   ASSERT_EQ(lines.size(), 2u) << lines.back();  // no address line for the browser behind
   EXPECT_NE(lines[0].find("\"app\":\"Chromium\""), std::string::npos);
-  EXPECT_EQ(lines[1], "{\"action\":\"focused\",\"app\":\"Notes\",\"atUnixMs\":1700000000001,"
-                      "\"bundleId\":\"com.example.notes\",\"title\":\"Todo\",\"type\":\"window\"}\n");
+  EXPECT_EQ(lines[1],
+            "{\"action\":\"focused\",\"app\":\"Notes\",\"atUnixMs\":1700000000001,"
+            "\"bundleId\":\"com.example.notes\",\"title\":\"Todo\",\"type\":\"window\"}\n");
   EXPECT_LE(h.slow.reads, readsWhenSwitched + 2);
 }
 

@@ -36,6 +36,10 @@
 // connection to that address). Without a bus every value is
 // absent and every write fails, and libatspi is never called.
 //
+// Every call waits for an application at most kAccessibilityCallTimeoutMs, and no longer than
+// the calling thread's deadline (setCallDeadline); a list of children read one call at a time
+// is given up at that deadline.
+//
 // Nothing here knows the display: its side (accessibility_atspi.hpp) gives the published bus
 // address, the pixel-point conversions and the window server.
 #include "accessibility_atspi.hpp"

@@ -3,7 +3,8 @@
 private session bus and the accessibility bus, with a GTK fixture of about 2,000 widgets in
 front.
 
-  bench/sensors_bench.py TOOL [--seconds 20] [--clicks 100]
+  bench/sensors_bench.py TOOL [--seconds 20] [--clicks 100] [--part all|clicks|front]
+                               [--rounds 3]
 
 Prints, side by side with a peer measured in the same run:
   - CPU time per tick, against a loop of `xdotool getactivewindow getwindowname` at the same
@@ -18,6 +19,18 @@ Prints, side by side with a peer measured in the same run:
     its budget are counted;
   - the latency from a press to the "click" line with the application in front stopped
     (SIGSTOP), as one that hangs: the goal is at most 50 ms.
+
+The "front" part measures, each on a display and bus of its own with openbox, how soon the
+window line of a newly activated application comes (from the activation request), against
+1.5 poll intervals:
+  - hung: the application in front stops answering on the accessibility bus for 15 s (its
+    main loop blocked); two presses on the desktop 300 ms apart, then a second application is
+    activated (--poll-ms 200). Also: press -> "click" line for each press (goal 50 ms), and
+    window lines printed for the hung application after the activation;
+  - tree: an application with 10,000 widgets in front; two presses inside it 300 ms apart,
+    then another application is activated (--poll-ms 200 and 500);
+  - browser: the same with an application presenting itself as Firefox (bundle id
+    "firefox"), whose address is searched on every tick.
 """
 
 import argparse
@@ -134,6 +147,18 @@ class Lines:
                 if not self.cond.wait(max(0, deadline - time.monotonic())):
                     return None
 
+    def wait_match(self, start, predicate, timeout=10):
+        """(arrival time, index) of the first line at index `start` or later that satisfies
+        `predicate`; None after `timeout`."""
+        deadline = time.monotonic() + timeout
+        with self.cond:
+            while True:
+                for i in range(start, len(self.items)):
+                    if predicate(self.items[i][1]):
+                        return self.items[i][0], i
+                if not self.cond.wait(max(0, deadline - time.monotonic())):
+                    return None
+
     def count(self):
         with self.cond:
             return len(self.items)
@@ -156,12 +181,117 @@ def xdotool_loop(env, seconds):
     return cpu, runs
 
 
+FREEZE_S = 15
+
+
+def front_scenario(tool_path, kind, poll_ms, rounds):
+    """One scenario of the "front" part; returns a summary line's values."""
+    with XServer(width=1600, height=1000, wm=True) as x, AccessibilityBus(x.env()) as bus:
+        env = bus.env()
+        if kind == "hung":
+            front = GtkFixture(env, title="Hung", button="Save", geometry="600x400+40+40")
+            desk = [(900, 600), (950, 620)]
+        else:
+            options = {"wm_class": "firefox,Firefox"} if kind == "browser" else {}
+            front = GtkFixture(env, title="Huge", widgets=10000, geometry="1200x700+0+0",
+                               timeout=600, **options)
+            desk = [(600, 400), (640, 420)]
+        other = GtkFixture(env, title="Other", geometry="300x200+1250+750")
+        tool = None
+        try:
+            x.wait_viewable(front.window, other.window)
+            xtest = XTest(x.display)
+            # The tool starts with the other application in front: its first contact with
+            # the application under test is part of the first round.
+            x.run("xdotool", "windowactivate", "--sync", str(other.window))
+            tool = subprocess.Popen([tool_path, "--poll-ms", str(poll_ms)], env=env,
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            lines = Lines(tool)
+            if lines.wait_match(0, lambda ln: ln.get("title") == "Other", timeout=60) is None:
+                raise RuntimeError("the tool printed no window line")
+            lags, click_ms, stale, lost = [], [], 0, 0
+            for round_ in range(rounds):
+                start = lines.count()
+                x.run("xdotool", "windowactivate", str(front.window))
+                if lines.wait_match(start, lambda ln: ln["type"] == "window"
+                                    and ln.get("title") != "Other", timeout=60) is None:
+                    raise RuntimeError("no window line for the application in front")
+                time.sleep(1.5 * poll_ms / 1000)
+                if kind == "hung":
+                    front.send("freeze %d" % FREEZE_S)
+                    frozen_at = time.monotonic()
+                    time.sleep(0.2)
+                for i, (px, py) in enumerate(desk):
+                    if i:
+                        time.sleep(0.3)
+                    xtest.move(px, py)
+                    start = lines.count()
+                    t0 = time.monotonic()
+                    xtest.button(1, True)
+                    xtest.button(1, False)
+                    t_click = lines.wait_for(start, "click", timeout=5)
+                    if t_click is None:
+                        lost += 1
+                    else:
+                        click_ms.append((t_click - t0) * 1000)
+                start = lines.count()
+                t0 = time.monotonic()
+                x.run("xdotool", "windowactivate", str(other.window))
+                hit = lines.wait_match(start, lambda ln: ln["type"] == "window"
+                                       and ln.get("title") == "Other", timeout=30)
+                if hit is None:
+                    raise RuntimeError("no window line for the activated application")
+                found, index = hit
+                with lines.cond:
+                    stale += sum(1 for _, ln in lines.items[start:index] if ln["type"] == "window")
+                lags.append((found - t0) * 1000)
+                if kind == "hung":
+                    time.sleep(max(0, FREEZE_S + 1 - (time.monotonic() - frozen_at)))
+            return lags, click_ms, stale, lost
+        finally:
+            if tool is not None:
+                tool.send_signal(signal.SIGTERM)
+                tool.wait(5)
+            front.close()
+            other.close()
+
+
+def front_part(tool_path, rounds):
+    print("%-44s %8s %8s %8s %8s" % ("activation -> window line, ms", "p50", "max", "goal",
+                                     "met"))
+    for kind, poll_ms in (("hung", 200), ("tree", 200), ("tree", 500), ("browser", 200),
+                          ("browser", 500)):
+        lags, click_ms, stale, lost = front_scenario(
+            tool_path, kind, poll_ms, min(rounds, 2) if kind == "hung" else rounds)
+        goal = 1.5 * poll_ms
+        label = {"hung": "front app hung 15 s", "tree": "10,000 widgets in front",
+                 "browser": "\"firefox\" with 10,000 widgets"}[kind]
+        print("%-44s %8.0f %8.0f %8.0f %8s" % ("%s, --poll-ms %d" % (label, poll_ms),
+                                              percentile(lags, 50), max(lags), goal,
+                                              "met" if max(lags) <= goal else "MISSED"))
+        print("    rounds: %s; other window lines before it: %d" %
+              (" ".join("%.0f" % v for v in lags), stale))
+        if click_ms:
+            print("    press -> \"click\": max %.1f ms over %d presses (goal 50: %s); "
+                  "presses without a click line: %d"
+                  % (max(click_ms), len(click_ms) + lost,
+                     "met" if max(click_ms) <= 50 and not lost else "MISSED", lost))
+        sys.stdout.flush()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("tool")
     parser.add_argument("--seconds", type=float, default=20)
     parser.add_argument("--clicks", type=int, default=100)
+    parser.add_argument("--part", choices=("all", "clicks", "front"), default="all")
+    parser.add_argument("--rounds", type=int, default=3)
     args = parser.parse_args()
+    if args.part in ("all", "front"):
+        front_part(args.tool, args.rounds)
+        print()
+    if args.part == "front":
+        return
 
     with XServer(width=1600, height=1000, wm=True) as x, AccessibilityBus(x.env()) as bus:
         env = bus.env()

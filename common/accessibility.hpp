@@ -136,6 +136,13 @@ class Accessibility {
   // Ends a waitForEvents() under way (or the next one) at once; callable from any thread.
   virtual void interruptWait() {}
 
+  // Calls made from now on by the calling thread wait for an application at most until
+  // `deadlineMs` on the steady clock (std::chrono::steady_clock, in milliseconds), and never
+  // longer than kAccessibilityCallTimeoutMs; nothing lifts the limit. A read that would need
+  // more calls after the deadline gives up (reads nothing). A no-op where calls cannot be
+  // limited one by one.
+  virtual void setCallDeadline(std::optional<std::int64_t> deadlineMs) { (void)deadlineMs; }
+
   // AXUIElementCreateApplication: the element of the application with that pid. Never fails;
   // an element of a process that is gone (or without the service) simply reads nothing.
   virtual AXElement createApplication(std::int32_t pid) = 0;

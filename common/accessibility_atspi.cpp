@@ -36,6 +36,10 @@
 // connection to that address). Without a bus every value is
 // absent and every write fails, and libatspi is never called.
 //
+// Every call waits for an application at most kAccessibilityCallTimeoutMs, and no longer than
+// the calling thread's deadline (setCallDeadline); a list of children read one call at a time
+// is given up at that deadline.
+//
 // Nothing here knows the display: its side (accessibility_atspi.hpp) gives the published bus
 // address, the pixel-point conversions and the window server.
 #include "accessibility_atspi.hpp"
@@ -47,6 +51,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <map>
 #include <set>
@@ -61,6 +66,32 @@ namespace {
 constexpr int kBusTimeoutMs = 2000;
 constexpr int kCallTimeoutMs = kAccessibilityCallTimeoutMs;
 constexpr int kMaxHitDepth = 64;
+
+// The deadline of the calling thread's calls (setCallDeadline), on the steady clock in ms.
+thread_local std::optional<std::int64_t> tCallDeadlineMs;
+
+std::int64_t steadyNowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// How long the next call may wait: its own longest wait, cut to the time left before the
+// deadline (a call made at the deadline still gets a millisecond).
+int callTimeoutMs(int longestMs) {
+  if (!tCallDeadlineMs) return longestMs;
+  return static_cast<int>(std::clamp<std::int64_t>(*tCallDeadlineMs - steadyNowMs(), 1, longestMs));
+}
+
+bool pastCallDeadline() { return tCallDeadlineMs && steadyNowMs() >= *tCallDeadlineMs; }
+
+// libatspi's wait for the calls that follow. It is one setting for the whole process, so it
+// is set again before every call that may reach an application.
+// NOTE: libatspi waits max(timeout, startup time - age) for an application that joined the
+// bus less than the startup time ago; the same value for both keeps that from stretching it.
+void limitNextCalls() {
+  const int timeout = callTimeoutMs(kCallTimeoutMs);
+  atspi_set_timeout(timeout, timeout);
+}
 
 // A GObject reference, released when the holder goes.
 template <typename T>
@@ -144,6 +175,7 @@ class States {
 
 // An object's role in the vocabulary of macOS, asked with one call; nothing when it fails.
 std::optional<AXRoleName> axRole(AtspiAccessible* object) {
+  limitNextCalls();
   Error error;
   const AtspiRole role = atspi_accessible_get_role(object, error.out());
   if (error || role == ATSPI_ROLE_INVALID) return std::nullopt;
@@ -161,7 +193,7 @@ class AtspiAccessibility : public Accessibility {
     active_ = true;
     // An application that does not answer holds up the calling thread for the whole timeout;
     // libatspi would wait up to 15 s for one that has just started.
-    atspi_set_timeout(kCallTimeoutMs, kCallTimeoutMs);
+    limitNextCalls();
     listener_ = GRef<AtspiEventListener>(
         atspi_event_listener_new(&AtspiAccessibility::onFocus, this, nullptr));
     Error error;
@@ -198,6 +230,10 @@ class AtspiAccessibility : public Accessibility {
   // before the wait still ends it.
   void interruptWait() override { g_main_context_wakeup(nullptr); }
 
+  void setCallDeadline(std::optional<std::int64_t> deadlineMs) override {
+    tCallDeadlineMs = deadlineMs;
+  }
+
   AXElement createApplication(std::int32_t pid) override {
     return AXElement(std::make_shared<const AtspiNode>(AtspiNode::Kind::application, pid,
                                                        GRef<AtspiAccessible>()));
@@ -212,6 +248,7 @@ class AtspiAccessibility : public Accessibility {
                                             std::string_view attribute) override {
     const AtspiNode* node = nodeOf(element);
     if (!active_ || !node) return std::nullopt;
+    limitNextCalls();
     switch (node->kind) {
       case AtspiNode::Kind::systemWide:
         return systemWideAttribute(attribute);
@@ -244,6 +281,7 @@ class AtspiAccessibility : public Accessibility {
                                                  float y) override {
     const AtspiNode* node = nodeOf(element);
     if (!active_ || !node || node->kind != AtspiNode::Kind::systemWide) return std::nullopt;
+    limitNextCalls();
     const Point point{x, y};
     const auto pid = windowOwnerAt(point);
     if (!pid) return std::nullopt;
@@ -337,7 +375,8 @@ class AtspiAccessibility : public Accessibility {
     Error error;
     GVariant* reply = g_dbus_connection_call_sync(
         session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
-        G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, error.out());
+        G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, callTimeoutMs(kBusTimeoutMs), nullptr,
+        error.out());
     if (!reply) return false;
     const gchar* address = nullptr;
     g_variant_get(reply, "(&s)", &address);
@@ -382,7 +421,7 @@ class AtspiAccessibility : public Accessibility {
     GVariant* reply = g_dbus_connection_call_sync(
         session, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get",
         g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
-        G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, error.out());
+        G_DBUS_CALL_FLAGS_NONE, callTimeoutMs(kBusTimeoutMs), nullptr, error.out());
     if (!reply) return std::nullopt;
     GVariant* value = nullptr;
     g_variant_get(reply, "(v)", &value);
@@ -405,7 +444,7 @@ class AtspiAccessibility : public Accessibility {
       GVariant* reply = g_dbus_connection_call_sync(
           sessionBus(), "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
           g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
-          nullptr, G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, error.out());
+          nullptr, G_DBUS_CALL_FLAGS_NONE, callTimeoutMs(kBusTimeoutMs), nullptr, error.out());
       if (reply) g_variant_unref(reply);
       enabled = isEnabled();
     }
@@ -468,6 +507,9 @@ class AtspiAccessibility : public Accessibility {
     std::vector<GRef<AtspiAccessible>> out;
     out.reserve(static_cast<size_t>(count));
     for (gint i = 0; i < count; ++i) {
+      // A huge list costs a call per child where the application keeps no cache.
+      if (pastCallDeadline()) return std::nullopt;
+      limitNextCalls();
       GRef<AtspiAccessible> child(atspi_accessible_get_child_at_index(object, i, error.out()));
       if (child) out.push_back(std::move(child));
     }
@@ -595,7 +637,7 @@ class AtspiAccessibility : public Accessibility {
       if (!focusKnown_) findInitialFocus();
       if (!focused_) return std::nullopt;
       // An object whose application went away reads nothing.
-      auto texts = atspi::readNameAndDescription(focused_.get(), kCallTimeoutMs);
+      auto texts = atspi::readNameAndDescription(focused_.get(), callTimeoutMs(kCallTimeoutMs));
       if (!texts || !focusedRole_) {
         auto role = axRole(focused_.get());
         if (!role) return std::nullopt;
@@ -642,6 +684,7 @@ class AtspiAccessibility : public Accessibility {
   std::optional<Rect> extents(AtspiAccessible* object) {
     GRef<AtspiComponent> component(atspi_accessible_get_component_iface(object));
     if (!component) return std::nullopt;
+    limitNextCalls();
     Error error;
     AtspiRect* r =
         atspi_component_get_extents(component.get(), ATSPI_COORD_TYPE_SCREEN, error.out());

@@ -6,7 +6,8 @@
 // its windows (so the name is the one orvane-window-list prints as ownerName). Bundle identifier:
 // the window's _GTK_APPLICATION_ID, else its WM_CLASS class in lower case. Activation policy:
 // regular when the application has a normal managed top-level window (not a dock, desktop,
-// utility, splash or skip-taskbar window), accessory otherwise.
+// utility, splash or skip-taskbar window), accessory otherwise. The frontmost application comes
+// with the title of its front window (_NET_WM_NAME, else WM_NAME), where that window has one.
 #include <algorithm>
 #include <utility>
 
@@ -46,6 +47,7 @@ struct Owned {
   std::int32_t pid = -1;
   std::optional<std::string> name;
   std::int64_t layer = 0;
+  std::optional<std::string> title;
 };
 
 // The properties that give a window's bundle identifier and whether it is a regular window.
@@ -74,6 +76,7 @@ class X11Workspace : public Workspace {
       return std::nullopt;
     }
     RunningApplication app = describe(*it, pending);
+    app.focusedWindowTitle = it->title;
     if (app.activationPolicy != kActivationPolicyRegular && anyRegularWindow(it->pid)) {
       app.activationPolicy = kActivationPolicyRegular;
     }
@@ -143,7 +146,8 @@ class X11Workspace : public Workspace {
       auto pid = readInt32(record, kCGWindowOwnerPID);
       if (!number || !pid) continue;
       out.push_back({*number, *pid, readString(record, kCGWindowOwnerName),
-                     readInt64(record, kCGWindowLayer).value_or(0)});
+                     readInt64(record, kCGWindowLayer).value_or(0),
+                     readString(record, kCGWindowName)});
     }
     return out;
   }

@@ -129,8 +129,43 @@ std::optional<AXElement> labeledDescendantUnderPoint(Accessibility& ax, const AX
   return labeledDescendantUnderPoint(ax, root, point, budget);
 }
 
-ClickInspector::ClickInspector(Context& context, EventTaps& taps, Output& errors)
-    : context(context), taps(taps), errors(errors) {}
+// The lines of one press still to come: its element line, from the worker, and the lines
+// held until that one is out or will never come. Whoever settles it first prints them.
+struct ClickInspector::Press {
+  explicit Press(SerialWriteQueue& queue) : queue(queue) {}
+
+  // Holds a line until the press is settled; false when it is settled already.
+  bool hold(json::Object line) {
+    std::lock_guard lock(mutex);
+    if (settled) return false;
+    held.push_back(std::move(line));
+    return true;
+  }
+
+  bool isSettled() {
+    std::lock_guard lock(mutex);
+    return settled;
+  }
+
+  // Prints the element line (when there is one and the press is not settled yet), then the
+  // lines held.
+  void settle(std::optional<json::Object> element = std::nullopt) {
+    std::lock_guard lock(mutex);
+    if (settled) return;
+    settled = true;
+    if (element) emit(queue, *element);
+    for (const auto& line : held) emit(queue, line);
+    held.clear();
+  }
+
+  SerialWriteQueue& queue;
+  std::mutex mutex;
+  bool settled = false;
+  std::vector<json::Object> held;
+};
+
+ClickInspector::ClickInspector(Context& context, EventTaps& taps, Output& errors, RunLoop* runLoop)
+    : context(context), taps(taps), errors(errors), runLoop(runLoop) {}
 
 void ClickInspector::startClickTap() {
   clickEventTap = taps.createListenOnlyTap(
@@ -162,39 +197,47 @@ void ClickInspector::clickTapCallback(std::uint32_t type, const TapEvent& event)
                     {"yGlobal", point.y},
                     {"button", buttonOf(type)}};
   if (app) line.emplace_back("app", *app);
-  emit(context.stdoutQueue, line);
-  if (release) return;
-
-  // The lookup waits for the worker; a few at most, so that a burst of presses on an
-  // application that does not answer is not looked up long after the fact.
-  if (pendingLookups->fetch_add(1) >= kMaxPendingLookups) {
-    pendingLookups->fetch_sub(1);
+  if (release) {
+    if (!lastPress || !lastPress->hold(line)) emit(context.stdoutQueue, line);
     return;
   }
+  // The press before comes out first, without its element line if that is still looked for:
+  // a host reads an element line as that of the press before it.
+  if (lastPress) lastPress->settle();
+  emit(context.stdoutQueue, line);
+
+  auto press = std::make_shared<Press>(context.stdoutQueue);
+  lastPress = press;
   const std::int64_t deadline = context.steadyMs() + kSearchBudgetMs;
-  context.accessibility.post(
-      [this, pending = pendingLookups, point, front, deadline](Accessibility& ax) {
-        pending->fetch_sub(1);
-        emitAxElementAt(ax, point, front, deadline);
-      });
+  context.accessibility.post([this, press, point, front, deadline](Accessibility& ax) {
+    if (press->isSettled()) return;  // a later press, or its budget, ended it
+    press->settle(axElementLineAt(ax, point, front, deadline));
+  });
+  if (runLoop) {
+    runLoop->performOnMainAfter(static_cast<double>(kSearchBudgetMs) / 1000.0,
+                                [press] { press->settle(); });
+  }
 }
 
-void ClickInspector::emitAxElementAt(Accessibility& service, Point point,
-                                     const std::optional<RunningApplication>& front,
-                                     std::int64_t deadlineMs) {
+std::optional<json::Object> ClickInspector::axElementLineAt(
+    Accessibility& service, Point point, const std::optional<RunningApplication>& front,
+    std::int64_t deadlineMs) {
   SearchBudget budget(kLabelSearchMaxVisits + 1, deadlineMs, context.steadyMs);
-  if (!budget.timeLeft()) return;  // waited too long behind other work
+  if (!budget.timeLeft()) return std::nullopt;  // waited too long behind other work
   SlowApplications& slow = *context.slowApplications;
   const std::int64_t started = context.steadyMs();
-  if (front && slow.resting(front->processIdentifier, started)) return;
+  if (front && slow.resting(front->processIdentifier, started)) return std::nullopt;
+  service.setCallDeadline(deadlineMs);
   const std::optional<std::string> app = front ? front->localizedName : std::nullopt;
-  lookUp(service, point, app, front, budget);
+  auto line = lookUp(service, point, app, front, budget);
   if (front) slow.note(front->processIdentifier, started, context.steadyMs());
+  return line;
 }
 
-void ClickInspector::lookUp(Accessibility& service, Point point,
-                            const std::optional<std::string>& app,
-                            const std::optional<RunningApplication>& front, SearchBudget& budget) {
+std::optional<json::Object> ClickInspector::lookUp(Accessibility& service, Point point,
+                                                   const std::optional<std::string>& app,
+                                                   const std::optional<RunningApplication>& front,
+                                                   SearchBudget& budget) {
   if (front) {
     const AXElement appElement = service.createApplication(front->processIdentifier);
     service.setAttributeValue(appElement, kAttrManualAccessibility, true);
@@ -202,16 +245,16 @@ void ClickInspector::lookUp(Accessibility& service, Point point,
   }
   const auto hit = service.copyElementAtPosition(
       service.createSystemWide(), static_cast<float>(point.x), static_cast<float>(point.y));
-  if (!hit || !*hit) return;
+  if (!hit || !*hit) return std::nullopt;
   LookupReads ax(service);
   const AXElement target = labeledDescendantUnderPoint(ax, *hit, point, budget).value_or(*hit);
 
   const std::string role = axString(ax, target, kAttrRole).value_or("");
   const std::string label = axLabel(ax, target);
-  if (role.empty() && label.empty()) return;
+  if (role.empty() && label.empty()) return std::nullopt;
   const auto frame = axRect(ax, target);
   // A search cut short may have missed the element: better no line than a wrong one.
-  if (!budget.timeLeft()) return;
+  if (!budget.timeLeft()) return std::nullopt;
 
   // A frame that cannot be written as JSON numbers would lose the whole line; the point
   // stands in for it, as for an element without a frame.
@@ -227,7 +270,7 @@ void ClickInspector::lookUp(Accessibility& service, Point point,
     line.emplace_back("hGlobal", frame->height);
   }
   if (app) line.emplace_back("app", *app);
-  emit(context.stdoutQueue, line);
+  return line;
 }
 
 }  // namespace orvane::sensors

@@ -36,6 +36,7 @@ std::int64_t steadyNowMs() {
 bool SearchBudget::timeLeft() {
   if (timedOut_) return false;
   if (deadlineMs_ && steadyMs_ && steadyMs_() >= *deadlineMs_) timedOut_ = true;
+  if (superseded_ && superseded_()) timedOut_ = true;
   return !timedOut_;
 }
 
@@ -110,6 +111,13 @@ SensorPoller::SensorPoller(std::int64_t pollMs, Context& context)
 void SensorPoller::tick() {
   auto app = frontmostContentApp(context.workspace, context.windowServer, context.ignorePid);
   if (!app) return;
+  // From here on, whatever the worker still does for another application is of no use.
+  frontPid.store(app->processIdentifier);
+  if (app->focusedWindowTitle) {
+    // The window line needs no accessibility: it never waits for the worker.
+    noteWindow(*app, app->focusedWindowTitle);
+    if (!context.browserBundleIds.contains(app->bundleIdentifier.value_or(""))) return;
+  }
   {
     std::lock_guard lock(pendingMutex);
     const bool queued = pending.has_value();
@@ -117,6 +125,24 @@ void SensorPoller::tick() {
     if (queued) return;  // the step already queued takes this application
   }
   context.accessibility.post([this](Accessibility& ax) { poll(ax); });
+}
+
+bool SensorPoller::noteWindow(const RunningApplication& app,
+                              const std::optional<std::string>& title) {
+  const std::string name = app.localizedName.value_or("Unknown");
+  std::lock_guard lock(stateMutex);
+  if (frontPid.load() != app.processIdentifier) return false;
+  lastPid = app.processIdentifier;
+  if (lastApp && *lastApp == name && lastTitle == title) return true;
+  json::Object line{
+      {"type", "window"}, {"atUnixMs", context.clock()}, {"app", name}, {"action", "focused"}};
+  const std::string bundleId = app.bundleIdentifier.value_or("");
+  if (!bundleId.empty()) line.emplace_back("bundleId", bundleId);
+  if (title) line.emplace_back("title", *title);
+  emit(context.stdoutQueue, line);
+  lastApp = name;
+  lastTitle = title;
+  return true;
 }
 
 void SensorPoller::poll(Accessibility& ax) {
@@ -127,38 +153,42 @@ void SensorPoller::poll(Accessibility& ax) {
     app = std::move(*pending);
     pending.reset();
   }
-  const std::string name = app.localizedName.value_or("Unknown");
-  const std::string bundleId = app.bundleIdentifier.value_or("");
   const std::int32_t pid = app.processIdentifier;
+  const auto superseded = [this, pid] { return frontPid.load() != pid; };
+  if (superseded()) return;
+  const std::string bundleId = app.bundleIdentifier.value_or("");
 
   SlowApplications& slow = *context.slowApplications;
   const std::int64_t started = context.steadyMs();
   // An application left alone keeps the title last read, and gives no address.
   const bool resting = slow.resting(pid, started);
-  const auto title = app.focusedWindowTitle ? app.focusedWindowTitle
-                     : !resting             ? focusedWindowTitle(ax, pid)
-                     : lastPid == pid       ? lastTitle
-                                            : std::nullopt;
-  lastPid = pid;
-
-  if (!lastApp || *lastApp != name || lastTitle != title) {
-    json::Object line{
-        {"type", "window"}, {"atUnixMs", context.clock()}, {"app", name}, {"action", "focused"}};
-    if (!bundleId.empty()) line.emplace_back("bundleId", bundleId);
-    if (title) line.emplace_back("title", *title);
-    emit(context.stdoutQueue, line);
-    lastApp = name;
-    lastTitle = title;
+  std::optional<std::string> title = app.focusedWindowTitle;
+  if (!title) {
+    if (!resting) {
+      ax.setCallDeadline(started + kSearchBudgetMs);
+      title = focusedWindowTitle(ax, pid);
+    } else {
+      std::lock_guard lock(stateMutex);
+      if (lastPid == pid) title = lastTitle;
+    }
+    if (!noteWindow(app, title)) return;
   }
 
   if (!resting) slow.note(pid, started, context.steadyMs());
   if (resting || !context.browserBundleIds.contains(bundleId)) return;
   const std::int64_t searchStarted = context.steadyMs();
+  ax.setCallDeadline(searchStarted + kSearchBudgetMs);
   SearchBudget budget(kAddressSearchMaxVisits, searchStarted + kSearchBudgetMs, context.steadyMs);
+  budget.endWhen(superseded);
   auto url = browserUrl(ax, pid, bundleId, budget);
   slow.note(pid, searchStarted, context.steadyMs());
-  if (!url || url == lastUrl) return;
-  json::Object line{{"type", "url"}, {"atUnixMs", context.clock()}, {"app", name}, {"url", *url}};
+  if (!url) return;
+  std::lock_guard lock(stateMutex);
+  if (superseded() || url == lastUrl) return;
+  json::Object line{{"type", "url"},
+                    {"atUnixMs", context.clock()},
+                    {"app", app.localizedName.value_or("Unknown")},
+                    {"url", *url}};
   if (title) line.emplace_back("title", *title);
   emit(context.stdoutQueue, line);
   lastUrl = std::move(url);
@@ -170,7 +200,7 @@ int run(const Arguments& arguments, Context& context, EventTaps& taps, RunLoop& 
   SensorPoller poller(arguments.pollMs, context);
   runLoop.addRepeatingTimer(timerIntervalSeconds(arguments.pollMs), [&poller] { poller.tick(); });
   poller.tick();
-  ClickInspector inspector(context, taps, errors);
+  ClickInspector inspector(context, taps, errors, &runLoop);
   inspector.startClickTap();
   runLoop.run();
   return 0;

@@ -18,6 +18,7 @@
 
 #include "accessibility.hpp"
 #include "event_tap.hpp"
+#include "json.hpp"
 #include "line_writer.hpp"
 #include "output.hpp"
 #include "run_loop.hpp"
@@ -106,8 +107,6 @@ struct Context {
 inline constexpr std::int64_t kSearchBudgetMs = 300;
 // Elements the address search examines at most per tick (web area and address bar together).
 inline constexpr int kAddressSearchMaxVisits = 4000;
-// Element lookups waiting for the worker at most; a press beyond them gets no "ax-element".
-inline constexpr int kMaxPendingLookups = 4;
 
 // The limits of one search: a visit count, the elements seen (a tree that loops back is
 // walked once), and a deadline on the steady clock.
@@ -127,11 +126,15 @@ class SearchBudget {
   int visits() const { return visits_; }
   // A budget for a second search: the visits and time left, nothing seen yet.
   SearchBudget remainder() const;
+  // The search also ends, as if its time were up, once `superseded` answers true (its result
+  // is no longer wanted). Called with the time checks.
+  void endWhen(std::function<bool()> superseded) { superseded_ = std::move(superseded); }
 
  private:
   int maxVisits_;
   std::optional<std::int64_t> deadlineMs_;
   std::function<std::int64_t()> steadyMs_;
+  std::function<bool()> superseded_;
   int visits_ = 0;
   bool timedOut_ = false;
   std::set<const void*> seen_;
@@ -165,23 +168,32 @@ class SensorPoller {
  public:
   SensorPoller(std::int64_t pollMs, Context& context);
 
-  // One polling step: finds the application in front on the calling (main) thread, then has
-  // the worker read its title and address: a "window" line when the application or its title
-  // changed, then, for a browser, a "url" line when its address changed. Steps that come while
-  // the worker is still busy with an earlier one are merged into one, for the latest application.
+  // One polling step: a "window" line when the application in front or its title changed,
+  // then, for a browser, a "url" line when its address changed. The application is found on
+  // the calling (main) thread; where the workspace knows its window's title, the window line
+  // is printed there too. Accessibility reads (a title the workspace does not know, the
+  // address) are the worker's. Steps that come while the worker is still busy with an earlier
+  // one are merged into one, for the latest application, and a new application in front ends
+  // the worker's work for the one before: its lines would be stale.
   void tick();
 
  private:
   // The worker's part of a step.
   void poll(Accessibility& ax);
+  // The window line's step for the application in front, on either thread; false (and no
+  // line) when another application has come to the front meanwhile.
+  bool noteWindow(const RunningApplication& app, const std::optional<std::string>& title);
 
-  // Confined to the worker.
-  std::optional<std::string> lastApp;
-  std::optional<std::string> lastTitle;
-  std::optional<std::string> lastUrl;          // never cleared
-  std::int32_t lastPid = -1;                   // of the application read last
   [[maybe_unused]] const std::int64_t pollMs;  // the interval it was made for
   Context& context;
+  // The application in front as the last step found it; the worker's reads for any other
+  // are of no use.
+  std::atomic<std::int32_t> frontPid{-1};
+  std::mutex stateMutex;  // the lines' state, and the order of the lines printed under it
+  std::optional<std::string> lastApp;
+  std::optional<std::string> lastTitle;
+  std::optional<std::string> lastUrl;  // never cleared
+  std::int32_t lastPid = -1;           // of the application of the last window step
   std::mutex pendingMutex;
   std::optional<RunningApplication> pending;  // the application of the step not yet taken
 };
@@ -242,32 +254,44 @@ std::optional<AXElement> labeledDescendantUnderPoint(Accessibility& ax, const AX
 
 class ClickInspector {
  public:
-  ClickInspector(Context& context, EventTaps& taps, Output& errors);
+  // With a run loop, a release's line held for its press's element line comes out when the
+  // lookup's budget ends, whatever the worker is doing; without one, when the worker gets to
+  // the lookup.
+  ClickInspector(Context& context, EventTaps& taps, Output& errors, RunLoop* runLoop = nullptr);
 
   // Creates, installs and enables the tap; when it cannot be created, writes the one message
   // to standard error and never tries again.
   void startClickTap();
 
-  // The tap's callback: a "click" or "clickUp" line per button event, built from the event
-  // and printed at once; after a press, the element lookup handed to the worker; and the tap
-  // enabled again when the system switched it off.
+  // The tap's callback: a "click" or "clickUp" line per button event, built from the event;
+  // after a press, the element lookup handed to the worker; and the tap enabled again when
+  // the system switched it off. The lines of one press come in the order "click",
+  // "ax-element", "clickUp": a press's line is printed at once, a release's line waits until
+  // its press's element line is out or that lookup's budget has ended (then the element line
+  // never comes). A new press ends the lookup of the one before.
   void clickTapCallback(std::uint32_t type, const TapEvent& event);
 
-  // On the worker: switches the application in front on, finds the element under the point
-  // and emits its "ax-element" line (with the application's name) when it has a role or a
-  // label and was found before `deadlineMs` on the steady clock.
-  void emitAxElementAt(Accessibility& ax, Point point,
-                       const std::optional<RunningApplication>& front, std::int64_t deadlineMs);
+  // On the worker: switches the application in front on and finds the element under the
+  // point; its "ax-element" line (with the application's name) when it has a role or a label
+  // and was found before `deadlineMs` on the steady clock.
+  std::optional<json::Object> axElementLineAt(Accessibility& ax, Point point,
+                                              const std::optional<RunningApplication>& front,
+                                              std::int64_t deadlineMs);
+
+  struct Press;  // the lines of one press still to come
 
  private:
-  void lookUp(Accessibility& ax, Point point, const std::optional<std::string>& app,
-              const std::optional<RunningApplication>& front, SearchBudget& budget);
+  std::optional<json::Object> lookUp(Accessibility& ax, Point point,
+                                     const std::optional<std::string>& app,
+                                     const std::optional<RunningApplication>& front,
+                                     SearchBudget& budget);
 
   Context& context;
   EventTaps& taps;
   Output& errors;
+  RunLoop* runLoop;
   std::unique_ptr<EventTap> clickEventTap;
-  std::shared_ptr<std::atomic<int>> pendingLookups = std::make_shared<std::atomic<int>>(0);
+  std::shared_ptr<Press> lastPress;  // main thread only
 };
 
 // Everything after the argument scan: signals, poller, timer, first tick, click tap, run loop.

@@ -134,7 +134,7 @@ class SearchBudget {
   std::function<std::int64_t()> steadyMs_;
   int visits_ = 0;
   bool timedOut_ = false;
-  std::set<const void*> seen_;
+  AXElementSet seen_;
 };
 
 // --- Accessibility readers. Every failure, and a value of another kind, reads as nothing.

@@ -11,6 +11,11 @@ const AXGeometry* geometryOf(const AXValue& value, AXGeometryType wanted) {
 
 }  // namespace
 
+bool AXElementSet::insert(const AXElement& element) {
+  if (!element) return true;
+  return elements_.insert(element).second;
+}
+
 std::optional<Point> axPointValue(const AXValue& value) {
   const auto* g = geometryOf(value, kAXGeometryPoint);
   if (!g) return std::nullopt;
@@ -46,6 +51,11 @@ std::optional<std::string> axString(Accessibility& ax, const AXElement& element,
   const auto value = ax.copyAttributeValue(element, attribute);
   if (!value) return std::nullopt;
   return axTextValue(*value);
+}
+
+void limitCallWaits(Accessibility& ax) {
+  ax.setMessagingTimeout(ax.createSystemWide(),
+                         static_cast<float>(kAccessibilityCallTimeoutMs) / 1000.0f);
 }
 
 }  // namespace orvane

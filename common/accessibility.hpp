@@ -6,10 +6,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <variant>
 #include <vector>
 
@@ -45,19 +47,45 @@ class AXElement {
     // What every handle of this element shares, where the backend keeps one object per
     // element; otherwise the node itself.
     virtual const void* identity() const { return this; }
+    // Whether `other` is a handle of the same element: by identity, unless the backend can
+    // compare elements themselves. Nodes of one element have one hash.
+    virtual bool sameElement(const Node& other) const { return identity() == other.identity(); }
+    virtual std::size_t elementHash() const { return std::hash<const void*>{}(identity()); }
   };
 
   AXElement() = default;
   explicit AXElement(std::shared_ptr<const Node> node) : node_(std::move(node)) {}
 
   const Node* node() const { return node_.get(); }
-  // Equal for two handles of one element where the backend can tell (searches use it to walk
-  // a tree that loops back on itself only once).
-  const void* identity() const { return node_ ? node_->identity() : nullptr; }
+  // Whether both are handles of one element, where the backend can tell; two empty handles
+  // are.
+  bool sameElement(const AXElement& other) const {
+    if (!node_ || !other.node_) return node_ == other.node_;
+    return node_ == other.node_ || node_->sameElement(*other.node_);
+  }
   explicit operator bool() const { return node_ != nullptr; }
 
  private:
   std::shared_ptr<const Node> node_;
+};
+
+// Elements seen, each once however many handles of it come (searches use it to walk a tree
+// that loops back on itself only once). It keeps the handles it holds, so that no node it
+// remembers is freed and its address given to another element meanwhile.
+class AXElementSet {
+ public:
+  // Adds the element; false when it is already there. An empty handle is never kept.
+  bool insert(const AXElement& element);
+  void clear() { elements_.clear(); }
+
+ private:
+  struct Hash {
+    std::size_t operator()(const AXElement& e) const { return e.node()->elementHash(); }
+  };
+  struct Same {
+    bool operator()(const AXElement& a, const AXElement& b) const { return a.sameElement(b); }
+  };
+  std::unordered_set<AXElement, Hash, Same> elements_;
 };
 
 // The geometry types of an AXValueRef, by their AXValueType numbers (kAXValueCGPointType 1,
@@ -160,11 +188,24 @@ class Accessibility {
   virtual bool setAttributeValue(const AXElement& element, std::string_view attribute,
                                  bool value) = 0;
 
+  // AXUIElementSetMessagingTimeout: how long a call on `element` may wait for its application.
+  // Set on the system-wide element, it holds for every element of the process; set on any
+  // other, for that handle alone (not for other handles of its element, nor for the elements
+  // read from it). A no-op where the backend bounds every call itself.
+  virtual void setMessagingTimeout(const AXElement& element, float seconds) {
+    (void)element;
+    (void)seconds;
+  }
+
   // AXUIElementCopyElementAtPosition on `element` (the system-wide element) with x and y in
   // global display points, single precision as the platform takes them; nothing on failure.
   virtual std::optional<AXElement> copyElementAtPosition(const AXElement& element, float x,
                                                          float y) = 0;
 };
+
+// Bounds every call of the service to kAccessibilityCallTimeoutMs, for every element it hands
+// out; done once, when the service is made.
+void limitCallWaits(Accessibility& ax);
 
 std::unique_ptr<Accessibility> makeAccessibilityMacOS();
 std::unique_ptr<Accessibility> makeAccessibilityX11();

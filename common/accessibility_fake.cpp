@@ -27,6 +27,28 @@ AXElement FakeAccessibility::element(Id id) const {
   return const_cast<FakeAccessibility*>(this)->entry(id).handle;
 }
 
+AXElement FakeAccessibility::handOut(Id id) const {
+  if (!freshHandles) return element(id);
+  return AXElement(std::make_shared<const Node>(this, id));
+}
+
+AXValue FakeAccessibility::handOut(const AXValue& value) const {
+  if (!freshHandles) return value;
+  if (const auto* one = std::get_if<AXElement>(&value)) {
+    const auto id = idOf(*one);
+    return id ? handOut(*id) : *one;
+  }
+  if (const auto* list = std::get_if<std::vector<AXElement>>(&value)) {
+    std::vector<AXElement> fresh;
+    for (const auto& e : *list) {
+      const auto id = idOf(e);
+      fresh.push_back(id ? handOut(*id) : e);
+    }
+    return fresh;
+  }
+  return value;
+}
+
 std::optional<FakeAccessibility::Id> FakeAccessibility::idOf(const AXElement& element) const {
   const auto* node = dynamic_cast<const Node*>(element.node());
   if (!node || node->owner != this) return std::nullopt;
@@ -87,23 +109,23 @@ std::size_t FakeAccessibility::readCount(Id id, std::string_view attribute) cons
 AXElement FakeAccessibility::createApplication(std::int32_t pid) {
   applicationsCreated.push_back(pid);
   auto it = applications_.find(pid);
-  if (it != applications_.end()) return element(it->second);
+  if (it != applications_.end()) return handOut(it->second);
   const Id id = add();
   applications_[pid] = id;
-  return element(id);
+  return handOut(id);
 }
 
-AXElement FakeAccessibility::createSystemWide() { return element(systemWide_); }
+AXElement FakeAccessibility::createSystemWide() { return handOut(systemWide_); }
 
 std::optional<AXValue> FakeAccessibility::copyAttributeValue(const AXElement& element,
                                                              std::string_view attribute) {
   const auto id = idOf(element);
   if (!id) return std::nullopt;
-  reads.push_back({*id, std::string(attribute)});
+  reads.push_back({*id, std::string(attribute), timeoutOf(element)});
   const Entry& e = entry(*id);
   if (e.unresponsive) return std::nullopt;
   for (const auto& [name, value] : e.attributes) {
-    if (name == attribute) return value;
+    if (name == attribute) return handOut(value);
   }
   return std::nullopt;
 }
@@ -118,6 +140,23 @@ bool FakeAccessibility::setAttributeValue(const AXElement& element, std::string_
   return true;
 }
 
+void FakeAccessibility::setMessagingTimeout(const AXElement& element, float seconds) {
+  const auto id = idOf(element);
+  if (!id) return;
+  if (*id == systemWide_) {
+    processTimeout_ = seconds;
+  } else {
+    handleTimeouts_.emplace_back(element, seconds);
+  }
+}
+
+float FakeAccessibility::timeoutOf(const AXElement& element) const {
+  for (auto it = handleTimeouts_.rbegin(); it != handleTimeouts_.rend(); ++it) {
+    if (it->first.node() == element.node()) return it->second;
+  }
+  return processTimeout_.value_or(kDefaultTimeoutSeconds);
+}
+
 std::optional<AXElement> FakeAccessibility::copyElementAtPosition(const AXElement& element, float x,
                                                                   float y) {
   positionQueries.emplace_back(x, y);
@@ -125,7 +164,7 @@ std::optional<AXElement> FakeAccessibility::copyElementAtPosition(const AXElemen
   if (!id || entry(*id).unresponsive || !hitTest) return std::nullopt;
   const auto hit = hitTest(x, y);
   if (!hit) return std::nullopt;
-  return this->element(*hit);
+  return handOut(*hit);
 }
 
 }  // namespace orvane

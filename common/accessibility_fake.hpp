@@ -44,10 +44,21 @@ class FakeAccessibility : public Accessibility {
   // What copyElementAtPosition answers for a point; unset, it answers nothing.
   std::function<std::optional<Id>(float x, float y)> hitTest;
 
+  // Every answer hands out new handles, as the macOS service does: each read of "AXChildren"
+  // makes new objects, which go when the caller drops them. Otherwise an element always has
+  // the one handle element(id).
+  bool freshHandles = false;
+
+  // How long a call on a handle may wait, as macOS decides it: the limit set on that handle,
+  // else the one set on the system-wide element, else this.
+  static constexpr float kDefaultTimeoutSeconds = 6;
+  float timeoutOf(const AXElement& element) const;
+
   // What was asked, in order.
   struct Read {
     Id id;
     std::string attribute;
+    float timeoutSeconds = kDefaultTimeoutSeconds;  // how long it could have waited
   };
   struct Write {
     Id id;
@@ -65,6 +76,7 @@ class FakeAccessibility : public Accessibility {
   std::optional<AXValue> copyAttributeValue(const AXElement& element,
                                             std::string_view attribute) override;
   bool setAttributeValue(const AXElement& element, std::string_view attribute, bool value) override;
+  void setMessagingTimeout(const AXElement& element, float seconds) override;
   std::optional<AXElement> copyElementAtPosition(const AXElement& element, float x,
                                                  float y) override;
 
@@ -73,6 +85,11 @@ class FakeAccessibility : public Accessibility {
     const FakeAccessibility* owner;
     Id id;
     Node(const FakeAccessibility* o, Id i) : owner(o), id(i) {}
+    bool sameElement(const AXElement::Node& other) const override {
+      const auto* fake = dynamic_cast<const Node*>(&other);
+      return fake && fake->owner == owner && fake->id == id;
+    }
+    std::size_t elementHash() const override { return std::hash<Id>{}(id); }
   };
   struct Entry {
     Attributes attributes;
@@ -81,9 +98,14 @@ class FakeAccessibility : public Accessibility {
   };
 
   Entry& entry(Id id);
+  // A handle of the element as an answer gives it out.
+  AXElement handOut(Id id) const;
+  AXValue handOut(const AXValue& value) const;
 
   std::vector<Entry> entries_;
   std::map<std::int32_t, Id> applications_;
+  std::vector<std::pair<AXElement, float>> handleTimeouts_;  // the handles kept alive
+  std::optional<float> processTimeout_;
   Id systemWide_ = 0;
 };
 

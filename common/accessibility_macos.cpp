@@ -8,8 +8,15 @@
 namespace orvane {
 namespace {
 
+// NOTE: every read makes new AXUIElementRefs, even for an element read before; CFEqual and
+// CFHash tell which are the same element.
 struct MacNode : AXElement::Node {
   explicit MacNode(AXUIElementRef owned) : element(owned) {}
+  bool sameElement(const AXElement::Node& other) const override {
+    const auto* mac = dynamic_cast<const MacNode*>(&other);
+    return mac && CFEqual(element.get(), mac->element.get());
+  }
+  std::size_t elementHash() const override { return CFHash(element.get()); }
   cf::Ref<AXUIElementRef> element;
 };
 
@@ -86,24 +93,19 @@ AXValue convert(CFTypeRef value) {
   return AXOtherValue{};
 }
 
-// NOTE: without a timeout of its own an element waits about 6 s for an application that does
-// not answer. Elements an application hands out inherit its timeout; the system-wide one
-// applies to every application reached through it.
-AXElement withTimeout(AXUIElementRef owned) {
-  if (owned) {
-    AXUIElementSetMessagingTimeout(owned,
-                                   static_cast<float>(kAccessibilityCallTimeoutMs) / 1000.0f);
-  }
-  return adopt(owned);
-}
-
 class MacAccessibility : public Accessibility {
  public:
   AXElement createApplication(std::int32_t pid) override {
-    return withTimeout(AXUIElementCreateApplication(pid));
+    return adopt(AXUIElementCreateApplication(pid));
   }
 
-  AXElement createSystemWide() override { return withTimeout(AXUIElementCreateSystemWide()); }
+  AXElement createSystemWide() override { return adopt(AXUIElementCreateSystemWide()); }
+
+  // NOTE: without a timeout an element waits about 6 s for an application that does not
+  // answer, and the elements read from one with a timeout of its own do not inherit it.
+  void setMessagingTimeout(const AXElement& element, float seconds) override {
+    if (AXUIElementRef ref = elementOf(element)) AXUIElementSetMessagingTimeout(ref, seconds);
+  }
 
   std::optional<AXValue> copyAttributeValue(const AXElement& element,
                                             std::string_view attribute) override {
@@ -143,7 +145,9 @@ class MacAccessibility : public Accessibility {
 }  // namespace
 
 std::unique_ptr<Accessibility> makeAccessibilityMacOS() {
-  return std::make_unique<MacAccessibility>();
+  auto accessibility = std::make_unique<MacAccessibility>();
+  limitCallWaits(*accessibility);
+  return accessibility;
 }
 
 }  // namespace orvane

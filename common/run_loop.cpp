@@ -1,8 +1,38 @@
 #include "run_loop.hpp"
 
+#include <signal.h>
+
+#include <csignal>
 #include <cstring>
 
 namespace orvane {
+
+namespace {
+
+volatile std::sig_atomic_t stopReachedHandler = 0;
+
+void noteStop(int) { stopReachedHandler = 1; }
+
+}  // namespace
+
+bool stopSignalWaiting() {
+  sigset_t waiting;
+  sigemptyset(&waiting);
+  return sigpending(&waiting) == 0 &&
+         (sigismember(&waiting, SIGINT) == 1 || sigismember(&waiting, SIGTERM) == 1);
+}
+
+EarlyStopSignals::EarlyStopSignals() : waitingAtStart_(stopSignalWaiting()) {
+  struct sigaction action = {};
+  action.sa_handler = noteStop;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (int sig : {SIGINT, SIGTERM}) sigaction(sig, &action, nullptr);
+}
+
+bool EarlyStopSignals::stoppedEarly() const {
+  return waitingAtStart_ || stopSignalWaiting() || stopReachedHandler != 0;
+}
 
 void LineSplitter::feed(const char* data, std::size_t size) {
   while (size > 0) {

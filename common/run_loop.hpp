@@ -50,6 +50,27 @@ std::unique_ptr<RunLoop> makeRunLoop();
 std::unique_ptr<RunLoop> makePrivateRunLoopX11();
 std::unique_ptr<RunLoop> makePrivateRunLoop();
 
+// SIGINT and SIGTERM at the start of a loop that learns of them from watchers that need no
+// handler (dispatch sources over kqueue): a watcher sees only the signals sent once it is in
+// place. Made before anything else changes how the signals are handled, it notes a stop that
+// already waits, held back by the signal mask, then gives both signals a handler that only
+// notes them. Unlike SIG_IGN, which discards a waiting signal, that handler leaves one waiting
+// until the mask lets it through, and it keeps the default action from ending the process.
+// Once the watchers are in place, stoppedEarly() says whether a stop came that they may never
+// report: one that waited at the start, waits now, or reached the handler. A stop that the
+// watchers do see may be reported both ways; the stop path runs again, which is harmless.
+class EarlyStopSignals {
+ public:
+  EarlyStopSignals();
+  bool stoppedEarly() const;
+
+ private:
+  bool waitingAtStart_;
+};
+
+// Whether SIGINT or SIGTERM waits for this thread or the process, held back by the mask.
+bool stopSignalWaiting();
+
 // Splits a byte stream into lines as readStandardInputLines does; shared by the backends so
 // that the rule is the same everywhere.
 class LineSplitter {

@@ -65,13 +65,23 @@ class CocoaRunLoop final : public RunLoop {
 
   void callOnTerminationSignals(std::function<void()> action) override {
     auto shared = std::make_shared<std::function<void()>>(std::move(action));
+    // NOTE: a dispatch source sees a signal only if it is sent after the source's kevent is
+    // registered, and only one sent to the process, not to a thread. A stop that came before
+    // (held back by the signal mask at start-up) is noted first and handed over once both
+    // sources are registered; SIG_IGN is never set, as it would discard it.
+    auto early = std::make_shared<EarlyStopSignals>();
+    auto unregistered = std::make_shared<int>(2);
     for (int sig : {SIGINT, SIGTERM}) {
-      // The dispatch source sees the signal even while it is ignored, and ignoring it is what
-      // keeps the default action from ending the process first.
-      signal(sig, SIG_IGN);
       dispatch_source_t source = dispatch_source_create(
           DISPATCH_SOURCE_TYPE_SIGNAL, static_cast<uintptr_t>(sig), 0, dispatch_get_main_queue());
       dispatch_source_set_event_handler(source, ^{
+        @autoreleasepool {
+          (*shared)();
+        }
+      });
+      // Runs on the main queue, as the event handler does.
+      dispatch_source_set_registration_handler(source, ^{
+        if (--*unregistered > 0 || !early->stoppedEarly()) return;
         @autoreleasepool {
           (*shared)();
         }

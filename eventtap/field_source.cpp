@@ -56,6 +56,7 @@ void FieldWorker::work(std::function<Reader()> start) {
         reader.wait();
       } else {
         std::unique_lock idle(mutex_);
+        if (!reader.pump) changed_.wait(idle, [&] { return stopping_ || requested_ > answered_; });
         changed_.wait_for(idle, kPumpInterval, [&] { return stopping_ || requested_ > answered_; });
         const bool woken = stopping_ || requested_ > answered_;
         idle.unlock();

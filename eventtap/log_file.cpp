@@ -193,7 +193,7 @@ std::optional<std::string> writeEventLog(const std::string& outputPath, const Ev
   // so a directory that cannot be flushed (some file systems refuse) is not reported.
   const int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directoryFd >= 0) {
-    ::fsync(directoryFd);
+    syncToDisk(directoryFd);
     ::close(directoryFd);
   }
   return std::nullopt;

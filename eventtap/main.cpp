@@ -87,19 +87,8 @@ int main(int argc, char** argv) {
       // The log is written and every message went straight to its descriptor: nothing is
       // left for exit handlers, which in the accessibility libraries may block.
       [](int status) { _exit(status); },
-      [&stops, &runLoop] {
-        // A stop that came meanwhile is still pending. Where the loop learns of signals
-        // through a handler, unblocking delivers it; where it watches them while they are
-        // ignored (macOS), the pending one would be dropped, so it is handed over here.
-        sigset_t pending;
-        sigemptyset(&pending);
-        const bool stopped = sigpending(&pending) == 0 &&
-                             (sigismember(&pending, SIGINT) || sigismember(&pending, SIGTERM));
-#if defined(__APPLE__)
-        if (stopped) runLoop->performOnMain([] { raise(SIGTERM); });
-#else
-        (void)stopped;
-#endif
+      [&stops] {
+        // A stop that came meanwhile is delivered now, and the loop hands it to the stop path.
         pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
       },
   };

@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <functional>
+#include <utility>
 
+#include "autorelease_pool.hpp"
 #include "log_file.hpp"
 
 namespace orvane::eventtap {
@@ -207,10 +209,20 @@ void Recorder::finish() {
   cursorPath = std::move(log.cursorPath);
 }
 
+void Recorder::tapDisabledByUser() {
+  if (std::exchange(tapOffReported, true)) return;
+  errors.writeErr(kTapDisabledByUser);
+}
+
 void handleTapEvent(Recorder* recorder, std::uint32_t type, const TapEvent& event, EventTap* tap) {
-  if (type == kCGEventTapDisabledByTimeout || type == kCGEventTapDisabledByUserInput) {
+  if (type == kCGEventTapDisabledByTimeout) {
     // Left off, the rest of the recording would be silently empty.
     if (tap) tap->enable(true);
+    return;
+  }
+  if (type == kCGEventTapDisabledByUserInput) {
+    // Switched on again, the tap would override the user.
+    if (recorder) recorder->tapDisabledByUser();
     return;
   }
   if (!recorder) return;
@@ -264,10 +276,15 @@ int run(const Arguments& arguments, Platform& platform) {
         std::shared_ptr<Accessibility> accessibility = platform.makeAccessibility();
         if (!accessibility) return FieldWorker::Reader{};
         FieldWorker::Reader reader;
-        reader.read = [accessibility] { return focusedField(*accessibility); };
-        reader.pump = [accessibility] { accessibility->dispatchPending(); };
-        reader.changes = [accessibility] { return accessibility->focusChanges(); };
+        reader.read = [accessibility] {
+          const AutoreleasePool pool;
+          return focusedField(*accessibility);
+        };
+        // A service that cannot wait for events has none to handle between reads (macOS
+        // answers each read itself): without a pump, the idle worker sleeps until asked.
         if (accessibility->canWaitForEvents()) {
+          reader.pump = [accessibility] { accessibility->dispatchPending(); };
+          reader.changes = [accessibility] { return accessibility->focusChanges(); };
           reader.wait = [accessibility] { accessibility->waitForEvents(); };
           reader.interrupt = [accessibility] { accessibility->interruptWait(); };
         }

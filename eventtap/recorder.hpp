@@ -25,6 +25,8 @@ inline constexpr std::string_view kUsage = "Usage: orvane-eventtap <outputPath> 
 inline constexpr std::string_view kTapFailed =
     "Orvane could not create CGEventTap. Accessibility permission is required.\n";
 inline constexpr std::string_view kWriteFailed = "Orvane event log write failed: ";
+inline constexpr std::string_view kTapDisabledByUser =
+    "Orvane event tap was disabled by user input; later events are not recorded.\n";
 
 // Which recorder wrote a log.
 inline constexpr std::string_view kSourceMacOS = "macos_cgeventtap";
@@ -98,6 +100,10 @@ class Recorder {
   // pointer position is only read for a sample that is kept.
   void recordCursor(const TapEvent& event);
 
+  // The system switched the tap off at the user's request: one line on the error output, the
+  // first time. The recording keeps what it has.
+  void tapDisabledByUser();
+
   // Builds, encodes and writes the log, the first time only; a failure is reported on the
   // error output. Later calls do nothing.
   void finish();
@@ -137,6 +143,7 @@ class Recorder {
   AppendList<CursorPoint> cursorPath;
   std::int64_t lastCursorTimestampMs = -10000;
   bool finished = false;
+  bool tapOffReported = false;
 
   Output& errors;
   const std::string source;
@@ -160,8 +167,9 @@ class Recorder {
 };
 
 // The tap callback: discrete events are recorded, pointer moves and drags sampled, anything
-// else ignored. A tap the system switched off (kCGEventTapDisabledByTimeout or
-// kCGEventTapDisabledByUserInput) is switched on again.
+// else ignored. A tap the system switched off for a slow callback (kCGEventTapDisabledByTimeout)
+// is switched on again; one it switched off at the user's request
+// (kCGEventTapDisabledByUserInput, secure input for one) stays off, and the recorder says so.
 void handleTapEvent(Recorder* recorder, std::uint32_t type, const TapEvent& event,
                     EventTap* tap = nullptr);
 

@@ -2,6 +2,7 @@
 #include <deque>
 #include <thread>
 
+#include "autorelease_pool.hpp"
 #include "sensors.hpp"
 
 namespace orvane::sensors {
@@ -21,7 +22,10 @@ class ThreadWorker final : public AccessibilityWorker {
         Job job = std::move(state->jobs.front());
         state->jobs.pop_front();
         lock.unlock();
-        job(*ax);
+        {
+          const AutoreleasePool pool;
+          job(*ax);
+        }
         lock.lock();
       }
     }).detach();

@@ -65,9 +65,7 @@ SearchBudget SearchBudget::remainder() const {
 
 bool SearchBudget::visit(const AXElement& element) {
   if (visits_ >= maxVisits_ || !timeLeft()) return false;
-  if (const void* identity = element.identity(); identity && !seen_.insert(identity).second) {
-    return false;
-  }
+  if (!seen_.insert(element)) return false;
   ++visits_;
   return true;
 }

@@ -137,7 +137,7 @@ class SearchBudget {
   std::function<bool()> superseded_;
   int visits_ = 0;
   bool timedOut_ = false;
-  std::set<const void*> seen_;
+  AXElementSet seen_;
 };
 
 // --- Accessibility readers. Every failure, and a value of another kind, reads as nothing.

@@ -1,6 +1,8 @@
 #include "run_loop.hpp"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -34,6 +36,30 @@ TEST(LineSplitter, OverlongLinesAreSkippedWhole) {
   EXPECT_EQ(split({"activate", std::string(3000, 'x'), std::string(3000, 'x'), "\nactivate\n"}),
             Lines{"activate"});
   EXPECT_EQ(split({tooLong}), Lines{});
+}
+
+TEST(EarlyStopSignals, AStopHeldBackAtStartUpIsKeptAndReported) {
+  sigset_t stops, previous;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGTERM);
+  sigaddset(&stops, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stops, &previous);
+  EXPECT_FALSE(EarlyStopSignals().stoppedEarly());
+
+  kill(getpid(), SIGTERM);
+  ASSERT_TRUE(stopSignalWaiting());
+  const EarlyStopSignals early;
+  // Still waiting: a handler that only notes it does not discard it, as SIG_IGN would.
+  EXPECT_TRUE(stopSignalWaiting());
+  EXPECT_TRUE(early.stoppedEarly());
+  // Let through, it reaches the handler instead of ending the process, and is still known.
+  pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+  EXPECT_FALSE(stopSignalWaiting());
+  EXPECT_TRUE(early.stoppedEarly());
+
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  signal(SIGTERM, SIG_DFL);
+  signal(SIGINT, SIG_DFL);
 }
 
 }  // namespace

@@ -305,6 +305,14 @@ TEST_F(RecorderTest, AFailedWriteIsOneLineOnStandardError) {
   EXPECT_NE(access(path.c_str(), F_OK), 0);
 }
 
+// As on macOS: a service that cannot wait for events; counts how often it is asked to handle
+// them.
+struct PumpCounting : FakeAccessibility {
+  std::atomic<int>& pumps;
+  explicit PumpCounting(std::atomic<int>& p) : pumps(p) {}
+  void dispatchPending() override { ++pumps; }
+};
+
 // The whole program over fakes: the order of start-up, the tap, the stop and the statuses.
 class RunTest : public RecorderTest {
  protected:
@@ -312,7 +320,7 @@ class RunTest : public RecorderTest {
     return Platform{loop,
                     [this] {
                       accessibilityThread = std::this_thread::get_id();
-                      auto fake = std::make_unique<FakeAccessibility>();
+                      auto fake = std::make_unique<PumpCounting>(pumps);
                       // The field the test expects, in place before the worker reads anything.
                       const auto field =
                           fake->add({{"AXRole", std::string("AXTextField")},
@@ -338,6 +346,7 @@ class RunTest : public RecorderTest {
 
   FakeRunLoop loop;
   std::atomic<FakeAccessibility*> accessibility = nullptr;
+  std::atomic<int> pumps = 0;
   std::thread::id accessibilityThread;
   FakeEventTaps* taps = nullptr;
   bool failCreate = false;
@@ -356,12 +365,16 @@ TEST_F(RunTest, RecordsUntilTheSignalThenWritesTheLogAndExitsZero) {
     EXPECT_EQ(tap.enables, std::vector<bool>{true});
     while (!accessibility) std::this_thread::yield();
     EXPECT_TRUE(taps->post(kCGEventKeyDown, FakeTapEvent::key(0, "a")));
-    // A tap the system switched off is switched on again, whatever the reason.
+    // A tap the system switched off for being slow is switched on again...
     taps->disable(kCGEventTapDisabledByTimeout);
     EXPECT_EQ(taps->tap().enables, (std::vector<bool>{true, true}));
-    taps->disable(kCGEventTapDisabledByUserInput);
-    EXPECT_EQ(taps->tap().enables, (std::vector<bool>{true, true, true}));
     EXPECT_TRUE(taps->post(kCGEventKeyDown, FakeTapEvent::key(1, "s")));
+    // ...one switched off at the user's request stays off, and one line says so.
+    taps->disable(kCGEventTapDisabledByUserInput);
+    taps->disable(kCGEventTapDisabledByUserInput);
+    EXPECT_EQ(taps->tap().enables, (std::vector<bool>{true, true}));
+    EXPECT_FALSE(taps->post(kCGEventKeyDown, FakeTapEvent::key(2, "d")));
+    EXPECT_EQ(errors.err, kTapDisabledByUser);
     time.advanceMs(5);
     loop.terminate();
     loop.terminate();  // a second signal changes nothing
@@ -393,6 +406,17 @@ TEST_F(RunTest, TheStopTakesTheInputTheTapStillHoldsBeforeTheLog) {
   EXPECT_NE(log.find(R"("type":"keyDown")"), std::string::npos) << log;
   EXPECT_NE(log.find(R"("type":"leftMouseDown","timestampMs":0,"x":3,"y":4)"), std::string::npos)
       << log;
+}
+
+TEST_F(RunTest, AServiceWithoutEventsLeavesTheIdleFieldWorkerAsleep) {
+  auto p = platform();
+  loop.whileRunning = [&] {
+    while (!accessibility) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(pumps, 0);
+    loop.terminate();
+  };
+  EXPECT_EQ(run(parseArguments({path}), p), 0);
 }
 
 TEST_F(RunTest, NoTapMeansStatusOneTheMessageAndNoLog) {

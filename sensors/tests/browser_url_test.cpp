@@ -80,6 +80,33 @@ TEST(BrowserUrl, WebAreaSearchStopsAtDepthTwelveAndNeverEntersAWebArea) {
   EXPECT_EQ(b.ax.readCount(inner, "AXURL"), 0u);
 }
 
+TEST(BrowserUrl, EveryElementIsSeenOnceWhenEachReadMakesNewHandles) {
+  // As on macOS: every read of "AXChildren" makes new handles, and those of a branch already
+  // searched are gone before the next branch is read.
+  Browser b;
+  b.ax.freshHandles = true;
+  const Id left = b.ax.add({{"AXRole", text("AXGroup")}});
+  const Id right = b.ax.add({{"AXRole", text("AXGroup")}});
+  b.ax.setChildren(left, {b.ax.add(), b.ax.add()});
+  const Id page = b.ax.add({{"AXRole", text("AXWebArea")}, {"AXURL", AXURLValue{"https://a.b/"}}});
+  b.ax.setChildren(right, {b.ax.add(), page});
+  b.ax.setChildren(b.window, {left, right});
+  SearchBudget budget(kAddressSearchMaxVisits);
+  const auto found = findWebArea(b.ax, b.ax.element(b.window), 0, budget);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(b.ax.idOf(*found), page);
+  EXPECT_EQ(budget.visits(), 7);
+  b.ax.setChildren(right, {b.ax.add(), b.field("c.d/e")});
+  EXPECT_EQ(browserUrl(b.ax, 10, "com.google.Chrome"), "https://c.d/e");
+
+  // New handles of an element already examined are that element: a tree that leads back to
+  // the window is searched once.
+  b.ax.setChildren(right, {b.ax.add(), b.window});
+  SearchBudget loop(kAddressSearchMaxVisits);
+  EXPECT_FALSE(findWebArea(b.ax, b.ax.element(b.window), 0, loop));
+  EXPECT_EQ(loop.visits(), 6);
+}
+
 TEST(BrowserUrl, AddressBarCandidates) {
   Browser b;
   const Id words = b.field("two words.example");

@@ -4,6 +4,8 @@
 #   cmake -S . -B build-macos -DCMAKE_TOOLCHAIN_FILE=cmake/macos-cross.cmake \
 #         -DCMAKE_SYSTEM_NAME=Darwin -DORVANE_MACOS_SYSROOT=<sysroot> -DCMAKE_OSX_ARCHITECTURES=arm64
 #
+# CMAKE_SYSTEM_NAME is given on the command line too, so that CMakeLists.txt's macOS defaults
+# (set before project(), which reads this file) apply as on a Mac.
 # The sysroot must reach each framework's stub under its install name, as
 # scripts/macos-sysroot-overlay lays it out. One architecture per build tree: clang's driver
 # would need Apple's lipo to join several, so scripts/macos-build joins them with llvm-lipo.
@@ -44,7 +46,7 @@ endforeach()
 
 # The one exception to linking every symbol to its library: the sysroot has no stubs of the C
 # and C++ runtime (libSystem, libc++), so their symbols are left to the loader's lookup at run
-# time. scripts/macos-build checks that nothing else is.
+# time. scripts/macos-binary-check (runtime_symbol) checks that nothing else is.
 set(CMAKE_EXE_LINKER_FLAGS_INIT
     "-fuse-ld=lld --ld-path=${ORVANE_LD64} -Wl,-undefined,dynamic_lookup")
 

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <limits>
 
-#include "json.hpp"
 #include "process_files.hpp"
 #include "text.hpp"
 
@@ -181,7 +180,7 @@ std::optional<std::string> desktopEntryName(std::string_view text) {
       }
     }
     if (value.empty()) return std::nullopt;
-    return json::sanitizeUtf8(value);
+    return boundedText(value);
   }
   return std::nullopt;
 }

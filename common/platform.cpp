@@ -1,14 +1,18 @@
 #include "platform.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,19 +32,28 @@ std::optional<std::string> environmentValue(const char* name) {
 
 #if !defined(__APPLE__)
 // Finding sway is a Linux matter; macOS has neither SOCK_CLOEXEC nor pipe2.
+
+// Whether a compositor listens on `path`. Only asked, never waited for: a listener whose queue
+// is full (a compositor that is busy, or stopped) refuses a non-blocking connect with EAGAIN
+// but is there all the same, and the backend's own deadlines tell whether it answers.
 bool socketAnswers(const std::string& path) {
   sockaddr_un address{};
   if (path.empty() || path.size() >= sizeof(address.sun_path)) return false;
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.data(), path.size());
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return false;
-  const bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  int result;
+  do {
+    result = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  } while (result != 0 && errno == EINTR);
+  const bool ok = result == 0 || errno == EAGAIN || errno == EINPROGRESS;
   close(fd);
   return ok;
 }
 
-// `sway --get-socketpath`: how sway's own tools find it when SWAYSOCK is not set.
+// `sway --get-socketpath`: how sway's own tools find it when SWAYSOCK is not set. It answers
+// at once from its environment; one that does not within a second is ended.
 std::optional<std::string> askSwayForSocket() {
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
@@ -57,16 +70,29 @@ std::optional<std::string> askSwayForSocket() {
   close(out[1]);
   std::string text;
   if (spawned == 0) {
-    std::array<char, 512> buffer{};
-    ssize_t n;
-    while ((n = read(out[0], buffer.data(), buffer.size())) > 0 || (n < 0 && errno == EINTR)) {
-      if (n > 0) text.append(buffer.data(), static_cast<std::size_t>(n));
-      if (text.size() > 4096) break;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    bool ended = false;  // the output is complete
+    while (text.size() <= 4096) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd p{out[0], POLLIN, 0};
+      const int n = poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      std::array<char, 512> buffer{};
+      const ssize_t got = read(out[0], buffer.data(), buffer.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        ended = true;
+        break;
+      }
+      text.append(buffer.data(), static_cast<std::size_t>(got));
     }
+    if (!ended) kill(pid, SIGKILL);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) text.clear();
+    if (!ended || !WIFEXITED(status) || WEXITSTATUS(status) != 0) text.clear();
   }
   close(out[0]);
   text = std::string(trimmed(text, TrimSet::kWhitespaceAndNewlines));

@@ -1,6 +1,7 @@
 #include "process_files.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,8 +13,15 @@ namespace orvane {
 
 std::string readFilePrefix(const std::string& path, std::size_t limit) {
   std::string text;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opening a FIFO would wait for a writer, and reading a device may never end: only regular
+  // files are read, and the open itself never waits.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return text;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return text;
+  }
   char buffer[4096];
   while (text.size() < limit) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);

@@ -9,7 +9,8 @@
 
 namespace orvane {
 
-// The first `limit` bytes (or fewer) of a file; empty when it cannot be read.
+// The first `limit` bytes (or fewer) of a regular file; empty when it cannot be read or is
+// something else (a FIFO, a device, a folder).
 std::string readFilePrefix(const std::string& path, std::size_t limit);
 
 // The name of the program process `pid` runs, in UTF-8: its executable's file name

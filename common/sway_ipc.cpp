@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "json.hpp"
+#include "text.hpp"
 
 #define RAPIDJSON_HAS_STDSTRING 1
 #include <rapidjson/document.h>
@@ -30,26 +31,43 @@ int remainingMs(Clock::time_point deadline) {
                                                 : static_cast<int>(left);
 }
 
-// Waits for `events` on `fd` until the deadline; false on timeout, error or hang-up without
-// the wanted event.
-bool waitFor(int fd, short events, Clock::time_point deadline) {
+enum class Wait { ready, timedOut, failed };
+
+// Waits for `events` on `fd` until the deadline. A hang-up or error without the wanted event
+// is a failure, not a wait that timed out.
+Wait waitFor(int fd, short events, Clock::time_point deadline) {
   for (;;) {
     pollfd p{fd, events, 0};
     const int n = ::poll(&p, 1, remainingMs(deadline));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n == 0) return Wait::timedOut;
     // POLLHUP with data still to read: let read() tell.
-    if (p.revents & events) return true;
-    return false;
+    if (n > 0 && (p.revents & events)) return Wait::ready;
+    return Wait::failed;
   }
 }
+
+// Whether a socket whose connect was under way now has its peer. Writability alone says
+// nothing: an unconnected Unix socket is writable at once.
+bool connectedNow(int fd) {
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) return false;
+  sockaddr_un peer{};
+  socklen_t peerSize = sizeof peer;
+  return ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) == 0;
+}
+
+// Reads go into pieces of at least this size: a whole small reply, its header included,
+// usually comes with one call.
+constexpr std::size_t kReadPiece = 64 * 1024;
 
 constexpr rapidjson::ParseFlag kParseFlags = rapidjson::kParseIterativeFlag;
 
 std::optional<std::string> stringMember(const rapidjson::Value& object, const char* key) {
   auto it = object.FindMember(key);
   if (it == object.MemberEnd() || !it->value.IsString()) return std::nullopt;
-  return json::sanitizeUtf8(std::string_view(it->value.GetString(), it->value.GetStringLength()));
+  return boundedText(std::string_view(it->value.GetString(), it->value.GetStringLength()));
 }
 
 std::optional<double> numberMember(const rapidjson::Value& object, const char* key) {
@@ -147,29 +165,52 @@ std::optional<Header> decodeHeader(std::string_view bytes) {
   return h;
 }
 
-Connection::Connection(const std::string& socketPath, Milliseconds timeout) {
+int connectUnixSocket(const std::string& path, Milliseconds timeout, bool& stalled) {
+  stalled = false;
   sockaddr_un address{};
-  if (socketPath.empty() || socketPath.size() >= sizeof(address.sun_path)) return;
+  if (path.empty() || path.size() >= sizeof(address.sun_path)) return -1;
   address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
-  fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd_ < 0) return;
-  if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return;
-  if (errno == EAGAIN || errno == EINPROGRESS) {
-    // A listener with a full backlog: wait for it, within the timeout.
-    if (waitFor(fd_, POLLOUT, Clock::now() + timeout)) {
-      int error = 0;
-      socklen_t size = sizeof error;
-      if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) return;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  const auto deadline = Clock::now() + timeout;
+  Milliseconds pause(1);
+  for (;;) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+        errno == EISCONN)
+      return fd;
+    if (errno == EINTR) continue;
+    if (errno == EINPROGRESS || errno == EALREADY) {
+      const Wait w = waitFor(fd, POLLOUT, deadline);
+      if (w == Wait::ready && connectedNow(fd)) return fd;
+      if (w == Wait::failed) break;
+    } else if (errno == EAGAIN) {
+      // NOTE: a listener whose queue is full (a compositor that stopped taking connections)
+      // refuses a non-blocking Unix connect with EAGAIN and never completes it later: it is
+      // asked again, at growing intervals, until the deadline.
+      ::poll(nullptr, 0, std::min(remainingMs(deadline), static_cast<int>(pause.count())));
+      pause = std::min(pause * 2, Milliseconds(50));
+    } else {
+      break;  // nobody listens there
+    }
+    if (Clock::now() >= deadline) {
+      stalled = true;
+      break;
     }
   }
-  breakConnection();
+  ::close(fd);
+  return -1;
+}
+
+Connection::Connection(const std::string& socketPath, Milliseconds timeout) {
+  fd_ = connectUnixSocket(socketPath, timeout, stalled_);
 }
 
 Connection::~Connection() { breakConnection(); }
 
 Connection::Connection(Connection&& other) noexcept
     : fd_(other.fd_),
+      stalled_(other.stalled_),
       events_(std::move(other.events_)),
       in_(std::move(other.in_)),
       inBegin_(other.inBegin_),
@@ -182,6 +223,7 @@ Connection& Connection::operator=(Connection&& other) noexcept {
   if (this != &other) {
     breakConnection();
     fd_ = other.fd_;
+    stalled_ = other.stalled_;
     events_ = std::move(other.events_);
     in_ = std::move(other.in_);
     inBegin_ = other.inBegin_;
@@ -206,18 +248,22 @@ bool Connection::writeAll(std::string_view bytes, Clock::time_point deadline) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(fd_, POLLOUT, deadline))
-      continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && await(POLLOUT, deadline)) continue;
     return false;
   }
   return true;
 }
 
+bool Connection::await(short events, Clock::time_point deadline) {
+  const Wait w = waitFor(fd_, events, deadline);
+  if (w == Wait::timedOut) stalled_ = true;
+  return w == Wait::ready;
+}
+
 bool Connection::readExactly(char* out, std::size_t size, Clock::time_point deadline) {
-  // Read in large pieces: a whole reply usually comes with one call, its header included.
   while (inEnd_ - inBegin_ < size) {
     if (inBegin_ == inEnd_) inBegin_ = inEnd_ = 0;
-    const std::size_t wanted = std::max<std::size_t>(size - (inEnd_ - inBegin_), 64 * 1024);
+    const std::size_t wanted = std::max(size - (inEnd_ - inBegin_), kReadPiece);
     if (in_.size() - inEnd_ < wanted) {
       // Move what is left to the front, then grow if that is not room enough.
       std::memmove(in_.data(), in_.data() + inBegin_, inEnd_ - inBegin_);
@@ -232,11 +278,34 @@ bool Connection::readExactly(char* out, std::size_t size, Clock::time_point dead
     }
     if (n == 0) return false;  // closed by sway
     if (errno == EINTR) continue;
-    if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(fd_, POLLIN, deadline)) continue;
+    if ((errno == EAGAIN || errno == EWOULDBLOCK) && await(POLLIN, deadline)) continue;
     return false;
   }
   if (size) std::memcpy(out, in_.data() + inBegin_, size);
   inBegin_ += size;
+  return true;
+}
+
+bool Connection::readPayload(std::string& payload, std::size_t length, Clock::time_point deadline) {
+  // The payload grows with the bytes that arrive, never ahead of them: a header announcing
+  // megabytes costs nothing until they come. Memory kept from an earlier reply is read into
+  // whole, so a tree of the usual size still comes with one call.
+  payload.clear();
+  const std::size_t buffered = std::min(inEnd_ - inBegin_, length);
+  payload.append(in_.data() + inBegin_, buffered);
+  inBegin_ += buffered;
+  while (payload.size() < length) {
+    const std::size_t have = payload.size();
+    const std::size_t room = std::max({kReadPiece, have, payload.capacity() - have});
+    payload.resize(have + std::min(length - have, room));
+    const ssize_t n = ::recv(fd_, payload.data() + have, payload.size() - have, 0);
+    payload.resize(have + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    if (n > 0) continue;
+    if (n == 0) return false;  // closed by sway
+    if (errno == EINTR) continue;
+    if ((errno == EAGAIN || errno == EWOULDBLOCK) && await(POLLIN, deadline)) continue;
+    return false;
+  }
   return true;
 }
 
@@ -259,10 +328,8 @@ bool Connection::readMessageInto(std::uint32_t& type, std::string& payload,
     return false;
   }
   type = h->type;
-  // A buffer of the same size as last time is reused as it is.
-  payload.resize(h->length);
   // Once a header is in, the rest follows at once: a stall here is a broken peer.
-  if (!readExactly(payload.data(), payload.size(), deadline)) {
+  if (!readPayload(payload, h->length, deadline)) {
     breakConnection();
     return false;
   }
@@ -286,7 +353,7 @@ bool Connection::request(MessageType type, std::string_view payload, std::string
     return false;
   }
   // The reply takes sway a moment: wait for it rather than try a read that must fail.
-  if (inBegin_ == inEnd_ && !waitFor(fd_, POLLIN, deadline)) {
+  if (inBegin_ == inEnd_ && !await(POLLIN, deadline)) {
     breakConnection();
     return false;
   }
@@ -327,7 +394,7 @@ std::optional<Message> Connection::takeEvent(Milliseconds timeout) {
   }
   if (!ok()) return std::nullopt;
   const auto deadline = Clock::now() + timeout;
-  if (inBegin_ == inEnd_ && !waitFor(fd_, POLLIN, deadline)) {
+  if (inBegin_ == inEnd_ && waitFor(fd_, POLLIN, deadline) != Wait::ready) {
     // Nothing yet; a hang-up shows as readable and is caught by the read below next time.
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) &&
@@ -391,6 +458,17 @@ std::string eventChange(std::string_view text) {
   d.Parse<kParseFlags>(text.data(), text.size());
   if (d.HasParseError() || !d.IsObject()) return {};
   return stringMember(d, "change").value_or("");
+}
+
+std::string boundedText(std::string_view raw) {
+  // No more bytes than characters allowed: nothing to count.
+  if (raw.size() > kMaxTextCharacters) {
+    std::size_t end = 0;
+    for (std::size_t n = 0; n < kMaxTextCharacters && end < raw.size(); ++n)
+      end += decodeUtf8(raw.substr(end)).length;
+    raw = raw.substr(0, end);
+  }
+  return json::sanitizeUtf8(raw);
 }
 
 std::string quoted(std::string_view text) {

@@ -34,8 +34,8 @@ inline constexpr std::uint32_t kWindowEvent = kEventBit | 3;
 
 inline constexpr std::string_view kMagic = "i3-ipc";
 inline constexpr std::size_t kHeaderSize = 14;
-// Larger payloads are taken for a broken stream rather than allocated: a tree of thousands of
-// windows is a few megabytes.
+// Larger payloads are taken for a broken stream: a tree of thousands of windows is a few
+// megabytes. Smaller ones are not allocated ahead either, only as their bytes arrive.
 inline constexpr std::uint32_t kMaxPayload = 64u << 20;
 
 struct Message {
@@ -57,11 +57,16 @@ std::optional<Header> decodeHeader(std::string_view bytes);
 using Milliseconds = std::chrono::milliseconds;
 inline constexpr Milliseconds kDefaultTimeout{2000};
 
+// A non-blocking stream socket connected to the Unix socket at `path` within `timeout`, or -1
+// (`stalled` when a listener was there but did not take the connection in time).
+int connectUnixSocket(const std::string& path, Milliseconds timeout, bool& stalled);
+
 // One connection to the IPC socket. Once a read or write fails or times out mid-message the
 // stream can no longer be trusted: the connection is then broken for good.
 class Connection {
  public:
-  // Connects (non-blocking, within `timeout`); a connection that is not ok() otherwise.
+  // Connects within `timeout`, never blocking past it; a connection that is not ok() otherwise
+  // (stalled() when the socket's listener did not take it in time).
   explicit Connection(const std::string& socketPath, Milliseconds timeout = kDefaultTimeout);
   ~Connection();
   Connection(const Connection&) = delete;
@@ -71,6 +76,9 @@ class Connection {
 
   bool ok() const { return fd_ >= 0; }
   int fd() const { return fd_; }
+  // Whether a deadline has passed with the peer silent: a compositor that stopped answering,
+  // as opposed to one that refused or closed the connection.
+  bool stalled() const { return stalled_; }
 
   // Sends a request and returns the payload of its reply. Events read meanwhile are kept for
   // takeEvent().
@@ -92,10 +100,15 @@ class Connection {
   bool readMessageInto(std::uint32_t& type, std::string& payload,
                        std::chrono::steady_clock::time_point deadline);
   bool readExactly(char* out, std::size_t size, std::chrono::steady_clock::time_point deadline);
+  bool readPayload(std::string& payload, std::size_t length,
+                   std::chrono::steady_clock::time_point deadline);
   bool writeAll(std::string_view bytes, std::chrono::steady_clock::time_point deadline);
+  // Waits for `events` on the socket; a deadline that passes marks the connection stalled.
+  bool await(short events, std::chrono::steady_clock::time_point deadline);
   void breakConnection();
 
   int fd_ = -1;
+  bool stalled_ = false;
   std::deque<Message> events_;
   // Bytes received and not yet taken: in_[inBegin_, inEnd_).
   std::vector<char> in_;
@@ -158,6 +171,13 @@ std::optional<std::vector<SwayOutput>> parseOutputs(std::string_view json);
 std::optional<std::vector<bool>> parseSuccesses(std::string_view json);
 // The "change" of an event's payload ("new", "close", "focus", "move", …), empty if none.
 std::string eventChange(std::string_view json);
+
+// Names and titles are cut after this many characters, so that a client's megabyte of name
+// costs kilobytes in every record, line and copy it goes into.
+inline constexpr std::size_t kMaxTextCharacters = 8192;
+// `raw` as UTF-8 (each ill-formed sequence one U+FFFD) and cut after kMaxTextCharacters
+// characters, never inside one.
+std::string boundedText(std::string_view raw);
 
 // A command argument in double quotes, with '"' and '\' escaped, for criteria and names.
 std::string quoted(std::string_view text);

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <limits>
 
-#include "json.hpp"
 #include "process_files.hpp"
 #include "text.hpp"
 
@@ -172,7 +171,8 @@ std::optional<std::string> desktopEntryName(std::string_view text) {
     rest.remove_prefix(1);
     while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
     std::string value;
-    for (std::size_t i = 0; i < rest.size(); ++i) {
+    // No character takes more than four bytes: what lies beyond would be cut anyway.
+    for (std::size_t i = 0; i < rest.size() && value.size() < 4 * kMaxTextCharacters; ++i) {
       if (rest[i] == '\\' && i + 1 < rest.size()) {
         const char c = rest[++i];
         value += c == 's' ? ' ' : c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
@@ -181,7 +181,7 @@ std::optional<std::string> desktopEntryName(std::string_view text) {
       }
     }
     if (value.empty()) return std::nullopt;
-    return json::sanitizeUtf8(value);
+    return boundedText(value);
   }
   return std::nullopt;
 }

@@ -5,11 +5,46 @@
 #include "platform.hpp"
 
 namespace orvane {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using sway::Milliseconds;
+
+// What the compositor is given to take a connection, and to answer a request (a new
+// connection included). A working sway needs milliseconds; together they stay well inside the
+// time a host waits for a tool's answer.
+constexpr Milliseconds kConnectTimeout{500};
+constexpr Milliseconds kRequestTimeout{1000};
+// A compositor that let a deadline pass is asked again only after a pause, and then briefly:
+// a poller keeps its pace while the compositor is stopped, and finds it again once it runs.
+constexpr Milliseconds kStalledPause{1000};
+constexpr Milliseconds kStalledTimeout{200};
+
+Milliseconds left(Clock::time_point deadline) {
+  return std::max(Milliseconds(0),
+                  std::chrono::duration_cast<Milliseconds>(deadline - Clock::now()));
+}
+
+}  // namespace
 
 WaylandSession::WaylandSession(std::string socketPath) : socketPath_(std::move(socketPath)) {
   if (socketPath_.empty()) return;
-  requests_.emplace(socketPath_);
-  started_ = requests_->ok();
+  requests_.emplace(socketPath_, kConnectTimeout);
+  // A compositor that does not take the connection in time is there, but stalled.
+  started_ = requests_->ok() || requests_->stalled();
+  if (requests_->stalled()) noteStall();
+}
+
+void WaylandSession::noteStall() {
+  stalled_ = true;
+  quietUntil_ = Clock::now() + kStalledPause;
+}
+
+bool WaylandSession::quiet() const { return stalled_ && Clock::now() < quietUntil_; }
+
+bool WaylandSession::stalled() const {
+  std::lock_guard guard(lock_);
+  return stalled_;
 }
 
 WaylandSession& WaylandSession::shared() {
@@ -29,10 +64,19 @@ std::optional<std::string> WaylandSession::request(sway::MessageType type,
 bool WaylandSession::request(sway::MessageType type, const std::string& payload,
                              std::string& reply) {
   std::lock_guard guard(lock_);
-  if (!started_) return false;
+  if (!started_ || quiet()) return false;
+  const auto deadline = Clock::now() + (stalled_ ? kStalledTimeout : kRequestTimeout);
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (!requests_ || !requests_->ok()) requests_.emplace(socketPath_);
-    if (requests_->request(type, payload, reply)) return true;
+    if (!requests_ || !requests_->ok())
+      requests_.emplace(socketPath_, std::min(kConnectTimeout, left(deadline)));
+    if (requests_->ok() && requests_->request(type, payload, reply, left(deadline))) {
+      stalled_ = false;
+      return true;
+    }
+    if (requests_->stalled()) {
+      noteStall();
+      return false;
+    }
   }
   return false;
 }
@@ -46,15 +90,16 @@ bool WaylandSession::runCommand(const std::string& command) {
 
 bool WaylandSession::subscribe(const std::vector<std::string>& events) {
   std::lock_guard guard(lock_);
-  if (!started_ || eventsBroken_) return false;
+  if (!started_ || eventsBroken_ || quiet()) return false;
   std::vector<std::string> wanted;
   for (const auto& e : events) {
     if (std::find(subscribed_.begin(), subscribed_.end(), e) == subscribed_.end())
       wanted.push_back(e);
   }
   if (wanted.empty()) return true;
-  if (!events_) events_.emplace(socketPath_);
-  if (!events_->ok() || !events_->subscribe(wanted)) {
+  if (!events_) events_.emplace(socketPath_, kConnectTimeout);
+  if (!events_->ok() || !events_->subscribe(wanted, kRequestTimeout)) {
+    if (events_->stalled()) noteStall();
     eventsBroken_ = !events_->ok();
     return false;
   }

@@ -4,6 +4,7 @@
 // go through it, so that a tool opens each connection once.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,13 +24,18 @@ class WaylandSession {
   // Never null; not ok() when there is no compositor to talk to.
   static WaylandSession& shared();
 
-  // False when the compositor could not be reached at start: the backends then behave as
-  // the X11 ones do when there is no X server.
+  // False when no compositor listened at start: the backends then behave as the X11 ones do
+  // when there is no X server.
   bool ok() const { return started_; }
   const std::string& socketPath() const { return socketPath_; }
+  // Whether the compositor let the last deadline pass and has not answered since.
+  bool stalled() const;
 
   // One request and its reply's payload. A connection that broke is opened again once per
-  // call, so that a single lost reply does not end the session. Any thread.
+  // call, so that a single lost reply does not end the session. Each call has one deadline,
+  // a new connection included. A compositor that lets a deadline pass looks like one that is
+  // gone: calls fail at once for a moment, then one is tried briefly, until it answers again.
+  // Any thread.
   std::optional<std::string> request(sway::MessageType type, const std::string& payload = {});
   // The same, into `reply`, whose memory is reused from call to call (a poller's tree).
   bool request(sway::MessageType type, const std::string& payload, std::string& reply);
@@ -57,6 +63,11 @@ class WaylandSession {
   std::optional<sway::Connection> events_;
   std::vector<std::string> subscribed_;
   bool eventsBroken_ = false;
+
+  void noteStall();
+  bool quiet() const;
+  bool stalled_ = false;
+  std::chrono::steady_clock::time_point quietUntil_{};
 };
 
 }  // namespace orvane

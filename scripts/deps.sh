@@ -1,15 +1,24 @@
 #!/usr/bin/env bash
 # Installs what building, testing and running the tools needs on Debian 12 (as root, apt).
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+
+# Building: the list scripts/package.sh installs too, with the pkg-config modules it gives.
+build=()
+modules=()  # pkg-config module = Debian package
+while read -r package lookups; do
+  build+=("$package")
+  for lookup in $lookups; do
+    [[ $lookup == *:* ]] || modules+=("$lookup=$package")
+  done
+done < <(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$here/build-packages")
+modules+=(xcb-shape=libxcb-shape0-dev xcb-xfixes=libxcb-xfixes0-dev gtest=libgtest-dev)
+
 packages=(
-  # building
-  cmake g++ make pkg-config python3 libgtest-dev clang libc++-dev clang-format
-  libxcb1-dev libxcb-randr0-dev libxcb-res0-dev libxcb-ewmh-dev libxcb-icccm4-dev
-  libxcb-xinput-dev libxcb-xkb-dev libxcb-shape0-dev libxcb-xfixes0-dev libxcb-cursor-dev
-  libxcb-record0-dev
-  libxkbcommon-dev libxkbcommon-x11-dev libatspi2.0-dev libdbus-1-dev libglib2.0-dev
-  libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng
-  libcairo2-dev libpango1.0-dev rapidjson-dev
+  "${build[@]}"
+  # building the tests, the fuzz targets and the macOS check; the source checks
+  python3 libgtest-dev clang libc++-dev clang-format libxcb-shape0-dev libxcb-xfixes0-dev
+  tesseract-ocr tesseract-ocr-eng
   # fonts for drawing and for the text-recognition test images
   fonts-dejavu-core fonts-liberation fonts-noto-core
   # process tests, fixtures and benchmarks
@@ -18,27 +27,17 @@ packages=(
   dbus dbus-x11 at-spi2-core python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 python3-pyatspi
   python3-jsonschema  # the process tests check every output against schemas/
   chromium imagemagick
-  # the Wayland backend and its tests: a headless sway (with XWayland) and its clients
-  libwayland-dev libwayland-bin wayland-protocols sway xwayland grim foot wtype xrestop
+  # the Wayland backend's tests: a headless sway (with XWayland) and its clients
+  sway xwayland grim foot wtype xrestop
   xkb-data  # the "us" keymap of the virtual keyboard fixture
 )
-"$(cd "$(dirname "$0")" && pwd)/apt-install" deps "${packages[@]}"
+"$here/apt-install" deps "${packages[@]}"
 # Font caches up to date before anything draws text: otherwise the first program to use
 # fontconfig (a window manager starting under a test) spends seconds scanning every font.
 command -v fc-cache >/dev/null && fc-cache >/dev/null 2>&1 || true
 
 # Whatever installed them, the build and the tests need these: a missing one stops here, naming
 # the package to install, rather than deep inside CMake or a test.
-modules=(  # pkg-config module = Debian package
-  xcb=libxcb1-dev xcb-randr=libxcb-randr0-dev xcb-res=libxcb-res0-dev
-  xcb-ewmh=libxcb-ewmh-dev xcb-icccm=libxcb-icccm4-dev xcb-xinput=libxcb-xinput-dev
-  xcb-xkb=libxcb-xkb-dev xcb-shape=libxcb-shape0-dev xcb-xfixes=libxcb-xfixes0-dev
-  xcb-cursor=libxcb-cursor-dev xcb-record=libxcb-record0-dev xkbcommon=libxkbcommon-dev xkbcommon-x11=libxkbcommon-x11-dev
-  atspi-2=libatspi2.0-dev dbus-1=libdbus-1-dev glib-2.0=libglib2.0-dev gio-2.0=libglib2.0-dev
-  tesseract=libtesseract-dev lept=libleptonica-dev cairo=libcairo2-dev
-  wayland-client=libwayland-dev wayland-cursor=libwayland-dev wayland-protocols=wayland-protocols
-  pangocairo=libpango1.0-dev RapidJSON=rapidjson-dev gtest=libgtest-dev
-)
 programs=(  # program = Debian package
   cmake=cmake g++=g++ clang++=clang clang-format=clang-format pkg-config=pkg-config python3=python3
   tesseract=tesseract-ocr Xvfb=xvfb xdotool=xdotool wmctrl=wmctrl openbox=openbox

@@ -9,15 +9,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
 # What building the programs and the package needs, and nothing for tests (scripts/deps.sh
-# installs those too). dpkg-dev gives dpkg-shlibdeps, which CPack asks for the Depends line.
-packages=(
-  cmake g++ make pkg-config dpkg-dev file
-  libxcb1-dev libxcb-randr0-dev libxcb-res0-dev libxcb-ewmh-dev libxcb-icccm4-dev
-  libxcb-xinput-dev libxcb-xkb-dev libxcb-record0-dev libxcb-cursor-dev libxkbcommon-dev
-  libxkbcommon-x11-dev
-  libatspi2.0-dev libdbus-1-dev libglib2.0-dev libtesseract-dev libleptonica-dev
-  libcairo2-dev libpango1.0-dev
-)
+# installs those too): the first word of each line of scripts/build-packages.
+mapfile -t packages < <(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' scripts/build-packages |
+                          awk '{print $1}')
 "$top/scripts/apt-install" package "${packages[@]}"
 
 build=build-release  # the release preset's binary folder

@@ -1,7 +1,9 @@
 #include "desktop_wayland.hpp"
 
+#include <fcntl.h>
 #include <glib.h>
 #include <linux/input-event-codes.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <wayland-client.h>
@@ -9,13 +11,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "canvas_x11.hpp"
 #include "damage.hpp"
+#include "sway_ipc.hpp"
+#include "wayland_session.hpp"
 
 // NOTE: the generated layer-shell header names an argument `namespace`, a C++ keyword.
 #define namespace namespace_
@@ -136,18 +142,24 @@ class WaylandDesktop final : public x11::Desktop {
   }
 
   bool connect() override {
-    display_ = wl_display_connect(nullptr);
+    // A stopped compositor leaves a client waiting in its queue for ever: connecting and the
+    // first round trips share one deadline, and missing it is as if there were no compositor
+    // (the host gets its cancellation). One whose IPC has already let its deadline pass is
+    // stopped for the display too: it runs both from one loop.
+    if (WaylandSession::shared().stalled()) return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    display_ = connectDisplay(deadline);
     if (!display_) return false;
     registry_ = wl_display_get_registry(display_);
     static const wl_registry_listener registryListener = {&WaylandDesktop::global,
                                                           &WaylandDesktop::globalRemove};
     wl_registry_add_listener(registry_, &registryListener, this);
     // Globals, then what they tell of themselves (outputs' scales, names and layout).
-    if (wl_display_roundtrip(display_) < 0) return false;
+    if (!roundtripBefore(deadline)) return false;
     if (xdgOutputs_) {
       for (auto& o : outputs_) watchXdgOutput(o);
     }
-    if (wl_display_roundtrip(display_) < 0) return false;
+    if (!roundtripBefore(deadline)) return false;
     // Without these nothing can be shown over the desktop.
     return compositor_ && shm_ && layerShell_ && !outputs_.empty();
   }
@@ -280,6 +292,68 @@ class WaylandDesktop final : public x11::Desktop {
   }
 
  private:
+  // --- connecting ---
+
+  // The display libwayland would connect to (WAYLAND_DISPLAY, else "wayland-0", in
+  // XDG_RUNTIME_DIR unless it is a path), connected within the deadline. A socket handed down
+  // by the parent (WAYLAND_SOCKET) is already connected.
+  static wl_display* connectDisplay(std::chrono::steady_clock::time_point deadline) {
+    if (const char* handed = std::getenv("WAYLAND_SOCKET"); handed && *handed)
+      return wl_display_connect(nullptr);
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    std::string path = name && *name ? name : "wayland-0";
+    if (!path.starts_with('/')) {
+      const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+      if (!runtime || !*runtime) return nullptr;
+      path = std::string(runtime) + "/" + path;
+    }
+    bool stalled = false;
+    const int fd = sway::connectUnixSocket(path, remaining(deadline), stalled);
+    if (fd < 0) return nullptr;
+    // libwayland reads and writes without waiting anyway, and expects the socket as its own
+    // connect makes it.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return wl_display_connect_to_fd(fd);
+  }
+
+  static std::chrono::milliseconds remaining(std::chrono::steady_clock::time_point deadline) {
+    return std::max(std::chrono::milliseconds(0),
+                    std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now()));
+  }
+
+  // wl_display_roundtrip, given up at the deadline: false then, and when the connection fails.
+  bool roundtripBefore(std::chrono::steady_clock::time_point deadline) {
+    bool done = false;
+    wl_callback* callback = wl_display_sync(display_);
+    static const wl_callback_listener listener = {
+        [](void* data, wl_callback*, std::uint32_t) { *static_cast<bool*>(data) = true; }};
+    wl_callback_add_listener(callback, &listener, &done);
+    bool ok = true;
+    while (ok && !done) {
+      if (wl_display_prepare_read(display_) != 0) {
+        ok = wl_display_dispatch_pending(display_) >= 0;
+        continue;
+      }
+      if (wl_display_flush(display_) < 0 && errno != EAGAIN) {
+        wl_display_cancel_read(display_);
+        ok = false;
+        break;
+      }
+      pollfd p{wl_display_get_fd(display_), POLLIN, 0};
+      const int n = ::poll(&p, 1, static_cast<int>(remaining(deadline).count()));
+      if (n <= 0) {
+        wl_display_cancel_read(display_);
+        if (n < 0 && errno == EINTR) continue;
+        ok = false;  // the deadline passed, or the socket failed
+        break;
+      }
+      ok = wl_display_read_events(display_) >= 0 && wl_display_dispatch_pending(display_) >= 0;
+    }
+    wl_callback_destroy(callback);
+    return ok && done;
+  }
+
   // --- the main loop ---
 
   // The usual reading protocol of a Wayland client in someone else's loop: dispatch what is

@@ -36,7 +36,7 @@ TEST(SwayFraming, HeaderRoundTripsAndRejectsGarbage) {
 // accepted descriptor on its own thread.
 class FakeSway {
  public:
-  explicit FakeSway(std::function<void(int)> serve) {
+  explicit FakeSway(std::function<void(int)> serve, bool accepting = true) {
     dir_ = std::filesystem::temp_directory_path() /
            ("orvane-sway-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
     std::filesystem::create_directories(dir_);
@@ -46,7 +46,8 @@ class FakeSway {
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
     EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(::listen(listener_, 4), 0);
+    EXPECT_EQ(::listen(listener_, accepting ? 4 : 0), 0);
+    if (!accepting) return;
     thread_ = std::thread([this, serve] {
       const int fd = ::accept(listener_, nullptr, nullptr);
       if (fd < 0) return;
@@ -56,7 +57,7 @@ class FakeSway {
   }
   ~FakeSway() {
     ::shutdown(listener_, SHUT_RDWR);
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     ::close(listener_);
     std::filesystem::remove_all(dir_);
   }
@@ -98,6 +99,9 @@ TEST(SwayConnection, RepliesComeBackAndEventsInBetweenAreKept) {
     // An event may come before the reply it interleaves with.
     FakeSway::send(fd, kWindowEvent, R"({"change":"close"})");
     FakeSway::send(fd, 4, R"({"id":1,"type":"root"})");
+    // A reply far larger than one read, in pieces: read whole.
+    FakeSway::readRequest(fd);
+    FakeSway::send(fd, 4, std::string(3 << 20, 'x'));
     // Several messages in one piece: each is taken whole, none is lost or cut.
     FakeSway::readRequest(fd);
     const std::string burst = encodeMessage(kOutputEvent, "{}") + encodeMessage(0, "[]") +
@@ -116,6 +120,7 @@ TEST(SwayConnection, RepliesComeBackAndEventsInBetweenAreKept) {
   EXPECT_EQ(event->type, kWindowEvent);
   EXPECT_EQ(eventChange(event->payload), "close");
   EXPECT_FALSE(c.takeEvent());
+  EXPECT_EQ(c.request(MessageType::getTree), std::string(3 << 20, 'x'));
   EXPECT_EQ(c.request(MessageType::runCommand, "nop"), "[]");
   EXPECT_EQ(c.takeEvent()->type, kOutputEvent);
   auto late = c.takeEvent(std::chrono::milliseconds(1000));
@@ -143,6 +148,39 @@ TEST(SwayConnection, BrokenPeersGiveNothingWithinTheTimeout) {
     EXPECT_FALSE(c.request(MessageType::getTree, {}, 200ms));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1400ms);
     EXPECT_FALSE(c.ok());
+    EXPECT_TRUE(c.stalled());
+  }
+  {  // A header announcing 64 MiB, then silence: nothing is allocated ahead of the bytes.
+    FakeSway sway([](int fd) {
+      FakeSway::readRequest(fd);
+      auto header = encodeMessage(4, "");
+      const std::uint32_t length = kMaxPayload;
+      std::memcpy(header.data() + 6, &length, 4);
+      ::send(fd, header.data(), header.size(), MSG_NOSIGNAL);
+      std::this_thread::sleep_for(1500ms);
+    });
+    Connection c(sway.path());
+    std::string reply;
+    EXPECT_FALSE(c.request(MessageType::getTree, {}, reply, 200ms));
+    EXPECT_LT(reply.capacity(), 1u << 20);
+    EXPECT_TRUE(c.stalled());
+  }
+  {  // A listener that takes no connection and whose queue is full (a stopped compositor):
+     // an unconnected socket is writable at once, which is no connection.
+    FakeSway sway([](int) {}, /*accepting=*/false);
+    std::vector<int> queued;
+    for (bool stalled = false;;) {
+      const int fd = connectUnixSocket(sway.path(), 0ms, stalled);
+      if (fd < 0) break;
+      queued.push_back(fd);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    Connection c(sway.path(), 200ms);
+    EXPECT_FALSE(c.ok());
+    EXPECT_TRUE(c.stalled());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1400ms);
+    for (int fd : queued) ::close(fd);
   }
   {  // Wrong magic, a reply of another type, a peer that hangs up mid-message.
     for (int variant = 0; variant < 3; ++variant) {
@@ -172,6 +210,17 @@ TEST(SwayReplies, CommandSuccessesAndQuoting) {
   EXPECT_FALSE(parseSuccesses("not json"));
   EXPECT_FALSE(parseSuccesses("[]"));
   EXPECT_EQ(quoted(R"(a "b" \c)"), R"("a \"b\" \\c")");
+}
+
+TEST(SwayReplies, NamesAreCutAfterTheirCharacterLimit) {
+  EXPECT_EQ(boundedText("short \xff"), "short \uFFFD");
+  // Two-byte characters: the cut counts characters, not bytes, and never splits one.
+  std::string accents;
+  for (std::size_t i = 0; i < kMaxTextCharacters + 10; ++i) accents += "\u00e9";
+  EXPECT_EQ(boundedText(accents), accents.substr(0, 2 * kMaxTextCharacters));
+  const auto tree = parseTree(R"({"id":1,"name":")" + std::string(1 << 20, 'n') + R"("})");
+  ASSERT_TRUE(tree);
+  EXPECT_EQ(tree->name, std::string(kMaxTextCharacters, 'n'));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "sway_windows.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -173,6 +174,8 @@ TEST(SwayTree, DesktopEntryNames) {
             std::nullopt);
   EXPECT_EQ(desktopEntryName("[Desktop Entry]\nNameX=Wrong\n[Other]\nName=Wrong\n"), std::nullopt);
   EXPECT_EQ(desktopEntryName(""), std::nullopt);
+  EXPECT_EQ(desktopEntryName("[Desktop Entry]\nName=" + std::string(1 << 20, 'n')),
+            std::string(kMaxTextCharacters, 'n'));
 
   // Looked up per app_id on the data directories in order; the app_id is never a path.
   const auto dir =
@@ -184,6 +187,8 @@ TEST(SwayTree, DesktopEntryNames) {
   std::ofstream(dir / "second/applications/org.example.App.desktop")
       << "[Desktop Entry]\nName=Shadowed\n";
   std::ofstream(dir / "second/applications/secret.desktop") << "[Desktop Entry]\nName=Secret\n";
+  // A FIFO would wait for a writer for ever: only regular files are read.
+  ASSERT_EQ(::mkfifo((dir / "first/applications/org.example.Fifo.desktop").c_str(), 0644), 0);
   OwnerNames names({(dir / "first").string(), (dir / "second").string()},
                    [](std::int64_t) { return std::optional<std::string>("program"); });
   SwayNode view;
@@ -191,6 +196,8 @@ TEST(SwayTree, DesktopEntryNames) {
   view.shell = "xdg_shell";
   view.appId = "org.example.App";
   EXPECT_EQ(names.ownerName(view), "Example App");
+  view.appId = "org.example.Fifo";
+  EXPECT_EQ(names.ownerName(view), "org.example.Fifo");
   view.appId = "../second/applications/secret";
   EXPECT_EQ(names.ownerName(view), "../second/applications/secret");
   view.appId = "";

@@ -212,3 +212,128 @@ class Sway:
                     return node
             time.sleep(0.05)
         raise RuntimeError("no such window in sway's tree")
+
+
+class FakeIpc:
+    """A stand-in for a compositor that misbehaves, in a folder of its own: `ipc` speaks sway's
+    framing as `mode` says, and `wayland` is a display socket that never accepts (so a client
+    connects into its queue and waits for ever, as with a stopped sway).
+
+    mode "tree": every get_tree is answered with `tree` (bytes), anything else with "[]";
+    "silent": connections are taken and never answered;
+    "header": each request is answered with a header announcing `announce` bytes, and nothing
+    more; "never-accept": nobody takes the connections out of the socket's queue."""
+
+    def __init__(self, mode, tree=b"{}", announce=64 << 20):
+        self.mode, self.tree, self.announce = mode, tree, announce
+        self.dir = tempfile.mkdtemp(prefix="orvane-fake-sway-")
+        self.ipc = os.path.join(self.dir, "sway-ipc.sock")
+        self.wayland = os.path.join(self.dir, "wayland-1")
+        self.sockets, self.threads, self.stopping = [], [], False
+
+    def __enter__(self):
+        import socket
+        import threading
+        display = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        display.bind(self.wayland)
+        display.listen(16)
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        listener.bind(self.ipc)
+        self.sockets += [display, listener]
+        listener.listen(16)
+        if self.mode != "never-accept":
+            t = threading.Thread(target=self._accept, args=(listener,), daemon=True)
+            t.start()
+            self.threads.append(t)
+        return self
+
+    def _accept(self, listener):
+        import threading
+        while not self.stopping:
+            try:
+                client, _ = listener.accept()
+            except OSError:
+                return
+            self.sockets.append(client)
+            threading.Thread(target=self._serve, args=(client,), daemon=True).start()
+
+    def _serve(self, client):
+        import struct
+        try:
+            while True:
+                header = b""
+                while len(header) < 14:
+                    chunk = client.recv(14 - len(header))
+                    if not chunk:
+                        return
+                    header += chunk
+                length, kind = struct.unpack("=II", header[6:])
+                while length:
+                    length -= len(client.recv(length))
+                if self.mode == "header":
+                    client.sendall(b"i3-ipc" + struct.pack("=II", self.announce, kind))
+                elif self.mode == "tree":
+                    payload = self.tree if kind == 4 else b"[]"
+                    client.sendall(b"i3-ipc" + struct.pack("=II", len(payload), kind) + payload)
+        except OSError:
+            return
+
+    def __exit__(self, *exc):
+        self.stopping = True
+        for s in self.sockets:
+            try:
+                s.shutdown(2)
+            except OSError:
+                pass
+            s.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def env(self, base=None):
+        """A Wayland session whose compositor is this one."""
+        env = dict(os.environ if base is None else base)
+        for name in ("DISPLAY", "ORVANE_PLATFORM", "I3SOCK"):
+            env.pop(name, None)
+        env.update({"WAYLAND_DISPLAY": self.wayland, "SWAYSOCK": self.ipc,
+                    "XDG_RUNTIME_DIR": self.dir})
+        return env
+
+
+def fill_queue(path, most=64):
+    """Connections to `path` that nobody takes, until its listen queue is full: a client that
+    connects now waits. Keep the returned sockets open for as long as the queue is to stay full."""
+    import socket
+    held = []
+    for _ in range(most):
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        s.setblocking(False)
+        try:
+            s.connect(path)
+        except BlockingIOError:
+            s.close()
+            return held
+        held.append(s)
+    return held
+
+
+def tree_of(views):
+    """get_tree's reply (bytes) for one active 1280x720 output whose one workspace holds
+    `views`, dicts with at least "app_id", "name" and "pid", as floating 300x200 windows."""
+    def rect(x, y, w, h):
+        return {"x": x, "y": y, "width": w, "height": h}
+    nodes = []
+    for i, view in enumerate(views):
+        node = {"id": 100 + i, "type": "floating_con", "shell": "xdg_shell", "visible": True,
+                "focused": False, "fullscreen_mode": 0, "rect": rect(10 + i, 30 + i, 300, 200),
+                "deco_rect": rect(0, 0, 300, 20), "focus": [], "nodes": [],
+                "floating_nodes": []}
+        node.update(view)
+        nodes.append(node)
+    workspace = {"id": 4, "type": "workspace", "name": "1", "rect": rect(0, 0, 1280, 720),
+                 "focus": [n["id"] for n in nodes], "nodes": [], "floating_nodes": nodes}
+    output = {"id": 3, "type": "output", "name": "HEADLESS-1", "active": True, "scale": 1.0,
+              "make": "headless", "model": "headless", "serial": "Unknown",
+              "rect": rect(0, 0, 1280, 720), "focus": [4], "nodes": [workspace],
+              "floating_nodes": []}
+    root = {"id": 1, "type": "root", "name": "root", "rect": rect(0, 0, 1280, 720),
+            "focus": [3], "nodes": [output], "floating_nodes": []}
+    return json.dumps(root).encode()

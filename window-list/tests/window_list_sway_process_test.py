@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -159,6 +160,44 @@ class WindowListOnSway(unittest.TestCase):
             self.assertEqual((r.returncode, r.stderr), (0, ""))
             self.assertEqual([(w["id"], w["ownerName"], w["title"]) for w in json.loads(r.stdout)],
                              [(x_window, "XFixture", "X on sway")])
+
+    def test_hostile_desktop_entries_names_and_replies(self):
+        apps = os.path.join(self.data, "applications")
+        os.mkfifo(os.path.join(apps, "org.orvane.Fifo.desktop"))
+        with open(os.path.join(apps, "org.orvane.Big.desktop"), "w") as f:
+            f.write("[Desktop Entry]\nName=" + "n" * (1 << 20) + "\n")
+        views = [{"app_id": "org.orvane.Fifo", "name": "t" * (1 << 20), "pid": 1}]
+        views += [{"app_id": "org.orvane.Big", "name": "w%d" % i, "pid": 1} for i in range(200)]
+        cut = 8192  # characters, as X11 cuts names and titles
+
+        def run(fake):
+            env = dict(fake.env(), XDG_DATA_HOME=self.data, XDG_DATA_DIRS=self.data)
+            p = subprocess.Popen([TOOL], env=env, stdout=subprocess.PIPE)
+            # Killed rather than waited for, so that a hang fails here rather than at ctest's
+            # timeout; the peak is read from the process's own accounting.
+            timer = threading.Timer(20, p.kill)
+            timer.start()
+            out = p.stdout.read()
+            _, status, usage = os.wait4(p.pid, 0)
+            timer.cancel()
+            p.stdout.close()
+            self.assertEqual(status, 0)
+            return out, usage.ru_maxrss / 1024
+
+        with swayenv.FakeIpc("tree", tree=swayenv.tree_of(views)) as fake:
+            out, mib = run(fake)
+        listed = schemas.loads("window-list", out)
+        self.assertEqual(len(listed), 201)
+        # A FIFO as the desktop entry is no entry: the window goes by its app_id.
+        self.assertEqual((listed[0]["ownerName"], listed[0]["title"]),
+                         ("org.orvane.Fifo", "t" * cut))
+        self.assertEqual({w["ownerName"] for w in listed[1:]}, {"n" * cut})
+        self.assertLess(mib, 256)
+        # A reply header announcing 64 MiB, and nothing after it.
+        with swayenv.FakeIpc("header") as fake:
+            out, mib = run(fake)
+        self.assertEqual(out, b"[]\n")
+        self.assertLess(mib, 64)
 
     def test_forced_wayland_without_sway_is_an_unreachable_window_server(self):
         runtime = tempfile.mkdtemp(prefix="orvane-nosway-")

@@ -33,14 +33,32 @@ class Tool:
         self.lines = []
         self.seen = 0  # lines already handed out by next()
         self.cond = threading.Condition()
+        self.err = b""
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
+        self.err_reader = threading.Thread(target=self._read_err, daemon=True)
+        self.err_reader.start()
 
     def _read(self):
         for raw in iter(self.proc.stdout.readline, b""):
             with self.cond:
                 self.lines.append(raw)
                 self.cond.notify_all()
+
+    def _read_err(self):
+        for raw in iter(self.proc.stderr.readline, b""):
+            with self.cond:
+                self.err += raw
+                self.cond.notify_all()
+
+    def wait_err(self, text, timeout=TIMEOUT):
+        """Waits until standard error holds `text` (the click tap's message comes after the
+        first lines, and a stop before it would end the tool without it)."""
+        deadline = time.time() + timeout
+        with self.cond:
+            while text not in self.err:
+                if not self.cond.wait(max(0, deadline - time.time())):
+                    raise AssertionError("no %r on standard error within %ss" % (text, timeout))
 
     def next(self, predicate=lambda line: True, timeout=TIMEOUT):
         """The next line (bytes) after those handed out so far that satisfies `predicate` on
@@ -62,7 +80,8 @@ class Tool:
             self.proc.send_signal(sig)
         rc = self.proc.wait(10)
         self.reader.join(5)
-        err = self.proc.stderr.read()
+        self.err_reader.join(5)
+        err = self.err
         self.proc.stdout.close()
         self.proc.stderr.close()
         for raw in self.lines:
@@ -302,8 +321,10 @@ class WithAccessibility(unittest.TestCase):
             # A press in the middle of the grid, then at once the other application in front.
             self.x.run("xdotool", "mousemove", "600", "400", "click", "1")
             tool.next(of_type("click"))
+            # From the moment the window manager has made it active: what the window manager
+            # takes on a loaded machine is not the tool's.
+            self.x.run("xdotool", "windowactivate", "--sync", str(other.window))
             before = time.time()
-            self.x.run("xdotool", "windowactivate", str(other.window))
             tool.next(of_type("window", title="Other"))
             lags.append(time.time() - before)
             self.x.run("xdotool", "windowactivate", str(huge.window))

@@ -145,6 +145,7 @@ class InSway(unittest.TestCase):
         tool = self.tool()
         line = tool.next(of_type("window"))
         self.assertEqual(line, expected(window_line("Legacy", "legacy", "Old app"), line))
+        tool.wait_err(CLICK_TAP_UNAVAILABLE)
         rc, err = tool.stop(signal.SIGINT)
         self.assertEqual((rc, err), (0, CLICK_TAP_UNAVAILABLE))
 

@@ -27,6 +27,7 @@
 #undef explicit
 
 #include <map>
+#include <optional>
 
 #include "event_tap.hpp"
 #include "input_mapping.hpp"
@@ -246,13 +247,35 @@ class X11EventTap : public EventTap {
     }
   }
 
+  bool reportCatchUp(std::function<std::uint64_t()> mark,
+                     std::function<void(std::uint64_t)> caughtUp) override {
+    mark_ = std::move(mark);
+    caughtUp_ = std::move(caughtUp);
+    return true;
+  }
+
+  void catchUp() override {
+    if (!xcb_connection_has_error(session_.connection())) drain();
+  }
+
   // Every event read so far, including those queued while the callback asked the server for
-  // the pointer.
+  // the pointer. Once none is left, the mark is taken and the socket read once more: when that
+  // brings nothing, every later event was sent after the mark.
   void drain() {
-    session_.pump();
+    std::optional<std::uint64_t> mark;
     for (;;) {
+      session_.pump();
       auto events = inbox_->take();
-      if (events.empty()) break;
+      if (events.empty()) {
+        if (!mark_) return;
+        if (mark) {
+          caughtUp_(*mark);
+          return;
+        }
+        mark = mark_();
+        continue;
+      }
+      mark.reset();
       for (const auto& event : events) handle(event.get());
     }
   }
@@ -411,6 +434,8 @@ class X11EventTap : public EventTap {
   std::uint8_t xiOpcode_;
   std::uint64_t mask_;
   TapCallback callback_;
+  std::function<std::uint64_t()> mark_;
+  std::function<void(std::uint64_t)> caughtUp_;
   bool enabled_ = false;
   bool added_ = false;
   input::HeldButtons held_;

@@ -3,6 +3,8 @@
 
   bench/eventtap_bench.py [BUILD_DIR] [--seconds 10] [--events 1000000]
                           [--trials 200] [--peer OTHER_TOOL] [--hostile-only]
+                          [--focus-trials 1000] [--kill-trials 1000]
+                          [--only hostile|focus|kill|cpu]
 
 1. The event log's encoder against RapidJSON's Writer on a log of --events events, and the
    recorder's memory per event (the eventtap-bench program, built with the tools).
@@ -19,6 +21,10 @@
    with the focused application stopped (SIGSTOP); 20 clicks at 20 places 30 ms apart, logged
    at their place, with and without that application answering; and how many of 50 recorders
    sent SIGTERM 0-100 ms after their start die of it rather than writing a log.
+4. Plain mode and focus moves (--focus-trials): letters typed into a password entry and focus
+   moved at once to a plain entry, by Shift+Tab or a click, quiet and with two busy loops.
+5. Kills during the write of the log over an older one (--kill-trials): temporary copies left,
+   and left once the next recording of that log has started.
 """
 
 import argparse
@@ -289,6 +295,44 @@ def focus_moves(tools, trials, batch=100):
         bus.stop()
 
 
+def kills(tools, trials):
+    """SIGKILL 0-20 ms after SIGTERM, the write of the log over an older one included, on one
+    path: how many kills left a temporary copy beside the log, and how many such copies were
+    still there once the next recording of that log had started (the goal is none)."""
+    import random
+    with XServer(width=1280, height=800) as x:
+        env = unreachable_env(x.env())
+        xt = XTest(x.env()["DISPLAY"])
+        for name, tool in tools:
+            work = tempfile.mkdtemp(prefix="orvane-eventtap-bench-")
+            path = os.path.join(work, "log.json")
+            with open(path, "w") as f:
+                f.write("{}")
+            rng = random.Random(9)
+            left = outlived = 0
+            for n in range(trials + 1):
+                r = Recorder(tool, path, "plain", env=env)
+                r.wait_ready(quiet=0.05)
+                outlived += len(os.listdir(work)) - 1
+                for entry in os.listdir(work):
+                    if entry != "log.json":
+                        os.unlink(os.path.join(work, entry))
+                if n == trials:
+                    r.kill()
+                    break
+                for ch in "secret":
+                    xt.key(ch)
+                xt.sync()
+                r.proc.send_signal(signal.SIGTERM)
+                time.sleep(rng.uniform(0, 0.02))
+                r.kill()
+                left += len(os.listdir(work)) > 1
+            print("%s: %d of %d kills left a temporary copy; %d copies outlived the start of the "
+                  "next recording" % (name, left, trials, outlived), flush=True)
+            shutil.rmtree(work, True)
+        xt.close()
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("build", nargs="?", default=os.path.join(HERE, "..", "build"))
@@ -298,7 +342,8 @@ def main():
     p.add_argument("--peer", help="another build of orvane-eventtap, measured beside this one")
     p.add_argument("--hostile-only", action="store_true")
     p.add_argument("--focus-trials", type=int, default=1000)
-    p.add_argument("--only", choices=["hostile", "focus", "cpu"],
+    p.add_argument("--kill-trials", type=int, default=1000)
+    p.add_argument("--only", choices=["hostile", "focus", "kill", "cpu"],
                    help="run one part alone (cpu: the encoder and the CPU under input)")
     args = p.parse_args()
     bench = os.path.join(args.build, "eventtap", "eventtap-bench")
@@ -312,6 +357,8 @@ def main():
         hostile(tools, args.trials)
     if only in (None, "focus"):
         focus_moves(tools, args.focus_trials)
+    if only in (None, "kill"):
+        kills(tools, args.kill_trials)
     if only not in (None, "cpu"):
         return
     subprocess.run([bench, str(args.events)], check=True)

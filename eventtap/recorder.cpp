@@ -272,6 +272,8 @@ int run(const Arguments& arguments, Platform& platform) {
     platform.exitProcess(0);
   });
   if (platform.stopInPlace) platform.stopInPlace();
+  // Copies of an earlier recording of this log, left by a writer killed mid-write.
+  removeStaleCopies(*arguments.outputPath);
 
   // The accessibility service is reached, and used, on the worker's thread: reaching it may
   // take a while, and an application that does not answer holds up only that thread.

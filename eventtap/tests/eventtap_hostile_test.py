@@ -260,6 +260,28 @@ class Hostile(unittest.TestCase):
                 self.assertIsNone(r.proc.poll())
             log = self.finished(r)
             self.assertEqual(log["events"], [])
+        # A host that starts the tool with the stop signals blocked closes the window before
+        # the program's first instruction: a stop sent at once still gets the log.
+        for n in range(20):
+            path = os.path.join(self.dir, "blocked-%d.json" % n)
+            err = os.path.join(self.dir, "blocked-%d.err" % n)
+            pid = os.posix_spawn(TOOL, [TOOL, path], self.bus.env(),
+                                 setsigmask={signal.SIGINT, signal.SIGTERM},
+                                 file_actions=[(os.POSIX_SPAWN_OPEN, 2, err,
+                                                os.O_WRONLY | os.O_CREAT, 0o600)])
+            os.kill(pid, signal.SIGINT if n % 2 else signal.SIGTERM)
+            deadline = time.time() + 20
+            while True:
+                done, status = os.waitpid(pid, os.WNOHANG)
+                if done:
+                    break
+                if time.time() > deadline:
+                    os.kill(pid, signal.SIGKILL)
+                    self.fail("no stop within 20 s")
+                time.sleep(0.01)
+            self.assertEqual((os.waitstatus_to_exitcode(status), os.path.getsize(err)), (0, 0))
+            with open(path, "rb") as f:
+                self.assertEqual(check_log(self, f.read())["events"], [])
 
 
 if __name__ == "__main__":

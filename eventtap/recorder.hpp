@@ -88,7 +88,10 @@ class Recorder {
 
   // Takes one event of `type` from the tap's event: its time, position, key code, text and
   // scroll amounts now, its focused field when the source answers (or the budget runs out).
-  // Events reach the list in arrival order, with the redaction rule applied.
+  // Events reach the list in arrival order, with the redaction rule applied. In plain mode a
+  // key's text is kept only when its field is known to be the one that had focus when the key
+  // came: not when focus moved between the key and the answer, during the read, or by a click
+  // not yet answered for, nor when the answer never came in time.
   void record(EventType type, const TapEvent& event);
 
   // Completes the events that the field source has answered for, or whose budget ran out.

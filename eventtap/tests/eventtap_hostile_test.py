@@ -1,6 +1,7 @@
 """orvane-eventtap against a hostile desktop: bursts of input right before the stop (with the
 recorder paused, too), a focused application that has stopped answering, fast clicks at many
-places, and a stop in the first moments of the process. Input comes through XTest and is
+places, letters typed as focus leaves a password entry, kills during the write of the log, and a
+stop in the first moments of the process. Input comes through XTest and is
 synchronised with the server, so the test knows exactly what reached the display before the
 signal. Timing figures are printed; the assertions keep wide margins."""
 

@@ -3,6 +3,8 @@
 
   bench/eventtap_bench.py [BUILD_DIR] [--seconds 10] [--events 1000000]
                           [--trials 200] [--peer OTHER_TOOL] [--hostile-only]
+                          [--focus-trials 1000] [--kill-trials 1000]
+                          [--only hostile|focus|kill|cpu]
 
 1. The event log's encoder against RapidJSON's Writer on a log of --events events, and the
    recorder's memory per event (the eventtap-bench program, built with the tools).
@@ -19,6 +21,10 @@
    with the focused application stopped (SIGSTOP); 20 clicks at 20 places 30 ms apart, logged
    at their place, with and without that application answering; and how many of 50 recorders
    sent SIGTERM 0-100 ms after their start die of it rather than writing a log.
+4. Plain mode and focus moves (--focus-trials): letters typed into a password entry and focus
+   moved at once to a plain entry, by Shift+Tab or a click, quiet and with two busy loops.
+5. Kills during the write of the log over an older one (--kill-trials): temporary copies left,
+   and left once the next recording of that log has started.
 """
 
 import argparse
@@ -35,7 +41,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "harness"))
 sys.path.insert(0, os.path.join(HERE, "..", "eventtap", "tests"))
 from atspi import AccessibilityBus, GtkFixture, unreachable_env  # noqa: E402
-from eventlog_check import Recorder, XTest  # noqa: E402
+from eventlog_check import Recorder, XTest, letters_then_moves  # noqa: E402
 from xenv import XServer  # noqa: E402
 
 CLK_TCK = os.sysconf("SC_CLK_TCK")
@@ -220,6 +226,113 @@ def hostile(tools, trials):
         bus.stop()
 
 
+def busy_loops(count=2):
+    """Processes that keep `count` cores busy until killed."""
+    return [subprocess.Popen(["sh", "-c", "while :; do :; done"]) for _ in range(count)]
+
+
+def focus_moves(tools, trials, batch=100):
+    """Plain mode with a GTK entry and a password entry: a letter typed into one, then focus
+    moved at once to the other by (Shift+)Tab or a click, in one XTest burst. Counts the
+    letters typed into the password entry that the log holds as text (the goal is none), and
+    with a 30 ms pause before the move, the letters typed into the plain entry that keep their
+    text. Each case runs quiet and with two busy loops loading the cores."""
+    import random
+    letters = "abcdefghijklmnopqrstuvwxyz"
+    with XServer(width=1280, height=800) as x:
+        bus = AccessibilityBus(x.env())
+        bus.start()
+        env = bus.env()
+        app = GtkFixture(env, entry="", password=True, no_selection=True, geometry="480x240+40+40")
+        app.send("focus password")
+        time.sleep(1)
+        xt = XTest(x.env()["DISPLAY"])
+        work = tempfile.mkdtemp(prefix="orvane-eventtap-bench-")
+        rng = random.Random(5)
+        cases = [("password", "tab", 0.0, trials), ("password", "click", 0.0, trials),
+                 ("entry", "tab", 0.03, max(trials // 5, 1)),
+                 ("entry", "click", 0.03, max(trials // 5, 1)),
+                 ("entry", "tab", 0.0, max(trials // 5, 1))]
+        for name, tool in tools:
+            print("%s (%s):" % (name, tool))
+            for load in (False, True):
+                loops = busy_loops() if load else []
+                try:
+                    for start, move, pause, count in cases:
+                        kept = total = misplaced = failed = 0
+                        done = 0
+                        while done < count:
+                            n = min(batch, count - done)
+                            text = "".join(rng.choice(letters) for _ in range(n))
+                            r = Recorder(tool, os.path.join(work, "f.json"), "plain", env=env)
+                            r.wait_ready()
+                            status, err, keys, texts = letters_then_moves(
+                                xt, app, r, text, start, move, pause)
+                            failed += status != 0 or bool(err) or len(keys) != n
+                            kept += sum(1 for t, _ in keys if t)
+                            total += len(keys)
+                            misplaced += n - len(texts[start])
+                            done += n
+                        what = ("letters typed into the password entry stored as text"
+                                if start == "password" else
+                                "letters typed into the plain entry that kept their text")
+                        print("  %s, %s%s%s: %d of %d %s (%d letters missed their entry, "
+                              "%d runs failed)" % (
+                                  "into the password entry" if start == "password"
+                                  else "into the plain entry",
+                                  "then Shift+Tab" if move == "tab" and start == "password"
+                                  else "then Tab" if move == "tab" else "then a click",
+                                  ", 30 ms pause" if pause else ", same burst",
+                                  ", two busy loops" if load else "",
+                                  kept, total, what, misplaced, failed), flush=True)
+                finally:
+                    for p in loops:
+                        p.kill()
+                        p.wait()
+        xt.close()
+        shutil.rmtree(work, True)
+        app.close()
+        bus.stop()
+
+
+def kills(tools, trials):
+    """SIGKILL 0-20 ms after SIGTERM, the write of the log over an older one included, on one
+    path: how many kills left a temporary copy beside the log, and how many such copies were
+    still there once the next recording of that log had started (the goal is none)."""
+    import random
+    with XServer(width=1280, height=800) as x:
+        env = unreachable_env(x.env())
+        xt = XTest(x.env()["DISPLAY"])
+        for name, tool in tools:
+            work = tempfile.mkdtemp(prefix="orvane-eventtap-bench-")
+            path = os.path.join(work, "log.json")
+            with open(path, "w") as f:
+                f.write("{}")
+            rng = random.Random(9)
+            left = outlived = 0
+            for n in range(trials + 1):
+                r = Recorder(tool, path, "plain", env=env)
+                r.wait_ready(quiet=0.05)
+                outlived += len(os.listdir(work)) - 1
+                for entry in os.listdir(work):
+                    if entry != "log.json":
+                        os.unlink(os.path.join(work, entry))
+                if n == trials:
+                    r.kill()
+                    break
+                for ch in "secret":
+                    xt.key(ch)
+                xt.sync()
+                r.proc.send_signal(signal.SIGTERM)
+                time.sleep(rng.uniform(0, 0.02))
+                r.kill()
+                left += len(os.listdir(work)) > 1
+            print("%s: %d of %d kills left a temporary copy; %d copies outlived the start of the "
+                  "next recording" % (name, left, trials, outlived), flush=True)
+            shutil.rmtree(work, True)
+        xt.close()
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("build", nargs="?", default=os.path.join(HERE, "..", "build"))
@@ -228,15 +341,25 @@ def main():
     p.add_argument("--trials", type=int, default=200)
     p.add_argument("--peer", help="another build of orvane-eventtap, measured beside this one")
     p.add_argument("--hostile-only", action="store_true")
+    p.add_argument("--focus-trials", type=int, default=1000)
+    p.add_argument("--kill-trials", type=int, default=1000)
+    p.add_argument("--only", choices=["hostile", "focus", "kill", "cpu"],
+                   help="run one part alone (cpu: the encoder and the CPU under input)")
     args = p.parse_args()
     bench = os.path.join(args.build, "eventtap", "eventtap-bench")
     tool = os.path.join(args.build, "eventtap", "orvane-eventtap")
     tools = [("this build", tool)] + ([("peer", args.peer)] if args.peer else [])
-    if not args.hostile_only and not os.access(bench, os.X_OK):
+    only = "hostile" if args.hostile_only else args.only
+    if only in (None, "cpu") and not os.access(bench, os.X_OK):
         sys.exit(f"eventtap_bench: no {bench}; the benchmark programs are built with "
                  "cmake -DORVANE_BENCH=ON")
-    hostile(tools, args.trials)
-    if args.hostile_only:
+    if only in (None, "hostile"):
+        hostile(tools, args.trials)
+    if only in (None, "focus"):
+        focus_moves(tools, args.focus_trials)
+    if only in (None, "kill"):
+        kills(tools, args.kill_trials)
+    if only not in (None, "cpu"):
         return
     subprocess.run([bench, str(args.events)], check=True)
     cpu_under_input(tool, args.seconds, accessibility=False)

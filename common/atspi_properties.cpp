@@ -49,8 +49,11 @@ std::optional<NameAndDescription> readNameAndDescription(AtspiAccessible* object
   if (!object) return std::nullopt;
   const AtspiObject* o = ATSPI_OBJECT(object);
   if (!o->app || !o->app->bus_name || !o->path) return std::nullopt;
-  // Without a connection of its own, the application is reached through the accessibility bus.
-  DBusConnection* bus = o->app->bus ? o->app->bus : atspi_get_a11y_bus();
+  // Through the accessibility bus even where the application has a connection of its own: the
+  // answer then comes after every event the application sent before it, on the connection
+  // those events come on, so a reader that handles them next sees any focus change that the
+  // answer may already reflect.
+  DBusConnection* bus = atspi_get_a11y_bus();
   if (!bus) return std::nullopt;
   Message call(dbus_message_new_method_call(o->app->bus_name, o->path,
                                             "org.freedesktop.DBus.Properties", "GetAll"));

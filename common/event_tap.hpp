@@ -87,6 +87,19 @@ class EventTap {
   // X11 all input the server produced before this call, on macOS what waits on the tap's port.
   // Called at the stop, so that input which came before it is never lost.
   virtual void flush() {}
+
+  // Where the tap can tell when it has handed over all input the system had sent it (X11):
+  // then, each time it has, `mark` is taken, the tap makes sure that nothing came meanwhile,
+  // and `caughtUp` gets what `mark` returned. Input handed over afterwards was sent after that
+  // mark was taken. Called on the main thread. False, and never called, where a tap cannot
+  // tell.
+  virtual bool reportCatchUp(std::function<std::uint64_t()> /*mark*/,
+                             std::function<void(std::uint64_t)> /*caughtUp*/) {
+    return false;
+  }
+  // Hands over the input that has come, without waiting for more, and reports the catch-up;
+  // for a mark that moved while no input came.
+  virtual void catchUp() {}
 };
 
 class EventTaps {

@@ -8,9 +8,10 @@
 // scroll is counted once. Pointer moves are moved/dragged by the buttons held. Key codes are
 // macOS virtual key codes (input_mapping.cpp); modifier keys give flags-changed events. Key
 // text comes from xkbcommon with the modifier state and layout of the moment, kept current
-// from XKB state notifications. The pointer position is not part of a raw event: it is the
-// recorded position at the event's own server time (pointer_history_x11.hpp), converted to
-// global points as the window-server backend counts them.
+// from XKB state notifications. The pointer position is not part of a raw event: a key or
+// button event takes the position of its own recorded core event (pointer_history_x11.hpp);
+// a pointer move or a scroll by valuators, the position the server gives when asked. Either is
+// converted to global points as the window-server backend counts them.
 //
 // The events come through the process's X session, read on the GLib main loop of the thread
 // that adds the tap to its run loop, so the callback runs on that (the main) thread. X11 never
@@ -27,6 +28,8 @@
 #undef explicit
 
 #include <map>
+#include <optional>
+#include <utility>
 
 #include "event_tap.hpp"
 #include "input_mapping.hpp"
@@ -104,7 +107,6 @@ class X11EventTap : public EventTap {
     // Events read while setting up are already in the inbox, and count as ready there.
     GMainContext* context = g_main_context_get_thread_default();
     x11::watchEvents(session_, context);
-    if (recorded_) recorded_->attach(context);
   }
 
   void enable(bool enabled) override { enabled_ = enabled; }
@@ -246,13 +248,35 @@ class X11EventTap : public EventTap {
     }
   }
 
+  bool reportCatchUp(std::function<std::uint64_t()> mark,
+                     std::function<void(std::uint64_t)> caughtUp) override {
+    mark_ = std::move(mark);
+    caughtUp_ = std::move(caughtUp);
+    return true;
+  }
+
+  void catchUp() override {
+    if (!xcb_connection_has_error(session_.connection())) drain();
+  }
+
   // Every event read so far, including those queued while the callback asked the server for
-  // the pointer.
+  // the pointer. Once none is left, the mark is taken and the socket read once more: when that
+  // brings nothing, every later event was sent after the mark.
   void drain() {
-    session_.pump();
+    std::optional<std::uint64_t> mark;
     for (;;) {
+      session_.pump();
       auto events = inbox_->take();
-      if (events.empty()) break;
+      if (events.empty()) {
+        if (!mark_) return;
+        if (mark) {
+          caughtUp_(*mark);
+          return;
+        }
+        mark = mark_();
+        continue;
+      }
+      mark.reset();
       for (const auto& event : events) handle(event.get());
     }
   }
@@ -283,8 +307,6 @@ class X11EventTap : public EventTap {
   }
 
   void handleInput(std::uint16_t type, const xcb_generic_event_t* event) {
-    // Every raw event has the server time at the same place.
-    time_ = reinterpret_cast<const xcb_input_raw_motion_event_t*>(event)->time;
     switch (type) {
       case XCB_INPUT_RAW_BUTTON_PRESS:
       case XCB_INPUT_RAW_BUTTON_RELEASE:
@@ -309,9 +331,15 @@ class X11EventTap : public EventTap {
   }
 
   void handleButton(const xcb_input_raw_button_press_event_t* e, bool press) {
+    const std::uint8_t coreType = press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE;
+    const auto detail = static_cast<std::uint8_t>(e->detail);
     // Wheel presses the server makes up for a smooth scroll: the valuators have it already.
-    if (e->flags & XCB_INPUT_POINTER_EVENT_FLAGS_POINTER_EMULATED) return;
+    if (e->flags & XCB_INPUT_POINTER_EVENT_FLAGS_POINTER_EMULATED) {
+      if (recorded_) recorded_->skip(coreType, detail);
+      return;
+    }
     const std::uint32_t button = e->detail;
+    recordedAs_ = {coreType, detail};
     if (auto scroll = input::wheelButtonDelta(button)) {
       if (press) deliver(kCGEventScrollWheel, 0, {}, *scroll);
       return;
@@ -356,6 +384,7 @@ class X11EventTap : public EventTap {
         scrolled = true;
       }
     }
+    recordedAs_.reset();
     if (scrolled && wants(kCGEventScrollWheel)) deliver(kCGEventScrollWheel, 0, {}, scroll);
     if (moved) {
       const std::uint32_t cgType = input::motionEventType(held_);
@@ -365,6 +394,7 @@ class X11EventTap : public EventTap {
 
   void handleKey(const xcb_input_raw_key_press_event_t* e, bool press) {
     const std::uint32_t keycode = e->detail;
+    recordedAs_ = {press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, static_cast<std::uint8_t>(keycode)};
     const auto key = keycode >= 8 ? input::macKeyFromEvdev(keycode - 8) : std::nullopt;
     const std::int64_t code = key ? key->keyCode : -1;
     if (key && key->modifier) {
@@ -387,17 +417,21 @@ class X11EventTap : public EventTap {
   void deliver(std::uint32_t type, std::int64_t keyCode, std::string text,
                input::ScrollDelta scroll) {
     if (!enabled_ || !wants(type) || !callback_) return;
-    X11TapEvent event([this, time = time_] { return pointer(time); }, keyCode, std::move(text),
+    X11TapEvent event([this, as = recordedAs_] { return pointer(as); }, keyCode, std::move(text),
                       scroll);
     callback_(type, event);
   }
 
-  Point pointer(xcb_timestamp_t time) {
-    if (recorded_) {
-      if (auto at = recorded_->at(time)) return points_.toPoints(at->x, at->y);
+  // The recorded event of the raw event being handled: its core type and detail.
+  using RecordedAs = std::optional<std::pair<std::uint8_t, std::uint8_t>>;
+
+  Point pointer(RecordedAs as) {
+    if (recorded_ && as) {
+      if (auto at = recorded_->match(as->first, as->second)) return points_.toPoints(at->x, at->y);
     }
-    // NOTE: without RECORD (or once it fails), the position is the one of the moment the
-    // callback asks, which a recorder held up can see after the pointer has moved on.
+    // NOTE: for moves and valuator scrolls, and without RECORD (or once it fails), the position
+    // is the one of the moment the callback asks, which a recorder held up can see after the
+    // pointer has moved on.
     auto* c = session_.connection();
     auto reply = adopt(xcb_query_pointer_reply(c, xcb_query_pointer(c, session_.root()), nullptr));
     if (!reply) return {};
@@ -411,10 +445,12 @@ class X11EventTap : public EventTap {
   std::uint8_t xiOpcode_;
   std::uint64_t mask_;
   TapCallback callback_;
+  std::function<std::uint64_t()> mark_;
+  std::function<void(std::uint64_t)> caughtUp_;
   bool enabled_ = false;
   bool added_ = false;
   input::HeldButtons held_;
-  xcb_timestamp_t time_ = 0;  // of the raw event being handled
+  RecordedAs recordedAs_;  // of the raw event being handled
   std::map<std::pair<std::uint16_t, std::uint16_t>, ScrollAxis> scrollAxes_;
   std::uint8_t xkbEvent_ = 0;
   std::int32_t keyboard_ = -1;

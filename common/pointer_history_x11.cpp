@@ -1,6 +1,5 @@
 #include "pointer_history_x11.hpp"
 
-#include <glib-unix.h>
 #include <xcb/record.h>
 #include <xcb/xcbext.h>  // xcb_poll_for_reply
 
@@ -15,7 +14,31 @@ namespace {
 constexpr std::uint8_t kFromServer = 0;
 constexpr std::uint8_t kEndOfData = 5;
 
+bool sameKeyOrButton(std::uint8_t typeA, std::uint8_t detailA, std::uint8_t typeB,
+                     std::uint8_t detailB) {
+  const auto isKey = [](std::uint8_t type) { return type <= XCB_KEY_RELEASE; };
+  return detailA == detailB && isKey(typeA) == isKey(typeB);
+}
+
 }  // namespace
+
+std::optional<RootPixel> PointerHistory::match(std::uint8_t type, std::uint8_t detail) {
+  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+    if (it->type != type || it->detail != detail) continue;
+    const RootPixel position = it->position;
+    // Earlier ones of the same key or button, then this one; other inputs stay in order.
+    const auto end = std::next(it);
+    std::size_t kept = 0;
+    for (auto scan = entries_.begin(); scan != end; ++scan) {
+      if (!sameKeyOrButton(scan->type, scan->detail, type, detail)) {
+        entries_[kept++] = *scan;
+      }
+    }
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(kept), end);
+    return position;
+  }
+  return std::nullopt;
+}
 
 std::unique_ptr<RecordedPointer> RecordedPointer::open(xcb_connection_t* tap) {
   // The data connection is given over to the context's stream of replies, so it is one of
@@ -39,8 +62,8 @@ std::unique_ptr<RecordedPointer> RecordedPointer::open(xcb_connection_t* tap) {
   const xcb_record_context_t context = xcb_generate_id(data);
   const xcb_record_client_spec_t clients = XCB_RECORD_CS_ALL_CLIENTS;
   xcb_record_range_t range{};
-  range.device_events.first = XCB_KEY_PRESS;  // key and button presses and releases, motion
-  range.device_events.last = XCB_MOTION_NOTIFY;
+  range.device_events.first = XCB_KEY_PRESS;  // key and button presses and releases
+  range.device_events.last = XCB_BUTTON_RELEASE;
   if (auto error = adopt(xcb_request_check(
           data, xcb_record_create_context_checked(data, context, 0, 1, 1, &clients, &range)))) {
     return fail();
@@ -54,25 +77,7 @@ std::unique_ptr<RecordedPointer> RecordedPointer::open(xcb_connection_t* tap) {
 RecordedPointer::RecordedPointer(xcb_connection_t* tap, xcb_connection_t* data, unsigned sequence)
     : tap_(tap), data_(data), sequence_(sequence) {}
 
-RecordedPointer::~RecordedPointer() {
-  if (watch_) {
-    g_source_destroy(watch_);
-    g_source_unref(watch_);
-  }
-  xcb_disconnect(data_);
-}
-
-void RecordedPointer::attach(GMainContext* context) {
-  if (watch_ || ended_) return;
-  watch_ = g_unix_fd_source_new(xcb_get_file_descriptor(data_),
-                                static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
-  g_source_set_callback(watch_, G_SOURCE_FUNC(&RecordedPointer::onReadable), this, nullptr);
-  g_source_attach(watch_, context);
-}
-
-gboolean RecordedPointer::onReadable(gint, GIOCondition, gpointer self) {
-  return static_cast<RecordedPointer*>(self)->drain() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
-}
+RecordedPointer::~RecordedPointer() { xcb_disconnect(data_); }
 
 bool RecordedPointer::drain() {
   while (!ended_) {
@@ -98,28 +103,32 @@ bool RecordedPointer::drain() {
   return !ended_;
 }
 
-// Intercepted device events, 32 bytes each: key, button and motion events share the layout
-// of the time and the root position.
+// Intercepted device events, 32 bytes each: key and button events share the layout of the
+// detail and the root position.
 void RecordedPointer::take(const std::uint8_t* data, std::size_t length) {
-  for (std::size_t at = 0; at + sizeof(xcb_motion_notify_event_t) <= length; at += 32) {
-    xcb_motion_notify_event_t event;
+  for (std::size_t at = 0; at + sizeof(xcb_button_press_event_t) <= length; at += 32) {
+    xcb_button_press_event_t event;
     std::memcpy(&event, data + at, sizeof event);
     const std::uint8_t type = event.response_type & 0x7F;
-    if (type < XCB_KEY_PRESS || type > XCB_MOTION_NOTIFY) continue;
-    history_.add(event.time, {event.root_x, event.root_y});
+    if (type < XCB_KEY_PRESS || type > XCB_BUTTON_RELEASE) continue;
+    history_.add(type, event.detail, {event.root_x, event.root_y});
   }
 }
 
-std::optional<RootPixel> RecordedPointer::at(std::uint32_t time) {
+std::optional<RootPixel> RecordedPointer::match(std::uint8_t type, std::uint8_t detail) {
   drain();
-  if (!ended_ && !history_.reaches(time)) {
-    // The server writes an event's record before it takes the next request: once a round trip
-    // on the tap's connection is back, the record of everything up to `time` has been sent.
-    adopt(xcb_get_input_focus_reply(tap_, xcb_get_input_focus(tap_), nullptr));
-    drain();
-  }
+  if (auto found = history_.match(type, detail)) return found;
   if (ended_) return std::nullopt;
-  return history_.at(time);
+  // The server writes an event's record before it takes the next request: once a round trip
+  // on the tap's connection is back, the record of every event received there has been sent.
+  adopt(xcb_get_input_focus_reply(tap_, xcb_get_input_focus(tap_), nullptr));
+  drain();
+  return history_.match(type, detail);
+}
+
+void RecordedPointer::skip(std::uint8_t type, std::uint8_t detail) {
+  drain();
+  history_.match(type, detail);
 }
 
 }  // namespace orvane::x11

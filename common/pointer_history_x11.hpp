@@ -1,10 +1,12 @@
-// Where the pointer was at a given server time on X11. XInput 2 raw events carry the server
-// time but no position; the core events that the RECORD extension intercepts for every device
-// event carry both. Recording them on a connection of their own gives each raw event the
-// position of its own moment, however late the tap takes it. Never included by a seam header.
+// Where the pointer was at each key and button event on X11. XInput 2 raw events carry no
+// position; the core events that the RECORD extension intercepts for every key and button
+// event carry their root position. The n-th raw press of a key or button and the n-th recorded
+// press of it are the same input, so each raw event takes the position of its own recorded
+// event, however late the tap takes it and however many came within one millisecond. Pointer
+// moves are not recorded: the cursor path is thinned anyway, and asks the server for the few
+// positions it keeps. Never included by a seam header.
 #pragma once
 
-#include <glib.h>
 #include <xcb/xcb.h>
 
 #include <cstddef>
@@ -21,49 +23,37 @@ struct RootPixel {
   std::int16_t y = 0;
 };
 
-// Positions by server time (milliseconds, wrapping at 2^32), in the order the server made
-// them. Lookups come in time order too, so what lies before the latest answer is forgotten.
+// Recorded key and button events not yet matched, in the order the server made them.
 class PointerHistory {
  public:
   // Beyond this, the oldest entries go: a tap that never asks must not grow without bound.
-  static constexpr std::size_t kLimit = 1 << 16;
+  static constexpr std::size_t kLimit = 4096;
 
-  void add(std::uint32_t time, RootPixel position) {
-    entries_.push_back({time, position});
+  // `type` is the core event type (XCB_KEY_PRESS ... XCB_BUTTON_RELEASE), `detail` the key code
+  // or button.
+  void add(std::uint8_t type, std::uint8_t detail, RootPixel position) {
+    entries_.push_back({type, detail, position});
     if (entries_.size() > kLimit) entries_.pop_front();
   }
 
-  // Whether everything the server made up to `time` can be here: an entry at or after it.
-  bool reaches(std::uint32_t time) const {
-    return !entries_.empty() && !before(entries_.back().time, time);
-  }
-
-  // The position of the latest entry at or before `time`; nothing when none is that old.
-  std::optional<RootPixel> at(std::uint32_t time) {
-    std::size_t found = entries_.size();
-    for (std::size_t i = 0; i < entries_.size() && !before(time, entries_[i].time); ++i) found = i;
-    if (found == entries_.size()) return std::nullopt;
-    entries_.erase(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(found));
-    return entries_.front().position;
-  }
+  // The position of the oldest unmatched event of `type` and `detail`, which is then matched.
+  // Unmatched events of the same key or button before it had no raw event of their own (the
+  // repeats of a held key): they go too. Nothing when there is none.
+  std::optional<RootPixel> match(std::uint8_t type, std::uint8_t detail);
 
   std::size_t size() const { return entries_.size(); }
 
  private:
   struct Entry {
-    std::uint32_t time;
+    std::uint8_t type;
+    std::uint8_t detail;
     RootPixel position;
   };
-  // Server time wraps after 49.7 days; two times within half of that compare by difference.
-  static bool before(std::uint32_t a, std::uint32_t b) {
-    return static_cast<std::int32_t>(a - b) < 0;
-  }
-
   std::deque<Entry> entries_;
 };
 
-// The history kept from a RECORD context over the device events of all clients, read without
-// waiting on the GLib context of the thread that attaches it.
+// The history kept from a RECORD context over the key and button events of all clients. Read
+// when a position is asked for, without waiting, so that it costs no wake-up of its own.
 class RecordedPointer {
  public:
   // Nothing when the display has no usable RECORD extension. `tap` is the connection the raw
@@ -75,23 +65,23 @@ class RecordedPointer {
   RecordedPointer(const RecordedPointer&) = delete;
   RecordedPointer& operator=(const RecordedPointer&) = delete;
 
-  void attach(GMainContext* context);
   // Reads everything the record connection holds. False once recording has ended.
   bool drain();
-  // Root pixels at `time`, the server time of an input event already received on `tap`.
-  // Nothing when recording has ended or never saw a position that old.
-  std::optional<RootPixel> at(std::uint32_t time);
+  // Root pixels of the recorded event that matches a raw event already received on `tap`
+  // (see PointerHistory::match). Nothing when recording has ended or never saw it.
+  std::optional<RootPixel> match(std::uint8_t type, std::uint8_t detail);
+  // Matches without a position wanted: the raw event is not handed on, but its recorded one
+  // must not be taken by a later event.
+  void skip(std::uint8_t type, std::uint8_t detail);
 
  private:
   RecordedPointer(xcb_connection_t* tap, xcb_connection_t* data, unsigned sequence);
-  static gboolean onReadable(gint, GIOCondition, gpointer self);
   void take(const std::uint8_t* data, std::size_t length);
 
   xcb_connection_t* tap_;
   xcb_connection_t* data_;
   unsigned sequence_;
   bool ended_ = false;
-  GSource* watch_ = nullptr;
   PointerHistory history_;
 };
 

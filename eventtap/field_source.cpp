@@ -46,6 +46,13 @@ void FieldWorker::waitFor(std::uint64_t id, std::chrono::nanoseconds timeout) {
 void FieldWorker::work(std::function<Reader()> start) {
   const Reader reader = start();
   const bool waits = reader.wait && reader.interrupt;
+  // What the service's events said so far, for mark(): published after they were handled, so a
+  // mark never counts a change that a later answer would not.
+  const auto publish = [this, &reader] {
+    if (!reader.changes) return false;
+    const std::uint64_t now = reader.changes();
+    return changes_.exchange(now, std::memory_order_acq_rel) != now;
+  };
   std::unique_lock lock(mutex_);
   if (waits) interrupt_ = reader.interrupt;
   for (;;) {
@@ -62,6 +69,9 @@ void FieldWorker::work(std::function<Reader()> start) {
         idle.unlock();
         if (!woken && reader.pump) reader.pump();
       }
+      // A new mark is for the input to come: the recorder takes it once it has handed over
+      // the input that came before.
+      if (publish() && wake_) wake_();
       lock.lock();
       continue;
     }
@@ -72,18 +82,20 @@ void FieldWorker::work(std::function<Reader()> start) {
     // Everything received by now was sent before the read, so it is handled first. The read
     // itself is a round trip to the focused application, which brings every event that
     // application sent before it answered; when those move focus, the read is made again.
-    std::optional<EventField> field;
+    FieldAnswer answer{target, std::nullopt, 0, true};
     for (int attempt = 0; attempt <= kMaxRereads; ++attempt) {
       if (reader.pump) reader.pump();
       const std::uint64_t before = reader.changes ? reader.changes() : 0;
-      if (reader.read) field = reader.read();
-      if (!reader.changes || !reader.pump) break;
-      reader.pump();
-      if (reader.changes() == before) break;
+      if (reader.read) answer.field = reader.read();
+      if (reader.changes && reader.pump) reader.pump();
+      answer.changes = reader.changes ? reader.changes() : 0;
+      answer.settled = answer.changes == before;
+      if (answer.settled || !reader.pump) break;
     }
+    publish();
     lock.lock();
     if (target <= answered_) continue;
-    answers_.push_back({target, std::move(field)});
+    answers_.push_back(std::move(answer));
     answered_ = target;
     lock.unlock();
     changed_.notify_all();

@@ -2,6 +2,7 @@
 // event, answers that come later, each for every event up to some number.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -17,9 +18,14 @@
 namespace orvane::eventtap {
 
 // The focused field read for every event numbered `upTo` or less that no earlier answer covered.
+// `changes` counts the focus changes the source had learnt of once the read was over; when it
+// still equals a mark taken before an event was sent, focus did not move between that event
+// and the read. `settled` is false when focus moved while the read was made.
 struct FieldAnswer {
   std::uint64_t upTo = 0;
   std::optional<EventField> field;
+  std::uint64_t changes = 0;
+  bool settled = true;
 };
 
 class FieldSource {
@@ -31,6 +37,9 @@ class FieldSource {
   virtual std::vector<FieldAnswer> take() = 0;
   // Waits until an answer covers `id`, or at most `timeout`.
   virtual void waitFor(std::uint64_t id, std::chrono::nanoseconds timeout) = 0;
+  // The focus changes learnt of so far, from any thread: never more than a later answer's
+  // `changes`. Always 0 for a source that does not follow focus changes.
+  virtual std::uint64_t mark() const { return 0; }
 };
 
 // Reads the field at once, on the calling thread.
@@ -66,7 +75,8 @@ class FieldWorker final : public FieldSource {
   };
 
   // `start` runs first on the worker's thread and makes the reader, which that thread alone
-  // then uses; `wake` is called on the worker's thread after each answer.
+  // then uses; `wake` is called on the worker's thread after each answer, and when the
+  // mark moved between reads.
   FieldWorker(std::function<Reader()> start, std::function<void()> wake);
   // Waits for a read under way to end.
   ~FieldWorker();
@@ -74,6 +84,7 @@ class FieldWorker final : public FieldSource {
   void request(std::uint64_t id) override;
   std::vector<FieldAnswer> take() override;
   void waitFor(std::uint64_t id, std::chrono::nanoseconds timeout) override;
+  std::uint64_t mark() const override { return changes_.load(std::memory_order_acquire); }
 
  private:
   void work(std::function<Reader()> start);
@@ -86,6 +97,7 @@ class FieldWorker final : public FieldSource {
   std::uint64_t answered_ = 0;
   std::vector<FieldAnswer> answers_;
   bool stopping_ = false;
+  std::atomic<std::uint64_t> changes_{0};  // published after the worker handled them
   std::thread thread_;
 };
 

@@ -1,12 +1,16 @@
 #include "log_file.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "output.hpp"
 
@@ -50,11 +54,15 @@ bool syncToDisk(int fd) {
 
 }  // namespace
 
-std::string temporaryPathFor(const std::string& outputPath, std::string_view random) {
-  std::string directory = directoryOf(outputPath);
-  if (directory.back() != '/') directory += '/';
-  // A name near the file system's limit of 255 bytes still leaves room for the additions;
-  // it is cut between two UTF-8 sequences, which some file systems insist on.
+namespace {
+
+constexpr std::size_t kRandomLength = 12;
+constexpr std::string_view kTemporarySuffix = ".tmp";
+
+// The temporary file's name without the random part: "." and the log's name, shortened to
+// leave room for the additions near the file system's limit of 255 bytes, cut between two
+// UTF-8 sequences, which some file systems insist on.
+std::string temporaryPrefixFor(const std::string& outputPath) {
   std::string name = nameOf(outputPath);
   constexpr std::size_t kLongestName = 200;
   if (name.size() > kLongestName) {
@@ -62,7 +70,65 @@ std::string temporaryPathFor(const std::string& outputPath, std::string_view ran
     while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
     name.resize(cut);
   }
-  return directory + "." + name + "." + std::string(random) + ".tmp";
+  return "." + name + ".";
+}
+
+bool isLetterOrDigit(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+}  // namespace
+
+std::string temporaryPathFor(const std::string& outputPath, std::string_view random) {
+  std::string directory = directoryOf(outputPath);
+  if (directory.back() != '/') directory += '/';
+  return directory + temporaryPrefixFor(outputPath) + std::string(random) +
+         std::string(kTemporarySuffix);
+}
+
+int removeStaleCopies(const std::string& outputPath) {
+  if (outputPath.empty() || outputPath.back() == '/') return 0;
+  const std::string directory = directoryOf(outputPath);
+  const std::string prefix = temporaryPrefixFor(outputPath);
+  const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return 0;
+  DIR* listing = ::fdopendir(::dup(dirFd));
+  if (!listing) {
+    ::close(dirFd);
+    return 0;
+  }
+  std::vector<std::string> candidates;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() != prefix.size() + kRandomLength + kTemporarySuffix.size() ||
+        name.substr(0, prefix.size()) != prefix ||
+        name.substr(name.size() - kTemporarySuffix.size()) != kTemporarySuffix) {
+      continue;
+    }
+    const std::string_view random = name.substr(prefix.size(), kRandomLength);
+    if (std::all_of(random.begin(), random.end(), isLetterOrDigit)) {
+      candidates.emplace_back(name);
+    }
+  }
+  ::closedir(listing);
+  int removed = 0;
+  for (const std::string& name : candidates) {
+    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat held;
+    struct stat named;
+    // A live writer holds the lock for as long as the name exists; a file that has become the
+    // log since it was opened no longer has the name, and is left alone.
+    const bool stale = ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
+                       held.st_uid == ::geteuid() && (held.st_mode & 07777 & ~0600) == 0 &&
+                       held.st_nlink == 1 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                       ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+    if (stale && ::unlinkat(dirFd, name.c_str(), 0) == 0) ++removed;
+    ::close(fd);
+  }
+  ::close(dirFd);
+  return removed;
 }
 
 namespace {
@@ -71,21 +137,37 @@ std::string randomLetters() {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device device;
-  std::string out(12, 'x');
+  std::string out(kRandomLength, 'x');
   for (char& c : out) c = kAlphabet[device() % (sizeof kAlphabet - 1)];
   return out;
 }
 
 constexpr int kNameAttempts = 100;
 
+// The writer's lock on its temporary file, taken before the file has a name and held until it
+// has become the log or is gone. Where the file system has no locks, the file still gets
+// written; only a stale copy of it cannot be told from a live one.
+void lockWhileNamed(int fd) { ::flock(fd, LOCK_EX); }
+
 // A new file at a random name beside the log, as mkstemp makes one: never through an existing
-// file or link. Returns the descriptor, or -1 with errno set.
+// file or link, and locked. Returns the descriptor, or -1 with errno set.
 int createNamed(const std::string& outputPath, std::string& temporary) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     temporary = temporaryPathFor(outputPath, randomLetters());
     const int fd =
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return fd;
+    lockWhileNamed(fd);
+    // Between the creation and the lock, a recording starting on the same log may have taken
+    // the file for a stale copy and removed it.
+    struct stat held;
+    struct stat named;
+    if (::fstat(fd, &held) == 0 && ::lstat(temporary.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      return fd;
+    }
+    ::close(fd);
   }
   errno = EEXIST;
   return -1;
@@ -150,6 +232,7 @@ std::optional<std::string> writeEventLog(const std::string& outputPath, const Ev
     if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
       return describe(directory, errno);
     }
+    if (fd >= 0) lockWhileNamed(fd);
   }
 #else
   (void)staging;
@@ -176,18 +259,22 @@ std::optional<std::string> writeEventLog(const std::string& outputPath, const Ev
     return writeEventLog(outputPath, log, Staging::namedOnly);
   }
 #endif
-  if (::close(fd) != 0 && error == 0 && result == EncodeResult::ok) error = errno;
+  // The descriptor, and with it the lock, stays open until the temporary name is gone. The
+  // document reached the disk already, so closing it can fail no write.
   if (result == EncodeResult::ok && error == 0 && !temporary.empty() &&
       ::rename(temporary.c_str(), outputPath.c_str()) != 0) {
     error = errno;
     ::unlink(temporary.c_str());
+    ::close(fd);
     return describe(outputPath, error);
   }
   if (result != EncodeResult::ok || error != 0) {
     if (!temporary.empty()) ::unlink(temporary.c_str());
+    ::close(fd);
     if (result == EncodeResult::nonFiniteNumber) return "the log holds a number that is not finite";
     return describe(temporary.empty() ? directory : temporary, error ? error : EIO);
   }
+  ::close(fd);
 
   // The rename is only durable once the directory is on disk too. The log is in place by now,
   // so a directory that cannot be flushed (some file systems refuse) is not reported.

@@ -2,7 +2,9 @@
 // temporary file beside the log, reach the disk, and replace the log in one rename. The
 // temporary file has no name while it is written (Linux), or a random one: a kill leaves no
 // copy of the recording at a name anyone knows, and no file planted at a name can stop the
-// write.
+// write. A kill while the temporary file has its name (between naming and rename) leaves it
+// behind; the writer holds a lock on it all that time, so the next recording of the same log
+// can tell such a copy from one still being written and removes it.
 #pragma once
 
 #include <optional>
@@ -21,6 +23,12 @@ std::string temporaryPathFor(const std::string& outputPath, std::string_view ran
 // directory is no failure. Symbolic links to directories are followed, as any path lookup
 // does. Returns a description of the failure, or nothing.
 std::optional<std::string> createDirectories(const std::string& path);
+
+// Removes the temporary files beside `outputPath` that writers of it left when they were
+// killed: only files named as temporaryPathFor() names them, regular, owned by this user,
+// with no permission beyond 0600, one link, and no live writer holding their lock. Returns how
+// many it removed.
+int removeStaleCopies(const std::string& outputPath);
 
 // How the temporary file is made: unnamed where the file system allows it (O_TMPFILE) and
 // named only once complete, or named from the start.

@@ -1,5 +1,6 @@
 #include "recorder.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <utility>
@@ -96,7 +97,8 @@ void Recorder::record(EventType type, const TapEvent& event) {
   // Everything the event itself says is read as it arrives; only the field comes later.
   const Point at = event.location();
   const std::int64_t nowNs = elapsedNs();
-  Waiting w{RawInputEvent{}, std::string(), nextId++, nowNs};
+  const std::uint64_t mark = caughtUpMark ? *caughtUpMark : fieldSource ? fieldSource->mark() : 0;
+  Waiting w{RawInputEvent{}, std::string(), nextId++, nowNs, mark};
   RawInputEvent& e = w.event;
   e.type = type;
   e.timestampMs = nowNs / 1'000'000;
@@ -119,11 +121,11 @@ void Recorder::record(EventType type, const TapEvent& event) {
     e.deltaY = event.scrollDeltaAxis1();
   }
   if (!fieldSource) {
-    complete(w, std::nullopt);
+    complete(w, std::nullopt, true);
     return;
   }
   if (waiting.size() >= kMaxWaitingEvents) {
-    complete(waiting.front(), std::nullopt);
+    complete(waiting.front(), std::nullopt, false);
     waiting.pop_front();
   }
   waiting.push_back(std::move(w));
@@ -131,10 +133,11 @@ void Recorder::record(EventType type, const TapEvent& event) {
   collectFields();
 }
 
-void Recorder::complete(Waiting& w, std::optional<EventField> field) {
+void Recorder::complete(Waiting& w, std::optional<EventField> field, bool sure) {
   RawInputEvent& e = w.event;
   if (e.type == EventType::keyDown && !redactionEnabled) {
-    if (field && field->secure) {
+    // A false "redacted" costs a letter of the log; a wrong field could cost a password.
+    if (!sure || (field && field->secure)) {
       e.redacted = !w.typed.empty();
       wipe(w.typed);
     } else {
@@ -145,11 +148,24 @@ void Recorder::complete(Waiting& w, std::optional<EventField> field) {
   events.push_back(std::move(e));
 }
 
+namespace {
+bool isPress(EventType type) {
+  return type == EventType::leftMouseDown || type == EventType::rightMouseDown;
+}
+}  // namespace
+
 void Recorder::collectFields() {
   if (fieldSource) {
     for (auto& answer : fieldSource->take()) {
+      // A click that no earlier read answered for may have moved focus before the application
+      // answered, or only after: the read may describe either side of it.
+      const bool clickUnanswered = std::any_of(
+          waiting.begin(), waiting.end(), [](const Waiting& w) { return isPress(w.event.type); });
       while (!waiting.empty() && waiting.front().id <= answer.upTo) {
-        complete(waiting.front(), answer.field);
+        Waiting& w = waiting.front();
+        // Focus moved between the event and the answer: the read may describe where it went.
+        const bool sure = answer.settled && answer.changes == w.mark && !clickUnanswered;
+        complete(w, answer.field, sure);
         waiting.pop_front();
       }
     }
@@ -160,7 +176,7 @@ void Recorder::collectFields() {
 void Recorder::expire(std::int64_t nowNs) {
   constexpr std::int64_t budgetNs = kFieldBudgetMs * 1'000'000;
   while (!waiting.empty() && nowNs - waiting.front().arrivedNs >= budgetNs) {
-    complete(waiting.front(), std::nullopt);
+    complete(waiting.front(), std::nullopt, false);
     waiting.pop_front();
   }
 }
@@ -173,7 +189,7 @@ void Recorder::completeAll() {
     collectFields();
   }
   while (!waiting.empty()) {
-    complete(waiting.front(), std::nullopt);
+    complete(waiting.front(), std::nullopt, false);
     waiting.pop_front();
   }
 }
@@ -268,6 +284,8 @@ int run(const Arguments& arguments, Platform& platform) {
     platform.exitProcess(0);
   });
   if (platform.stopInPlace) platform.stopInPlace();
+  // Copies of an earlier recording of this log, left by a writer killed mid-write.
+  removeStaleCopies(*arguments.outputPath);
 
   // The accessibility service is reached, and used, on the worker's thread: reaching it may
   // take a while, and an application that does not answer holds up only that thread.
@@ -290,8 +308,13 @@ int run(const Arguments& arguments, Platform& platform) {
         }
         return reader;
       },
-      [&platform, &recorder] {
-        platform.runLoop.performOnMain([&recorder] { recorder.collectFields(); });
+      [&platform, &recorder, &tap] {
+        platform.runLoop.performOnMain([&recorder, &tap] {
+          // Input that came before the new mark is handed over first, and held against the
+          // mark before it.
+          if (tap) tap->catchUp();
+          recorder.collectFields();
+        });
       });
   recorder.setFieldSource(&worker);
 
@@ -306,6 +329,10 @@ int run(const Arguments& arguments, Platform& platform) {
   if (!tap) {
     platform.output.writeErr(kTapFailed);
     return 1;
+  }
+  if (tap->reportCatchUp([&worker] { return worker.mark(); },
+                         [&recorder](std::uint64_t mark) { recorder.caughtUp(mark); })) {
+    recorder.caughtUp(0);
   }
   tap->addToCurrentRunLoop();
   tap->enable(true);

@@ -90,11 +90,20 @@ class Recorder {
 
   // Takes one event of `type` from the tap's event: its time, position, key code, text and
   // scroll amounts now, its focused field when the source answers (or the budget runs out).
-  // Events reach the list in arrival order, with the redaction rule applied.
+  // Events reach the list in arrival order, with the redaction rule applied. In plain mode a
+  // key's text is kept only when its field is known to be the one that had focus when the key
+  // came: not when focus moved between the key and the answer, during the read, or by a click
+  // not yet answered for, nor when the answer never came in time.
   void record(EventType type, const TapEvent& event);
 
   // Completes the events that the field source has answered for, or whose budget ran out.
   void collectFields();
+
+  // The tap has handed over all input sent before `mark` (a mark of the field source) was
+  // taken. Once this has been called, each event is held against the last such mark rather
+  // than the source's mark at the time the event is taken, which a recorder held up takes too
+  // late.
+  void caughtUp(std::uint64_t mark) { caughtUpMark = mark; }
 
   // Appends one cursor sample unless the last one is less than kCursorIntervalMs old. The
   // pointer position is only read for a sample that is kept.
@@ -124,11 +133,13 @@ class Recorder {
     std::string typed;  // plain mode only: held until the field says whether it may be kept
     std::uint64_t id;
     std::int64_t arrivedNs;
+    std::uint64_t mark;  // the field source's focus changes before the event was sent
   };
 
   std::shared_ptr<const EventField> shared(EventField field);
   std::int64_t elapsedNs() const;
-  void complete(Waiting& waiting, std::optional<EventField> field);
+  // `sure`: the field is the one that had focus when the event came.
+  void complete(Waiting& waiting, std::optional<EventField> field, bool sure);
   void expire(std::int64_t nowNs);
   // At the stop: waits for the answers still due, within the budget of the last event.
   void completeAll();
@@ -151,6 +162,7 @@ class Recorder {
   FieldSource* fieldSource = nullptr;
   std::deque<Waiting> waiting;
   std::uint64_t nextId = 1;
+  std::optional<std::uint64_t> caughtUpMark;
 
   // One copy of each distinct focused field, shared by the events that saw it.
   struct FieldHash {

@@ -193,6 +193,15 @@ class XTest:
         self.t.XTestFakeKeyEvent(self.d, code, 1, 0)
         self.t.XTestFakeKeyEvent(self.d, code, 0, 0)
 
+    def chord(self, *names):
+        """Presses the keys in order, then releases them in reverse (Shift_L, Tab: Shift+Tab)."""
+        codes = [self.x.XKeysymToKeycode(self.d, self.x.XStringToKeysym(n.encode()))
+                 for n in names]
+        for code in codes:
+            self.t.XTestFakeKeyEvent(self.d, code, 1, 0)
+        for code in reversed(codes):
+            self.t.XTestFakeKeyEvent(self.d, code, 0, 0)
+
     def click(self, x, y, button=1):
         self.t.XTestFakeMotionEvent(self.d, -1, x, y, 0)
         self.t.XTestFakeButtonEvent(self.d, button, 1, 0)
@@ -203,3 +212,44 @@ class XTest:
 
     def close(self):
         self.x.XCloseDisplay(self.d)
+
+
+# macOS virtual key code of Tab: the key that moves focus, never one of the letters typed.
+TAB_KEY_CODE = 48
+
+
+def letters_then_moves(xt, app, recorder, letters, start, move, pause=0.0, settle=0.15):
+    """One trial per letter, with a GTK fixture holding an entry and a password entry: a click
+    gives `start` ("entry" or "password") focus, the letter is typed and, after `pause`
+    seconds (none: in the same burst), focus moves to the other entry by `move` ("tab", a
+    Tab or Shift+Tab, or "click"). Returns, from the stopped recorder's log, the letters'
+    key presses as (text, redacted) pairs, and the text each entry got, to show where the
+    letters really went."""
+    other = "entry" if start == "password" else "password"
+    here, there = app.center(start), app.center(other)
+    for letter in letters:
+        xt.click(*here)
+        xt.sync()
+        time.sleep(settle)
+        xt.key(letter)
+        if pause:
+            xt.sync()
+            time.sleep(pause)
+        if move == "click":
+            xt.click(*there)
+        elif other == "entry":  # the plain entry comes first
+            xt.chord("Shift_L", "Tab")
+        else:
+            xt.key("Tab")
+        xt.sync()
+        time.sleep(0.05)
+    status, _, err = recorder.stop()
+    with open(recorder.path, "rb") as f:
+        log = json.loads(f.read())
+    keys = [(e["text"], e["redacted"]) for e in log["events"]
+            if e["type"] == "keyDown" and e["keyCode"] != TAB_KEY_CODE]
+    texts = {name: json.loads(app.send("text " + name).split(" ", 1)[1])
+             for name in ("entry", "password")}
+    for name in texts:
+        app.send("clear " + name)
+    return status, err, keys, texts

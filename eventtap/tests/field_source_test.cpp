@@ -25,6 +25,8 @@ struct ScriptedSource : FieldSource {
   void waitFor(std::uint64_t id, std::chrono::nanoseconds timeout) override {
     waits.emplace_back(id, timeout);
   }
+  std::uint64_t changes = 0;  // focus changes learnt of so far
+  std::uint64_t mark() const override { return changes; }
 };
 
 struct LateFieldTest : ::testing::Test {
@@ -58,9 +60,48 @@ TEST_F(LateFieldTest, AnEventKeepsItsOwnTimeAndPlaceWhileItWaitsForItsField) {
   EXPECT_EQ(events[0].timestampMs, 0);
   EXPECT_EQ(events[0].x, 10);
   EXPECT_EQ(events[1].timestampMs, 300);
-  EXPECT_EQ(events[1].text, "a");
   ASSERT_TRUE(events[1].field);
   EXPECT_EQ(*events[1].field, kPlain);
+  // The application may have answered before it took the click: the text is not kept.
+  EXPECT_EQ(events[1].text, "");
+  EXPECT_TRUE(events[1].redacted);
+}
+
+TEST_F(LateFieldTest, PlainTextIsKeptOnlyWhenFocusCannotHaveMovedBeforeTheRead) {
+  auto r = make(false);
+  auto key = [&](FieldAnswer answer) {
+    r->record(EventType::keyDown, FakeTapEvent::key(0, "a"));
+    answer.upTo = source.requests.back();
+    source.answers.push_back(std::move(answer));
+    r->collectFields();
+    const RawInputEvent& e = r->recordedEvents().back();
+    return std::make_pair(e.text, e.redacted);
+  };
+  const auto kept = std::make_pair(std::string("a"), false);
+  const auto withheld = std::make_pair(std::string(), true);
+  EXPECT_EQ(key({0, kPlain, 0, true}), kept);
+  EXPECT_EQ(key({0, std::nullopt, 0, true}), kept);  // nothing had focus
+  source.changes = 2;
+  EXPECT_EQ(key({0, kPlain, 2, true}), kept);
+  // A change after the event was taken, or while the read was made.
+  EXPECT_EQ(key({0, kPlain, 3, true}), withheld);
+  EXPECT_EQ(key({0, kPlain, 2, false}), withheld);
+  // A click after the key, answered by the same read or not answered yet.
+  r->record(EventType::keyDown, FakeTapEvent::key(0, "a"));
+  r->record(EventType::leftMouseDown, FakeTapEvent::pointer(1, 1));
+  source.answers.push_back({source.requests.end()[-2], kPlain, 2, true});
+  r->collectFields();
+  EXPECT_EQ(r->recordedEvents().back().text, "");
+  source.answers.push_back({source.requests.back(), kPlain, 2, true});
+  r->collectFields();
+
+  // Once the tap reports what it has handed over, an event is held against the mark taken
+  // before it was sent, however late the recorder takes it.
+  r->caughtUp(2);
+  source.changes = 4;
+  EXPECT_EQ(key({0, kPlain, 4, true}), withheld);
+  r->caughtUp(4);
+  EXPECT_EQ(key({0, kPlain, 4, true}), kept);
 }
 
 TEST_F(LateFieldTest, PlainTextWaitsForTheFieldAndASecureFieldWithholdsIt) {
@@ -87,10 +128,12 @@ TEST_F(LateFieldTest, ASilentSourceCostsEachEventItsBudgetAndNoMore) {
   EXPECT_EQ(r->recordedEvents().size(), 0u);
   advanceMs(1);
   r->collectFields();
-  // The first ran out of budget: recorded without a field, as when the query fails.
+  // The first ran out of budget: recorded without a field, and without its text, which may
+  // have gone to a password field.
   ASSERT_EQ(r->recordedEvents().size(), 1u);
   EXPECT_FALSE(r->recordedEvents()[0].field);
-  EXPECT_EQ(r->recordedEvents()[0].text, "a");
+  EXPECT_EQ(r->recordedEvents()[0].text, "");
+  EXPECT_TRUE(r->recordedEvents()[0].redacted);
   // An answer that comes too late changes nothing recorded; it still serves the next event.
   source.answers.push_back({2, kSecure});
   r->collectFields();

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,6 +135,40 @@ TEST_F(LogFileTest, FilesPlantedAtTemporaryNamesNeitherBlockTheWriteNorAreWritte
     EXPECT_EQ(entries(dir), (std::vector<std::string>{".log.json", ".log.json.7.tmp",
                                                       ".log.json.tmp", "log.json", "target"}));
   }
+}
+
+TEST_F(LogFileTest, CopiesLeftByKilledWritersAreRemovedAndNothingElse) {
+  const std::string log = dir + "/log.json";
+  put(log, "old");
+  auto plant = [&](const std::string& random, mode_t mode) {
+    const std::string path = temporaryPathFor(log, random);
+    put(path, "typed text");
+    chmod(path.c_str(), mode);
+    return path;
+  };
+  plant("Stale0000001", 0600);
+  plant("Stale0000002", 0400);
+  plant("Public000001", 0644);
+  plant("short", 0600);
+  plant("Not-ours-123", 0600);
+  put(dir + "/.other.json.Stale0000003.tmp", "");
+  chmod((dir + "/.other.json.Stale0000003.tmp").c_str(), 0600);
+  const std::string linked = plant("Linked000001", 0600);
+  ASSERT_EQ(link(linked.c_str(), (dir + "/kept").c_str()), 0);
+  ASSERT_EQ(symlink((dir + "/kept").c_str(), temporaryPathFor(log, "Symlink00001").c_str()), 0);
+  // A writer still at work holds its file's lock.
+  const int live = open(plant("LiveWriter01", 0600).c_str(), O_RDONLY);
+  ASSERT_EQ(flock(live, LOCK_EX), 0);
+
+  EXPECT_EQ(removeStaleCopies(log), 2);
+  EXPECT_EQ(entries(dir),
+            (std::vector<std::string>{".log.json.Linked000001.tmp", ".log.json.LiveWriter01.tmp",
+                                      ".log.json.Not-ours-123.tmp", ".log.json.Public000001.tmp",
+                                      ".log.json.Symlink00001.tmp", ".log.json.short.tmp",
+                                      ".other.json.Stale0000003.tmp", "kept", "log.json"}));
+  close(live);
+  EXPECT_EQ(removeStaleCopies(log), 1);
+  EXPECT_EQ(removeStaleCopies(dir + "/missing/log.json"), 0);
 }
 
 TEST(LogFileNames, TheTemporaryFileIsHiddenBesideTheLog) {

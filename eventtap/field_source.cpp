@@ -82,7 +82,7 @@ void FieldWorker::work(std::function<Reader()> start) {
     // Everything received by now was sent before the read, so it is handled first. The read
     // itself is a round trip to the focused application, which brings every event that
     // application sent before it answered; when those move focus, the read is made again.
-    FieldAnswer answer{target, std::nullopt, 0, true};
+    FieldAnswer answer{target, std::nullopt, 0, true, true};
     for (int attempt = 0; attempt <= kMaxRereads; ++attempt) {
       if (reader.pump) reader.pump();
       const std::uint64_t before = reader.changes ? reader.changes() : 0;
@@ -92,6 +92,8 @@ void FieldWorker::work(std::function<Reader()> start) {
       answer.settled = answer.changes == before;
       if (answer.settled || !reader.pump) break;
     }
+    // Without a field (no accessibility) there is nothing to mistake for another.
+    answer.followed = !reader.changes || answer.changes > 0 || !answer.field;
     publish();
     lock.lock();
     if (target <= answered_) continue;

@@ -20,12 +20,16 @@ namespace orvane::eventtap {
 // The focused field read for every event numbered `upTo` or less that no earlier answer covered.
 // `changes` counts the focus changes the source had learnt of once the read was over; when it
 // still equals a mark taken before an event was sent, focus did not move between that event
-// and the read. `settled` is false when focus moved while the read was made.
+// and the read. `settled` is false when focus moved while the read was made. `followed` is
+// false while a source that follows focus changes has learnt of none: an application learns
+// that someone listens only some time after the listener is registered, and tells no focus
+// change before, so until the first one comes an unchanged count proves nothing.
 struct FieldAnswer {
   std::uint64_t upTo = 0;
   std::optional<EventField> field;
   std::uint64_t changes = 0;
   bool settled = true;
+  bool followed = true;
 };
 
 class FieldSource {

@@ -164,7 +164,8 @@ void Recorder::collectFields() {
       while (!waiting.empty() && waiting.front().id <= answer.upTo) {
         Waiting& w = waiting.front();
         // Focus moved between the event and the answer: the read may describe where it went.
-        const bool sure = answer.settled && answer.changes == w.mark && !clickUnanswered;
+        const bool sure =
+            answer.followed && answer.settled && answer.changes == w.mark && !clickUnanswered;
         complete(w, answer.field, sure);
         waiting.pop_front();
       }

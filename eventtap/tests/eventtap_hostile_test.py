@@ -28,6 +28,10 @@ BURST_TRIALS = 16
 KILL_TRIALS = 40
 FOCUS_TRIALS = 30
 LETTERS = "abcdefghijklmnopqrstuvwxyz"
+# The letters' macOS virtual key codes: plain mode may withhold text it cannot be sure of, so
+# what a burst lost is told by the key codes.
+LETTER_CODES = dict(zip(LETTERS, [0, 11, 8, 2, 14, 3, 5, 4, 34, 38, 40, 37, 46, 45, 31, 35, 12,
+                                  15, 1, 17, 32, 9, 13, 7, 16, 6]))
 # The generous bounds of the measured goals (stop within 1 s, timestamps within 20 ms).
 STOP_BOUND = 3.0
 SPREAD_MARGIN_MS = 250
@@ -106,9 +110,10 @@ class Hostile(unittest.TestCase):
             if paused:
                 os.kill(r.pid, signal.SIGCONT)
             log = self.finished(r)
-            typed = "".join(e["text"] for e in log["events"] if e["type"] == "keyDown")
+            typed = [e["keyCode"] for e in log["events"] if e["type"] == "keyDown"]
             lost.append(len(text) - len(typed))
-            self.assertEqual(typed, text, "trial %d (paused: %s)" % (trial, paused))
+            self.assertEqual(typed, [LETTER_CODES[ch] for ch in text],
+                             "trial %d (paused: %s)" % (trial, paused))
         print("burst then stop: %d trials, events lost per trial %s" % (BURST_TRIALS, lost),
               file=sys.stderr)
 

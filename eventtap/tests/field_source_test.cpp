@@ -267,16 +267,23 @@ TEST(FieldWorker, EventsReceivedBeforeAReadAreHandledBeforeItEvenRightAfterAWait
   // handled, the gain that came with it not yet): the read must not describe that.
   auto service = std::make_shared<ScriptedService>();
   FieldWorker worker([&] { return service->reader(service); }, [] {});
+  // Before the service has told any focus change, an unchanged count proves nothing: the
+  // applications may not yet know that anyone listens.
+  worker.request(1);
+  auto first = answersUpTo(worker, 1);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_FALSE(first[0].followed);
   std::this_thread::sleep_for(20ms);  // the worker is waiting on the service
   {
     std::lock_guard lock(service->mutex);
     service->pending = "second";
   }
-  worker.request(1);
-  auto answers = answersUpTo(worker, 1);
+  worker.request(2);
+  auto answers = answersUpTo(worker, 2);
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_EQ(answers[0].field->title, "second");
-  EXPECT_EQ(service->reads, 1);
+  EXPECT_TRUE(answers[0].followed);
+  EXPECT_EQ(service->reads, 2);
 }
 
 TEST(FieldWorker, AReadThatBringsAFocusChangeIsMadeAgainWithinABound) {

@@ -4,13 +4,13 @@
 // layout points: a Wayland client does not know where its surfaces are, so what it answers is
 // at best that, and no tool reads element frames here (there are no event taps to ask about).
 #include "accessibility_atspi.hpp"
-#include "wayland_session.hpp"
+#include "compositor.hpp"
 
 namespace orvane {
 
 std::unique_ptr<Accessibility> makeAccessibilityWayland() {
   // Without the compositor there is no desktop: the backend reads nothing.
-  if (!WaylandSession::shared().ok()) return makeAccessibilityAtspi({});
+  if (!sharedCompositor().ok()) return makeAccessibilityAtspi({});
   AtspiDesktopSide side;
   side.pixelsToPoints = [](const Rect& pixels) { return pixels; };
   side.pointsToPixels = [](Point points) { return points; };

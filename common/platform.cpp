@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "compositor.hpp"
+#include "session_bus.hpp"
 #include "text.hpp"
 
 extern char** environ;
@@ -126,6 +128,18 @@ std::span<const PlatformId> builtPlatforms() {
   return built;
 }
 
+namespace {
+
+// The adapter for a Wayland session, in the order they are tried.
+CompositorId compositorOf(const PlatformEnvironment& environment) {
+  if (environment.compositorIpc) return CompositorId::sway;
+  if (environment.gnomeShell && environment.gnomeShellExtension) return CompositorId::gnomeShell;
+  if (environment.kwin) return CompositorId::kwin;
+  return CompositorId::none;
+}
+
+}  // namespace
+
 PlatformChoice choosePlatform(const PlatformEnvironment& environment,
                               std::span<const PlatformId> built) {
   PlatformChoice choice;
@@ -134,12 +148,16 @@ PlatformChoice choosePlatform(const PlatformEnvironment& environment,
       if (b == id) return true;
     return false;
   };
+  auto chooseWayland = [&] {
+    choice.id = PlatformId::wayland;
+    choice.compositor = compositorOf(environment);
+    if (choice.compositor == CompositorId::sway) choice.compositorIpc = *environment.compositorIpc;
+  };
   if (environment.forced) {
     for (PlatformId id : built) {
       if (platformName(id) != *environment.forced) continue;
       choice.id = id;
-      if (id == PlatformId::wayland && environment.compositorIpc)
-        choice.compositorIpc = *environment.compositorIpc;
+      if (id == PlatformId::wayland) chooseWayland();
       return choice;
     }
     std::string names;
@@ -151,9 +169,18 @@ PlatformChoice choosePlatform(const PlatformEnvironment& environment,
                      " is not a platform of this build (" + names + "); choosing as if unset";
   }
   if (!built.empty()) choice.id = built.front();
-  if (isBuilt(PlatformId::wayland) && environment.waylandSession && environment.compositorIpc) {
-    choice.id = PlatformId::wayland;
-    choice.compositorIpc = *environment.compositorIpc;
+  if (isBuilt(PlatformId::wayland) && environment.waylandSession) {
+    if (compositorOf(environment) != CompositorId::none) {
+      chooseWayland();
+    } else if (environment.gnomeShell) {
+      if (!choice.problem.empty()) choice.problem += "\n";
+      choice.problem += std::string("GNOME Shell shows its windows to Orvane only through the "
+                                    "extension ") +
+                        std::string(kGnomeShellExtensionUuid) +
+                        "; enable it with `gnome-extensions enable " +
+                        std::string(kGnomeShellExtensionUuid) +
+                        "` and log in again. Until then only XWayland windows are seen.";
+    }
   }
   return choice;
 }
@@ -171,6 +198,14 @@ PlatformEnvironment readPlatformEnvironment() {
     else if (auto asked = askSwayForSocket(); asked && socketAnswers(*asked))
       environment.compositorIpc = asked;
   }
+#if defined(ORVANE_WAYLAND)
+  if (wantsIpc && !environment.compositorIpc) {
+    const SessionBusPresence present = probeSessionBus();
+    environment.gnomeShell = present.gnomeShell;
+    environment.gnomeShellExtension = present.gnomeShellExtension;
+    environment.kwin = present.kwin;
+  }
+#endif
 #else
   (void)wantsIpc;
 #endif

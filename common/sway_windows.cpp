@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 
 #include "process_files.hpp"
@@ -77,7 +78,60 @@ Point mainOrigin(const std::vector<const SwayNode*>& outputs) {
   return {outputs.front()->rect.x, outputs.front()->rect.y};
 }
 
+bool holdsViews(const SwayNode& node) {
+  return node.type == "con" || node.type == "floating_con" || node.type == "workspace";
+}
+
+// The node's children, most recently focused first; those its focus list leaves out after.
+std::vector<const SwayNode*> byFocus(const SwayNode& node) {
+  std::vector<const SwayNode*> children;
+  for (const auto& child : node.nodes) children.push_back(&child);
+  for (const auto& child : node.floatingNodes) children.push_back(&child);
+  auto rank = [&](const SwayNode* child) {
+    const auto it = std::find(node.focus.begin(), node.focus.end(), child->id);
+    return static_cast<std::size_t>(it - node.focus.begin());
+  };
+  std::stable_sort(children.begin(), children.end(),
+                   [&](const SwayNode* a, const SwayNode* b) { return rank(a) < rank(b); });
+  return children;
+}
+
+const SwayNode* findFocused(const SwayNode& node) {
+  if (node.focused) return &node;
+  for (const auto& child : node.nodes)
+    if (const SwayNode* found = findFocused(child)) return found;
+  for (const auto& child : node.floatingNodes)
+    if (const SwayNode* found = findFocused(child)) return found;
+  return nullptr;
+}
+
+const SwayNode* firstView(const SwayNode& node,
+                          const std::function<bool(const SwayNode&)>& wanted) {
+  if (node.view()) return wanted(node) ? &node : nullptr;
+  for (const SwayNode* child : byFocus(node))
+    if (const SwayNode* found = firstView(*child, wanted)) return found;
+  return nullptr;
+}
+
 }  // namespace
+
+const SwayNode* focusedView(const SwayNode& root) {
+  const SwayNode* focused = findFocused(root);
+  if (!focused) return nullptr;
+  if (focused->view()) return focused;
+  // `focus parent` puts sway's focus on a container; what the user works in is inside it.
+  if (!holdsViews(*focused)) return nullptr;
+  return firstView(*focused, [](const SwayNode&) { return true; });
+}
+
+std::optional<std::string> bundleIdOf(const SwayNode& view) {
+  if (view.shell == "xwayland") {
+    if (!view.windowClass || view.windowClass->empty()) return std::nullopt;
+    return lowercased(*view.windowClass);
+  }
+  if (!view.appId || view.appId->empty()) return std::nullopt;
+  return view.appId;
+}
 
 DisplayId displayId(const std::string& make, const std::string& model, const std::string& serial,
                     const std::string& name, bool withName) {
@@ -238,37 +292,44 @@ std::optional<std::string> OwnerNames::ownerName(const SwayNode& view) {
   return std::nullopt;
 }
 
-std::optional<WindowRecord> recordOf(const View& view, const Point& origin, OwnerNames& names) {
-  const SwayNode& n = *view.node;
-  if (n.id <= 0 || n.id > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-  const double title = std::max(0.0, n.decoRect.height);
-  const Rect bounds{n.rect.x - origin.x, n.rect.y - title - origin.y, n.rect.width,
-                    n.rect.height + title};
-  WindowRecord record;
-  record.emplace_back(std::string(kCGWindowNumber), static_cast<std::int64_t>(n.id));
-  record.emplace_back(std::string(kCGWindowLayer), std::int64_t{0});
-  record.emplace_back(std::string(kCGWindowBounds), dictionaryFromRect(bounds));
-  record.emplace_back(std::string(kCGWindowAlpha), 1.0);
-  if (n.pid && *n.pid > 0 && *n.pid <= std::numeric_limits<std::int32_t>::max())
-    record.emplace_back(std::string(kCGWindowOwnerPID), *n.pid);
-  if (auto owner = names.ownerName(n)) record.emplace_back(std::string(kCGWindowOwnerName), *owner);
-  record.emplace_back(std::string(kCGWindowName), n.name);
-  record.emplace_back(std::string(kCGWindowIsOnscreen), view.onScreen);
-  return record;
+CompositorSnapshot snapshotOf(const SwayNode& root, OwnerNames& names) {
+  CompositorSnapshot snapshot;
+  const Point origin = mainOrigin(activeOutputs(root));
+  for (const Display& d : displaysOf(root))
+    snapshot.outputs.push_back(CompositorOutput{d.id, d.name, d.bounds, d.scale});
+  for (const View& view : viewsOf(root)) {
+    const SwayNode& n = *view.node;
+    if (n.id <= 0 || n.id > std::numeric_limits<std::uint32_t>::max()) continue;
+    CompositorWindow& w = snapshot.windows.emplace_back();
+    w.id = static_cast<std::uint32_t>(n.id);
+    w.pid = n.pid;
+    w.appId = bundleIdOf(n);
+    w.ownerName = names.ownerName(n);
+    w.title = n.name;
+    // sway keeps the title bar (`deco_rect`) apart from the container's rect.
+    const double title = std::max(0.0, n.decoRect.height);
+    w.frame = Rect{n.rect.x - origin.x, n.rect.y - title - origin.y, n.rect.width,
+                   n.rect.height + title};
+    const Point centre{w.frame.x + w.frame.width / 2, w.frame.y + w.frame.height / 2};
+    for (const CompositorOutput& o : snapshot.outputs) {
+      if (centre.x >= o.bounds.x && centre.x < o.bounds.x + o.bounds.width &&
+          centre.y >= o.bounds.y && centre.y < o.bounds.y + o.bounds.height) {
+        w.output = o.id;
+        break;
+      }
+    }
+    w.onScreen = view.onScreen;
+    w.xwayland = n.shell == "xwayland";
+  }
+  if (const SwayNode* focused = focusedView(root);
+      focused && focused->id > 0 && focused->id <= std::numeric_limits<std::uint32_t>::max())
+    snapshot.focused = static_cast<std::uint32_t>(focused->id);
+  return snapshot;
 }
 
 std::vector<RecordValue> windowInfo(const SwayNode& root, std::uint32_t options,
                                     std::uint32_t relativeToWindow, OwnerNames& names) {
-  const Point origin = mainOrigin(activeOutputs(root));
-  std::vector<RecordValue> records;
-  const bool one = options & kCGWindowListOptionIncludingWindow;
-  for (const View& view : viewsOf(root)) {
-    if (one && view.node->id != static_cast<std::int64_t>(relativeToWindow)) continue;
-    if ((options & kCGWindowListOptionOnScreenOnly) && !view.onScreen) continue;
-    if (auto record = recordOf(view, origin, names)) records.emplace_back(std::move(*record));
-    if (one) break;
-  }
-  return records;
+  return orvane::windowInfo(snapshotOf(root, names), options, relativeToWindow);
 }
 
 }  // namespace orvane::sway

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "compositor.hpp"
 #include "sway_ipc.hpp"
 #include "window_server.hpp"
 
@@ -72,9 +73,15 @@ class OwnerNames {
 // has none.
 std::optional<std::string> desktopEntryName(std::string_view text);
 
-// The record of one view, keys as the X11 backend writes them; nothing when its container id
-// cannot be a window number.
-std::optional<WindowRecord> recordOf(const View& view, const Point& origin, OwnerNames& names);
+// The view the user works in; nothing when the focus is on a workspace without views.
+const SwayNode* focusedView(const SwayNode& root);
+// The view's bundle identifier: its app_id; an XWayland view's class in lower case, as the
+// X11 workspace reads WM_CLASS. Nothing when it has none.
+std::optional<std::string> bundleIdOf(const SwayNode& view);
+
+// The tree as the compositor seam's snapshot: views front to back (those whose container id
+// cannot be a window number left out), each output a view's centre lies on, the focused view.
+CompositorSnapshot snapshotOf(const SwayNode& root, OwnerNames& names);
 
 // The window server's answer for `options` (on-screen only, one window, desktop elements
 // excluded) from one tree.

@@ -21,7 +21,7 @@
 #include "canvas_x11.hpp"
 #include "damage.hpp"
 #include "sway_ipc.hpp"
-#include "wayland_session.hpp"
+#include "compositor.hpp"
 
 // NOTE: the generated layer-shell header names an argument `namespace`, a C++ keyword.
 #define namespace namespace_
@@ -146,7 +146,7 @@ class WaylandDesktop final : public x11::Desktop {
     // first round trips share one deadline, and missing it is as if there were no compositor
     // (the host gets its cancellation). One whose IPC has already let its deadline pass is
     // stopped for the display too: it runs both from one loop.
-    if (WaylandSession::shared().stalled()) return false;
+    if (sharedCompositor().stalled()) return false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     display_ = connectDisplay(deadline);
     if (!display_) return false;

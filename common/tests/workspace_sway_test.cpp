@@ -1,4 +1,5 @@
-#include "workspace_sway.hpp"
+#include "sway_windows.hpp"
+#include "workspace_compositor.hpp"
 
 #include <gtest/gtest.h>
 
@@ -38,18 +39,22 @@ std::string tree(std::int64_t focusedId, const std::string& extraWorkspace = "")
   return t;
 }
 
+// sway's reply read into snapshots as the sway adapter reads it, with the owner names the
+// window list would give (by container id) in place of desktop entries.
 struct Source {
   std::optional<std::string> reply;
   std::map<std::int64_t, std::string> owners;
-  std::vector<std::int64_t> asked;
+  sway::OwnerNames names{{}, [](std::int64_t) { return std::optional<std::string>(); }};
   std::unique_ptr<Workspace> make() {
-    return makeSwayWorkspace({[this] { return reply; },
-                              [this](const sway::SwayNode& view) -> std::optional<std::string> {
-                                asked.push_back(view.id);
-                                auto it = owners.find(view.id);
-                                if (it == owners.end()) return std::nullopt;
-                                return it->second;
-                              }});
+    return makeCompositorWorkspace([this]() -> std::optional<CompositorSnapshot> {
+      if (!reply) return std::nullopt;
+      auto root = sway::parseTree(*reply);
+      if (!root) return std::nullopt;
+      CompositorSnapshot snapshot = sway::snapshotOf(*root, names);
+      for (auto& w : snapshot.windows)
+        if (auto it = owners.find(w.id); it != owners.end()) w.ownerName = it->second;
+      return snapshot;
+    });
   }
 };
 
@@ -65,7 +70,6 @@ TEST(SwayWorkspace, FocusedViewNamesTheApplicationInFront) {
   EXPECT_EQ(app->bundleIdentifier, "editor");
   EXPECT_EQ(app->activationPolicy, kActivationPolicyRegular);
   EXPECT_EQ(app->focusedWindowTitle, "notes.txt - Editor");
-  EXPECT_EQ(s.asked, std::vector<std::int64_t>{12});
 
   // Without a name from the window list: the app_id; an XWayland view by its class, its
   // bundle identifier that class in lower case, as on X11.

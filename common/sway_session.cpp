@@ -1,8 +1,7 @@
-#include "wayland_session.hpp"
+#include "sway_session.hpp"
 
 #include <algorithm>
 
-#include "platform.hpp"
 
 namespace orvane {
 namespace {
@@ -27,7 +26,7 @@ Milliseconds left(Clock::time_point deadline) {
 
 }  // namespace
 
-WaylandSession::WaylandSession(std::string socketPath) : socketPath_(std::move(socketPath)) {
+SwaySession::SwaySession(std::string socketPath) : socketPath_(std::move(socketPath)) {
   if (socketPath_.empty()) return;
   requests_.emplace(socketPath_, kConnectTimeout);
   // A compositor that does not take the connection in time is there, but stalled.
@@ -35,33 +34,26 @@ WaylandSession::WaylandSession(std::string socketPath) : socketPath_(std::move(s
   if (requests_->stalled()) noteStall();
 }
 
-void WaylandSession::noteStall() {
+void SwaySession::noteStall() {
   stalled_ = true;
   quietUntil_ = Clock::now() + kStalledPause;
 }
 
-bool WaylandSession::quiet() const { return stalled_ && Clock::now() < quietUntil_; }
+bool SwaySession::quiet() const { return stalled_ && Clock::now() < quietUntil_; }
 
-bool WaylandSession::stalled() const {
+bool SwaySession::stalled() const {
   std::lock_guard guard(lock_);
   return stalled_;
 }
 
-WaylandSession& WaylandSession::shared() {
-  static WaylandSession session(currentPlatform().id == PlatformId::wayland
-                                    ? currentPlatform().compositorIpc
-                                    : std::string());
-  return session;
-}
-
-std::optional<std::string> WaylandSession::request(sway::MessageType type,
+std::optional<std::string> SwaySession::request(sway::MessageType type,
                                                    const std::string& payload) {
   std::string reply;
   if (!request(type, payload, reply)) return std::nullopt;
   return reply;
 }
 
-bool WaylandSession::request(sway::MessageType type, const std::string& payload,
+bool SwaySession::request(sway::MessageType type, const std::string& payload,
                              std::string& reply) {
   std::lock_guard guard(lock_);
   if (!started_ || quiet()) return false;
@@ -81,14 +73,14 @@ bool WaylandSession::request(sway::MessageType type, const std::string& payload,
   return false;
 }
 
-bool WaylandSession::runCommand(const std::string& command) {
+bool SwaySession::runCommand(const std::string& command) {
   const auto reply = request(sway::MessageType::runCommand, command);
   if (!reply) return false;
   const auto successes = sway::parseSuccesses(*reply);
   return successes && std::all_of(successes->begin(), successes->end(), [](bool b) { return b; });
 }
 
-bool WaylandSession::subscribe(const std::vector<std::string>& events) {
+bool SwaySession::subscribe(const std::vector<std::string>& events) {
   std::lock_guard guard(lock_);
   if (!started_ || eventsBroken_ || quiet()) return false;
   std::vector<std::string> wanted;
@@ -107,12 +99,12 @@ bool WaylandSession::subscribe(const std::vector<std::string>& events) {
   return true;
 }
 
-int WaylandSession::eventFd() const {
+int SwaySession::eventFd() const {
   std::lock_guard guard(lock_);
   return events_ ? events_->fd() : -1;
 }
 
-std::optional<sway::Message> WaylandSession::takeEvent(sway::Milliseconds timeout) {
+std::optional<sway::Message> SwaySession::takeEvent(sway::Milliseconds timeout) {
   std::lock_guard guard(lock_);
   if (!events_) return std::nullopt;
   auto m = events_->takeEvent(timeout);
@@ -120,7 +112,7 @@ std::optional<sway::Message> WaylandSession::takeEvent(sway::Milliseconds timeou
   return m;
 }
 
-bool WaylandSession::eventsBroken() const {
+bool SwaySession::eventsBroken() const {
   std::lock_guard guard(lock_);
   return eventsBroken_;
 }

@@ -1,7 +1,6 @@
-// The process's one Wayland session, as the X11 backends share one X connection: sway's IPC
-// socket (from the platform choice), a connection for requests, and a second one for events,
-// opened when something first subscribes. The window server, activation and the sensors all
-// go through it, so that a tool opens each connection once.
+// sway's IPC session, held by the process's one sway compositor adapter, as the X11 backends
+// share one X connection: a connection for requests, and a second one for events, opened when
+// something first subscribes.
 #pragma once
 
 #include <chrono>
@@ -15,14 +14,10 @@
 
 namespace orvane {
 
-class WaylandSession {
+class SwaySession {
  public:
   // Connects to `socketPath`; check ok().
-  explicit WaylandSession(std::string socketPath);
-
-  // The session of this process, on the socket of currentPlatform(); made on first use.
-  // Never null; not ok() when there is no compositor to talk to.
-  static WaylandSession& shared();
+  explicit SwaySession(std::string socketPath);
 
   // False when no compositor listened at start: the backends then behave as the X11 ones do
   // when there is no X server.

@@ -1,0 +1,8 @@
+// GNOME Shell: not yet an adapter; sessions fall back to XWayland.
+#include "compositor.hpp"
+
+namespace orvane {
+
+std::unique_ptr<Compositor> makeGnomeShellCompositor() { return makeAbsentCompositor(); }
+
+}  // namespace orvane

@@ -174,8 +174,9 @@ PlatformChoice choosePlatform(const PlatformEnvironment& environment,
       chooseWayland();
     } else if (environment.gnomeShell) {
       if (!choice.problem.empty()) choice.problem += "\n";
-      choice.problem += std::string("GNOME Shell shows its windows to Orvane only through the "
-                                    "extension ") +
+      choice.problem += std::string(
+                            "GNOME Shell shows its windows to Orvane only through the "
+                            "extension ") +
                         std::string(kGnomeShellExtensionUuid) +
                         "; enable it with `gnome-extensions enable " +
                         std::string(kGnomeShellExtensionUuid) +

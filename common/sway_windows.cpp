@@ -308,8 +308,8 @@ CompositorSnapshot snapshotOf(const SwayNode& root, OwnerNames& names) {
     w.title = n.name;
     // sway keeps the title bar (`deco_rect`) apart from the container's rect.
     const double title = std::max(0.0, n.decoRect.height);
-    w.frame = Rect{n.rect.x - origin.x, n.rect.y - title - origin.y, n.rect.width,
-                   n.rect.height + title};
+    w.frame =
+        Rect{n.rect.x - origin.x, n.rect.y - title - origin.y, n.rect.width, n.rect.height + title};
     const Point centre{w.frame.x + w.frame.width / 2, w.frame.y + w.frame.height / 2};
     for (const CompositorOutput& o : snapshot.outputs) {
       if (centre.x >= o.bounds.x && centre.x < o.bounds.x + o.bounds.width &&

@@ -20,8 +20,8 @@
 // connection is gone, which ends the chain, and it holds no other connections.
 #include "compositor_kwin.hpp"
 
-#include <gio/gio.h>
 #include <fcntl.h>
+#include <gio/gio.h>
 #include <unistd.h>
 
 #include <rapidjson/document.h>

@@ -1,0 +1,237 @@
+"""The tools on a real headless KWin (tests/harness/kwinenv.py), which they reach through a
+script they load into it: window-list against KWin's own account of its windows (native and
+XWayland windows, two outputs, a minimized window, another desktop), window-bounds through
+move, resize, minimize, activate and close with window-list and sensors running beside it,
+sensors' window lines, eventtap's refusal and the selector without a compositor or losing it."""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "harness"))
+sys.path.insert(0, os.path.join(HERE, "..", "eventtap", "tests"))
+from eventlog_check import TAP_FAILED  # noqa: E402
+import kwinenv  # noqa: E402
+import schemas  # noqa: E402
+from process_main import main, programs  # noqa: E402
+
+WINDOW_LIST, WINDOW_BOUNDS, SENSORS, EVENTTAP, SELECTOR = programs(5)
+CLICK_TAP_UNAVAILABLE = b"[orvane/capture-sensors] click tap unavailable\n"
+CANCELLED = b'{"cancelled":true}\n'
+
+
+class Lines:
+    """A running tool whose standard output lines are collected as they come."""
+
+    def __init__(self, args, env):
+        self.proc = subprocess.Popen(args, env=env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.lines, self.seen, self.err = [], 0, b""
+        self.cond = threading.Condition()
+        threading.Thread(target=self._read, args=(self.proc.stdout, False), daemon=True).start()
+        threading.Thread(target=self._read, args=(self.proc.stderr, True), daemon=True).start()
+
+    def _read(self, stream, err):
+        for raw in iter(stream.readline, b""):
+            with self.cond:
+                if err:
+                    self.err += raw
+                else:
+                    self.lines.append(json.loads(raw))
+                self.cond.notify_all()
+
+    def wait_for(self, predicate, timeout=15):
+        """The first line after the last one returned for which predicate holds."""
+        with self.cond:
+            def match():
+                return next((i for i in range(self.seen, len(self.lines))
+                             if predicate(self.lines[i])), None)
+            self.cond.wait_for(lambda: match() is not None, timeout)
+            i = match()
+            if i is None:
+                raise AssertionError("no such line; got %s" % self.lines[self.seen:])
+            self.seen = i + 1
+            return self.lines[i]
+
+    def wait_err(self, text, timeout=15):
+        with self.cond:
+            if not self.cond.wait_for(lambda: text in self.err, timeout):
+                raise AssertionError("no %r on standard error: %r" % (text, self.err))
+
+    def say(self, text):
+        self.proc.stdin.write(text.encode())
+        self.proc.stdin.flush()
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+        rc = self.proc.wait(10)
+        for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
+            try:
+                stream.close()
+            except BrokenPipeError:
+                pass
+        return rc
+
+
+class OnKWin(unittest.TestCase):
+    def setUp(self):
+        self.data = tempfile.mkdtemp(prefix="orvane-xdg-")
+        self.addCleanup(shutil.rmtree, self.data, True)
+        os.makedirs(os.path.join(self.data, "applications"))
+        with open(os.path.join(self.data, "applications", "named_fixture.desktop"), "w") as f:
+            f.write("[Desktop Entry]\nType=Application\nName=Named Fixture\nExec=true\n")
+
+    def kwin(self, **options):
+        k = kwinenv.KWin(**options)
+        k.start()
+        self.addCleanup(k.stop)
+        return k
+
+    def env(self, k):
+        return dict(k.env(), XDG_DATA_HOME=self.data,
+                    XDG_DATA_DIRS=os.path.join(self.data, "none"))
+
+    def listing(self, k):
+        r = subprocess.run([WINDOW_LIST], env=self.env(k), capture_output=True, text=True,
+                           timeout=30)
+        self.assertEqual((r.returncode, r.stderr), (0, ""))
+        return schemas.loads("window-list", r.stdout)
+
+    def follow(self, k, window):
+        tool = Lines([WINDOW_BOUNDS, "--window-id", str(window), "--poll-ms", "50"], self.env(k))
+        self.addCleanup(lambda: tool.proc.poll() is None and tool.proc.kill())
+        return tool
+
+    def test_window_list_and_window_bounds_follow_what_kwin_says(self):
+        k = self.kwin(xwayland=True)
+        native = k.gtk("Native", "wayland", "400x300+40+40", "--wm-class",
+                       "named_fixture,Named_fixture")
+        k.gtk("Second output", "wayland", "400x300+40+40")
+        k.gtk("X window", "x11", "300x200+60+60", "--wm-class", "xfix,XFix")
+        k.gtk("Minimized", "wayland")
+        k.gtk("Elsewhere", "wayland")
+        k.script("workspace.desktops = 2;")
+        k.on_window("Second output", "c.frameGeometry = {x: 1400, y: 100, width: 400, "
+                                     "height: 300};")
+        k.on_window("Minimized", "c.minimized = true;")
+        k.on_window("Elsewhere", "c.desktop = 2;")
+        k.on_window("Native", "workspace.activeClient = c;")
+        truth = k.wait_for(lambda w: w.get("Second output", {}).get("x") == 1400
+                           and w.get("Minimized", {}).get("minimized"))
+        # KWin's desktops are not in getWindowInfo's answer in a form worth reading: the
+        # window on desktop 2 is known by its title.
+        deadline = time.time() + 10
+        while True:
+            got = self.listing(k)
+            titles = [w["title"] for w in got]
+            if (sorted(titles) == ["Native", "Second output", "X window"]
+                    and titles[0] == "Native") or time.time() > deadline:
+                break
+            time.sleep(0.1)
+        self.assertEqual(titles[0], "Native", got)
+        self.assertEqual(sorted(titles), ["Native", "Second output", "X window"])
+        by_title = {w["title"]: w for w in got}
+        for title, w in by_title.items():
+            t = truth[title]
+            self.assertEqual(w["bounds"], {"x": t["x"], "y": t["y"], "width": t["width"],
+                                           "height": t["height"]}, title)
+        self.assertEqual(by_title["Native"]["ownerPid"], native.pid)
+        self.assertEqual(by_title["Native"]["ownerName"], "Named Fixture")
+        # KWin gives XWayland windows' WM_CLASS class in lower case.
+        self.assertEqual(by_title["X window"]["ownerName"], "xfix")
+        self.assertEqual(len({w["id"] for w in got}), 3)
+
+        # One window followed by window-bounds, with window-list runs and a second follower
+        # beside it: every process loads a script of its own, and none unloads another's.
+        wid = by_title["Second output"]["id"]
+        tool = self.follow(k, wid)
+        other = self.follow(k, by_title["Native"]["id"])
+        first = tool.wait_for(lambda l: l["status"] == "visible")
+        main_display = other.wait_for(lambda l: l["status"] == "visible")["displayId"]
+        self.assertEqual(first["bounds"], {"x": 1400, "y": 100, "width": 400, "height": 300})
+        self.assertNotEqual(first["displayId"], main_display)
+        results = []
+        runs = [threading.Thread(target=lambda: results.append(
+            [w["id"] for w in self.listing(k)])) for _ in range(3)]
+        for r in runs:
+            r.start()
+        k.on_window("Second output", "c.frameGeometry = {x: 200, y: 150, width: 400, "
+                                     "height: 300};")
+        line = tool.wait_for(lambda l: l.get("bounds", {}).get("x") == 200)
+        self.assertEqual((line["status"], line["bounds"]["y"], line["displayId"]),
+                         ("visible", 150, main_display))
+        for r in runs:
+            r.join(30)
+        self.assertEqual([sorted(r) for r in results], [sorted(by_title[t]["id"]
+                         for t in by_title)] * 3)
+        k.on_window("Second output", "c.frameGeometry = {x: 200, y: 150, width: 500, "
+                                     "height: 350};")
+        line = tool.wait_for(lambda l: l.get("bounds", {}).get("width") == 500)
+        self.assertEqual(line["bounds"]["height"], 350)
+        k.on_window("Second output", "c.minimized = true;")
+        tool.wait_for(lambda l: l["status"] == "unavailable")
+        tool.say("activate\n")
+        tool.wait_for(lambda l: l["status"] == "visible")
+        self.assertEqual(self.listing(k)[0]["id"], wid)
+        self.assertFalse(k.windows()["Second output"]["minimized"])
+        k.on_window("Second output", "c.closeWindow();")
+        line = tool.wait_for(lambda l: l["status"] == "closed")
+        self.assertEqual(sorted(line), ["atUnixMs", "status", "windowId"])
+        for t in (tool, other):
+            self.assertEqual((t.stop(), t.err), (0, b""))
+
+    def test_sensors_window_lines_and_eventtaps_refusal(self):
+        k = self.kwin()
+        k.gtk("Editor", "wayland", "400x300+40+40", "--wm-class", "editor_fixture,Editor")
+        notes = k.gtk("Notes/Draft", "wayland", "400x300+40+40", "--wm-class",
+                      "notes_fixture,Notes")
+        k.on_window("Editor", "workspace.activeClient = c;")
+        tool = Lines([SENSORS, "--poll-ms", "100"], self.env(k))
+        self.addCleanup(lambda: tool.proc.poll() is None and tool.proc.kill())
+
+        def window(app, title):
+            line = tool.wait_for(lambda l: l["type"] == "window" and l.get("title") == title)
+            self.assertEqual((line["app"], line["bundleId"]), (app, app))
+
+        window("editor_fixture", "Editor")
+        k.on_window("Notes/Draft", "workspace.activeClient = c;")
+        window("notes_fixture", "Notes/Draft")
+        notes.stdin.write("title Notes/Final\n")
+        notes.stdin.flush()
+        window("notes_fixture", "Notes/Final")
+        tool.wait_err(CLICK_TAP_UNAVAILABLE)
+        self.assertEqual(tool.stop(), 0)
+
+        p = subprocess.run([EVENTTAP, os.path.join(self.data, "log.json")], env=k.env(),
+                           capture_output=True, timeout=20)
+        self.assertEqual((p.returncode, p.stdout, p.stderr), (1, b"", TAP_FAILED))
+        self.assertFalse(os.path.exists(os.path.join(self.data, "log.json")))
+
+    def test_selector_cancels_without_kwin_or_when_it_goes(self):
+        k = self.kwin()
+        env = dict(k.env(), ORVANE_PLATFORM="wayland", WAYLAND_DISPLAY="orvane-no-such-display")
+        r = subprocess.run([SELECTOR], env=env, capture_output=True, timeout=30)
+        self.assertEqual((r.stdout, r.returncode), (CANCELLED, 0), r.stderr)
+        p = subprocess.Popen([SELECTOR], env=k.env(), stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+        self.addCleanup(lambda: p.poll() is None and p.kill())
+        # The overlay is up once KWin lists the selector's layer-shell surfaces, which the
+        # window list leaves out all the same.
+        time.sleep(1.5)
+        self.assertIsNone(p.poll())
+        self.assertEqual(self.listing(k), [])
+        k.kill()
+        out, err = p.communicate(timeout=20)
+        self.assertEqual((out, p.returncode), (CANCELLED, 0), err)
+
+
+if __name__ == "__main__":
+    main(5, unavailable=kwinenv.available())

@@ -4,10 +4,16 @@
 //
 //   the script calls Next() and waits; the adapter answers it with a command when it has one:
 //     "state"          the script calls State(json) with windows, screens and focus
+//     "watch"          the same, and from now on it follows changes (below)
 //     "activate UUID"  the script activates the window and calls Done(activated)
 //     "wait"           nothing to do (sent before KWin's own call timeout can end the chain)
 //     "stop"           the script ends its chain (the adapter is unloading it)
 //   and calls Next() again.
+// The script also sends its state as it starts, which is all a one-shot tool needs. Once asked
+// to watch (the adapter does on its second snapshot), it calls Changed() on the first change
+// after each state it sends (KWin's signals: frames, captions, minimizing, desktops, stacking,
+// focus, windows coming and going, screens): until then the adapter's last state stands, so
+// that polling tools cost no round trip while nothing moves.
 //
 // The adapter serves these calls on a thread of its own, on a GLib context of its own, so
 // that snapshots and activations work from any thread and in tools that run no GLib loop.
@@ -32,6 +38,7 @@
 #include <cstdio>
 #include <limits>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -232,6 +239,7 @@ constexpr char kIntrospection[] =
     "<method name='Next'><arg type='s' direction='out'/></method>"
     "<method name='State'><arg type='s' direction='in'/></method>"
     "<method name='Done'><arg type='b' direction='in'/></method>"
+    "<method name='Changed'/>"
     "</interface></node>";
 
 // The script; @OWNER@ becomes this process's unique name as a JSON string.
@@ -247,7 +255,20 @@ function listed() {
   }
   return out;
 }
+// Changed() tells the adapter that its last state is out of date: once, until the next state.
+var dirty = true;
+function changed() {
+  if (dirty) return;
+  dirty = true;
+  callDBus(owner, path, iface, "Changed");
+}
+function on(signal) { if (signal && signal.connect) signal.connect(changed); }
+function watch(c) {
+  on(c.frameGeometryChanged); on(c.captionChanged); on(c.minimizedChanged);
+  on(c.desktopChanged); on(c.stackingOrderChanged); on(c.screenChanged);
+}
 function state() {
+  dirty = false;
   var desk = workspace.currentDesktop, screens = [], windows = [], all = listed();
   for (var s = 0; s < workspace.numScreens; s++)
     screens.push(rect(workspace.clientArea(KWin.ScreenArea, s, desk)));
@@ -279,14 +300,32 @@ function activate(id) {
 }
 function next() {
   callDBus(owner, path, iface, "Next", function (command) {
-    if (command === "state") callDBus(owner, path, iface, "State", state());
+    if (command === "watch") startWatching();
+    if (command === "state" || command === "watch") callDBus(owner, path, iface, "State", state());
     else if (command.indexOf("activate ") === 0)
       callDBus(owner, path, iface, "Done", activate(command.substring(9)));
     if (command !== "stop") next();
   });
 }
+var watching = false;
+function startWatching() {
+  if (watching) return;
+  watching = true;
+  var known = workspace.clientList();
+  for (var k = 0; k < known.length; k++) watch(known[k]);
+  if (workspace.clientAdded) workspace.clientAdded.connect(function (c) { watch(c); changed(); });
+  on(workspace.clientRemoved); on(workspace.clientActivated); on(workspace.clientMinimized);
+  on(workspace.clientUnminimized); on(workspace.currentDesktopChanged);
+  on(workspace.numberScreensChanged); on(workspace.screenResized);
+  on(workspace.virtualScreenGeometryChanged);
+}
+callDBus(owner, path, iface, "State", state());
 next();
 )JS";
+
+// How long a state the script has not called out of date is taken as it is: KWin's signals
+// tell of every change the tools look at, and this bounds what one that slipped by costs.
+constexpr auto kFreshFor = std::chrono::seconds(1);
 
 // How long the script's Next() is left waiting before it is answered "wait": well inside
 // the 25 s after which KWin gives up on a call (and the script's chain would end).
@@ -314,14 +353,45 @@ class KWinCompositor final : public Compositor {
     return stalled_ || gone_;
   }
 
+  // The script sends its state as it starts and says when that is out of date; until then
+  // (for kFreshFor at most) a snapshot costs no round trip.
   std::optional<CompositorSnapshot> snapshot() override {
     std::lock_guard serial(requestLock_);
-    auto reply = request("state", true);
-    if (!reply) return std::nullopt;
-    auto state = kwin::parseState(*reply, names_);
+    if (!loaded_) return std::nullopt;
+    std::optional<std::string> json;
+    std::uint64_t generation = 0;
+    {
+      std::unique_lock held(lock_);
+      if (!latest_ && !gone_) {
+        // The script's first state, sent without being asked.
+        if (!answered_.wait_for(held, kBusCallDeadline, [&] { return latest_ || gone_; })) {
+          stalled_ = true;
+          return std::nullopt;
+        }
+      }
+      if (gone_) return std::nullopt;
+      // The first state serves the first snapshot; later ones only once the script watches.
+      const bool trusted = watching_ || !firstUsed_;
+      firstUsed_ = true;
+      if (trusted && !dirty_ && std::chrono::steady_clock::now() - latestAt_ < kFreshFor) {
+        if (parsed_ && parsedGeneration_ == generation_) return parsed_;
+        json = latest_;
+        generation = generation_;
+      }
+    }
+    if (!json) {
+      json = request(watching_ ? "state" : "watch", true);
+      if (!json) return std::nullopt;
+      watching_ = true;
+      std::lock_guard guard(lock_);
+      generation = generation_;
+    }
+    auto state = kwin::parseState(*json, names_);
     if (!state) return std::nullopt;
     uuids_ = std::move(state->uuids);
-    return std::move(state->snapshot);
+    parsed_ = std::move(state->snapshot);
+    parsedGeneration_ = generation;
+    return parsed_;
   }
 
   bool activate(std::uint32_t window) override {
@@ -420,11 +490,35 @@ class KWinCompositor final : public Compositor {
     removeScriptFile();
   }
 
+  // Nothing waits for KWin's answer: the message is out once the connection is flushed (within
+  // the deadline), and KWin acts on it whether this process is still there or not.
   void unload() {
-    if (GVariant* r = call("/Scripting", "org.kde.kwin.Scripting", "unloadScript",
-                           g_variant_new("(s)", pluginName_.c_str()), "(b)"))
-      g_variant_unref(r);
+    g_dbus_connection_call(bus_, kwinOwner_.c_str(), "/Scripting", "org.kde.kwin.Scripting",
+                           "unloadScript", g_variant_new("(s)", pluginName_.c_str()), nullptr,
+                           G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, nullptr, nullptr);
     pluginName_.clear();
+    {
+      std::lock_guard guard(lock_);
+      flushed_ = false;
+    }
+    // Flushed from the worker, whose context gets the completion.
+    g_main_context_invoke(
+        context_,
+        [](gpointer data) -> gboolean {
+          g_dbus_connection_flush(
+              static_cast<KWinCompositor*>(data)->bus_, nullptr,
+              [](GObject*, GAsyncResult*, gpointer data) {
+                auto* self = static_cast<KWinCompositor*>(data);
+                std::lock_guard guard(self->lock_);
+                self->flushed_ = true;
+                self->answered_.notify_all();
+              },
+              data);
+          return G_SOURCE_REMOVE;
+        },
+        this);
+    std::unique_lock held(lock_);
+    answered_.wait_for(held, kBusCallDeadline, [&] { return flushed_; });
   }
 
   bool writeScript() {
@@ -565,6 +659,12 @@ class KWinCompositor final : public Compositor {
       self->removeScriptFile();
       return;
     }
+    if (name == "Changed") {
+      g_dbus_method_invocation_return_value(invocation, nullptr);
+      std::lock_guard guard(self->lock_);
+      self->dirty_ = true;
+      return;
+    }
     std::string answer;
     if (name == "State") {
       const gchar* json = nullptr;
@@ -577,6 +677,14 @@ class KWinCompositor final : public Compositor {
     }
     g_dbus_method_invocation_return_value(invocation, nullptr);
     std::lock_guard guard(self->lock_);
+    if (name == "State") {
+      // Built after every change the script has told of, and before any it tells of next.
+      self->latest_ = answer;
+      self->latestAt_ = std::chrono::steady_clock::now();
+      self->dirty_ = false;
+      ++self->generation_;
+      self->answered_.notify_all();
+    }
     if (self->answering_ && self->wantsState_ == (name == "State")) {
       self->answer_ = std::move(answer);
       self->answered_.notify_all();
@@ -612,9 +720,13 @@ class KWinCompositor final : public Compositor {
   std::string pluginName_;
   bool loaded_ = false;
 
-  std::mutex requestLock_;  // one request at a time
+  std::mutex requestLock_;  // one request at a time, and what follows
   sway::OwnerNames names_;
   std::vector<kwin::ScriptWindow> uuids_;
+  std::optional<CompositorSnapshot> parsed_;
+  std::uint64_t parsedGeneration_ = 0;
+  bool firstUsed_ = false;  // the script's first state has served a snapshot
+  bool watching_ = false;   // the script follows changes
 
   mutable std::mutex lock_;  // what follows, shared with the worker thread
   std::condition_variable answered_;
@@ -627,6 +739,13 @@ class KWinCompositor final : public Compositor {
   bool wantsState_ = false;
   bool stalled_ = false;
   bool gone_ = false;
+  bool flushed_ = false;
+  // The script's last state, when it came, whether the script has called it out of date
+  // since, and how many states have come.
+  std::optional<std::string> latest_;
+  std::chrono::steady_clock::time_point latestAt_;
+  bool dirty_ = true;
+  std::uint64_t generation_ = 0;
 };
 
 }  // namespace

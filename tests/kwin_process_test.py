@@ -2,7 +2,8 @@
 script they load into it: window-list against KWin's own account of its windows (native and
 XWayland windows, two outputs, a minimized window, another desktop), window-bounds through
 move, resize, minimize, activate and close with window-list and sensors running beside it,
-sensors' window lines, eventtap's refusal and the selector without a compositor or losing it."""
+sensors' window lines, eventtap's refusal, and the selector driven by KWin's fake input device,
+without a compositor and losing it."""
 import json
 import os
 import shutil
@@ -22,7 +23,7 @@ import kwinenv  # noqa: E402
 import schemas  # noqa: E402
 from process_main import main, programs  # noqa: E402
 
-WINDOW_LIST, WINDOW_BOUNDS, SENSORS, EVENTTAP, SELECTOR = programs(5)
+WINDOW_LIST, WINDOW_BOUNDS, SENSORS, EVENTTAP, SELECTOR, INPUT = programs(6)
 CLICK_TAP_UNAVAILABLE = b"[orvane/capture-sensors] click tap unavailable\n"
 CANCELLED = b'{"cancelled":true}\n'
 
@@ -215,23 +216,80 @@ class OnKWin(unittest.TestCase):
         self.assertEqual((p.returncode, p.stdout, p.stderr), (1, b"", TAP_FAILED))
         self.assertFalse(os.path.exists(os.path.join(self.data, "log.json")))
 
-    def test_selector_cancels_without_kwin_or_when_it_goes(self):
-        k = self.kwin()
-        env = dict(k.env(), ORVANE_PLATFORM="wayland", WAYLAND_DISPLAY="orvane-no-such-display")
-        r = subprocess.run([SELECTOR], env=env, capture_output=True, timeout=30)
-        self.assertEqual((r.stdout, r.returncode), (CANCELLED, 0), r.stderr)
-        p = subprocess.Popen([SELECTOR], env=k.env(), stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE)
+    def selector(self, k, *args):
+        p = subprocess.Popen([SELECTOR, "select"] + list(args), env=self.env(k),
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.addCleanup(lambda: p.poll() is None and p.kill())
-        # The overlay is up once KWin lists the selector's layer-shell surfaces, which the
-        # window list leaves out all the same.
+        return p
+
+    def until_it_ends(self, p, input, commands):
+        """Gives the input fixture `commands` again and again until the selector ends: what
+        comes before its overlay is up goes to the windows under it, which ignore it."""
+        deadline = time.time() + 20
+        while p.poll() is None and time.time() < deadline:
+            for c in commands:
+                input(c)
+            try:
+                p.wait(0.5)
+            except subprocess.TimeoutExpired:
+                pass
+        out, err = p.communicate(timeout=10)
+        self.assertEqual(p.returncode, 0, err)
+        return json.loads(out)
+
+    def test_selector_on_kwin(self):
+        k = self.kwin()
+        k.gtk("Picked", "wayland", "400x300+40+40")
+        k.gtk("Right", "wayland", "400x300+40+40")
+        k.on_window("Picked", "c.frameGeometry = {x: 300, y: 200, width: 400, height: 300};")
+        k.on_window("Right", "c.frameGeometry = {x: 1500, y: 200, width: 400, height: 300};")
+        k.wait_for(lambda w: w.get("Right", {}).get("x") == 1500
+                   and w.get("Picked", {}).get("x") == 300)
+        listed = {w["title"]: w for w in self.listing(k)}
+        displays = {}
+        for title in listed:
+            bounds = self.follow(k, listed[title]["id"])
+            displays[title] = bounds.wait_for(lambda l: l["status"] == "visible")["displayId"]
+            bounds.stop()
+        input_proc = subprocess.Popen([INPUT], env=k.env(), stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE, text=True)
+        self.addCleanup(lambda: input_proc.poll() is None and input_proc.kill())
+        self.assertEqual(input_proc.stdout.readline().strip(), "ready")
+
+        def input(command):
+            input_proc.stdin.write(command + "\n")
+            input_proc.stdin.flush()
+            self.assertEqual(input_proc.stdout.readline().strip(), "ok")
+
+        # A click on a window: its record, as window-list and window-bounds give it.
+        got = self.until_it_ends(self.selector(k, "--initial-mode", "window"), input,
+                                 ["move 500 351 2560 800", "move 500 350 2560 800", "click"])
+        p = listed["Picked"]
+        self.assertEqual(got, {"kind": "window", "windowId": p["id"], "ownerPid": p["ownerPid"],
+                               "ownerName": p["ownerName"], "title": "Picked",
+                               "displayId": displays["Picked"], "bounds": p["bounds"]})
+        # Return in screen mode: the display under the pointer.
+        got = self.until_it_ends(self.selector(k), input,
+                                 ["move 1700 101 2560 800", "move 1700 100 2560 800",
+                                  "key Return"])
+        self.assertEqual(got, {"kind": "screen", "displayId": displays["Right"]})
+        got = self.until_it_ends(self.selector(k), input, ["key Escape"])
+        self.assertEqual(got, {"cancelled": True})
+        input_proc.stdin.close()
+        input_proc.wait(10)
+        input_proc.stdout.close()
+
+        # No display: cancelled at once. KWin killed under the overlay: cancelled too.
+        env = dict(k.env(), ORVANE_PLATFORM="wayland", WAYLAND_DISPLAY="orvane-no-such-display")
+        r = subprocess.run([SELECTOR, "select"], env=env, capture_output=True, timeout=30)
+        self.assertEqual((r.stdout, r.returncode), (CANCELLED, 0), r.stderr)
+        p = self.selector(k)
         time.sleep(1.5)
         self.assertIsNone(p.poll())
-        self.assertEqual(self.listing(k), [])
         k.kill()
         out, err = p.communicate(timeout=20)
         self.assertEqual((out, p.returncode), (CANCELLED, 0), err)
 
 
 if __name__ == "__main__":
-    main(5, unavailable=kwinenv.available())
+    main(6, unavailable=kwinenv.available())

@@ -21,9 +21,10 @@
 //
 // Each process loads its script under a name of its own (pid and a random part): KWin 5.27
 // names unnamed scripts by how many are loaded, so one tool's unload could hit another's
-// script. The script is unloaded when the adapter goes (normal exits). A process ended by a
-// signal leaves it loaded but inert: its pending Next() fails once the process's bus
-// connection is gone, which ends the chain, and it holds no other connections.
+// script; and it starts it without naming its number (see start()). The script is unloaded when the
+// adapter goes (normal exits). A process ended by a signal leaves it loaded but inert: its pending
+// Next() fails once the process's bus connection is gone, which ends the chain, and it holds no
+// other connections.
 #include "compositor_kwin.hpp"
 
 #include <fcntl.h>
@@ -454,14 +455,14 @@ class KWinCompositor final : public Compositor {
     g_variant_get(loaded, "(i)", &scriptId);
     g_variant_unref(loaded);
     if (scriptId < 0) return;
-    // KWin 5 puts the script's object at /<id>, KWin 6 at /Scripting/Script<id>.
-    for (const std::string& object :
-         {"/" + std::to_string(scriptId), "/Scripting/Script" + std::to_string(scriptId)}) {
-      if (GVariant* ran = call(object.c_str(), "org.kde.kwin.Script", "run", nullptr, nullptr)) {
-        g_variant_unref(ran);
-        loaded_ = true;
-        break;
-      }
+    // Started through /Scripting's start(), which runs every loaded script that is not running
+    // yet (as System Settings does after changing scripts), not through the script's own
+    // object: KWin 5.27 numbers scripts by how many are loaded, so after another process's
+    // unload two scripts can share a number, and the object of that number is the other's.
+    if (GVariant* started =
+            call("/Scripting", "org.kde.kwin.Scripting", "start", nullptr, nullptr)) {
+      g_variant_unref(started);
+      loaded_ = true;
     }
     if (!loaded_) unload();
   }

@@ -2,8 +2,8 @@
 script they load into it: window-list against KWin's own account of its windows (native and
 XWayland windows, two outputs, a minimized window, another desktop), window-bounds through
 move, resize, minimize, activate and close with window-list and sensors running beside it,
-sensors' window lines, eventtap's refusal, and the selector driven by KWin's fake input device,
-without a compositor and losing it."""
+sensors' window lines, eventtap's refusal, the selector driven by KWin's fake input device,
+without a compositor and losing it, and a KWin that stops answering."""
 import json
 import os
 import shutil
@@ -161,7 +161,7 @@ class OnKWin(unittest.TestCase):
         self.assertNotEqual(first["displayId"], main_display)
         results = []
         runs = [threading.Thread(target=lambda: results.append(
-            [w["id"] for w in self.listing(k)])) for _ in range(3)]
+            [w["id"] for w in self.listing(k)])) for _ in range(6)]
         for r in runs:
             r.start()
         k.on_window("Second output", "c.frameGeometry = {x: 200, y: 150, width: 400, "
@@ -172,7 +172,7 @@ class OnKWin(unittest.TestCase):
         for r in runs:
             r.join(30)
         self.assertEqual([sorted(r) for r in results], [sorted(by_title[t]["id"]
-                         for t in by_title)] * 3)
+                         for t in by_title)] * 6)
         k.on_window("Second output", "c.frameGeometry = {x: 200, y: 150, width: 500, "
                                      "height: 350};")
         line = tool.wait_for(lambda l: l.get("bounds", {}).get("width") == 500)
@@ -289,6 +289,27 @@ class OnKWin(unittest.TestCase):
         k.kill()
         out, err = p.communicate(timeout=20)
         self.assertEqual((out, p.returncode), (CANCELLED, 0), err)
+
+
+    def test_a_kwin_that_stops_answering(self):
+        k = self.kwin()
+        k.gtk("Followed", "wayland")
+        k.wait_for(lambda w: "Followed" in w)
+        tool = self.follow(k, self.listing(k)[0]["id"])
+        tool.wait_for(lambda l: l["status"] == "visible")
+        os.killpg(k.proc.pid, signal.SIGSTOP)
+        self.addCleanup(os.killpg, k.proc.pid, signal.SIGCONT)
+        # As when the window server is gone: nothing listed, within the tools' deadlines.
+        start = time.time()
+        r = subprocess.run([WINDOW_LIST], env=self.env(k), capture_output=True, timeout=30)
+        self.assertEqual((r.returncode, r.stdout), (0, b"[]\n"), r.stderr)
+        self.assertLess(time.time() - start, 6)
+        # The follower goes on and ends at once on SIGTERM.
+        time.sleep(2)
+        self.assertIsNone(tool.proc.poll())
+        start = time.time()
+        self.assertEqual(tool.stop(), 0)
+        self.assertLess(time.time() - start, 2)
 
 
 if __name__ == "__main__":

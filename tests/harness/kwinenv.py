@@ -154,10 +154,9 @@ class KWin:
         path = os.path.join(self.dir, name + ".js")
         with open(path, "w") as f:
             f.write(source)
-        out = self.gdbus("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.loadScript",
-                         path, name).stdout
-        number = int(out.strip("()\n, "))
-        self.gdbus("org.kde.KWin", "/%d" % number, "org.kde.kwin.Script.run")
+        self.gdbus("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.loadScript", path, name)
+        # Not through the script's own object: its number may be a tool's script's too.
+        self.gdbus("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.start")
 
     def on_window(self, title, statements):
         """Runs `statements` with `c` bound to the window whose caption is `title`."""

@@ -328,6 +328,8 @@ next();
 // tell of every change the tools look at, and this bounds what one that slipped by costs.
 constexpr auto kFreshFor = std::chrono::seconds(1);
 
+constexpr std::chrono::milliseconds kUnloadDeadline{250};
+
 // How long the script's Next() is left waiting before it is answered "wait": well inside
 // the 25 s after which KWin gives up on a call (and the script's chain would end).
 constexpr auto kIdleAnswer = std::chrono::seconds(10);
@@ -491,35 +493,15 @@ class KWinCompositor final : public Compositor {
     removeScriptFile();
   }
 
-  // Nothing waits for KWin's answer: the message is out once the connection is flushed (within
-  // the deadline), and KWin acts on it whether this process is still there or not.
+  // KWin answers at once; the short deadline keeps a KWin that is busy (or gone) from
+  // holding a tool at its end, and an unload that did not happen leaves an inert script.
   void unload() {
-    g_dbus_connection_call(bus_, kwinOwner_.c_str(), "/Scripting", "org.kde.kwin.Scripting",
-                           "unloadScript", g_variant_new("(s)", pluginName_.c_str()), nullptr,
-                           G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, nullptr, nullptr);
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus_, kwinOwner_.c_str(), "/Scripting", "org.kde.kwin.Scripting", "unloadScript",
+        g_variant_new("(s)", pluginName_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+        static_cast<gint>(kUnloadDeadline.count()), nullptr, nullptr);
+    if (reply) g_variant_unref(reply);
     pluginName_.clear();
-    {
-      std::lock_guard guard(lock_);
-      flushed_ = false;
-    }
-    // Flushed from the worker, whose context gets the completion.
-    g_main_context_invoke(
-        context_,
-        [](gpointer data) -> gboolean {
-          g_dbus_connection_flush(
-              static_cast<KWinCompositor*>(data)->bus_, nullptr,
-              [](GObject*, GAsyncResult*, gpointer data) {
-                auto* self = static_cast<KWinCompositor*>(data);
-                std::lock_guard guard(self->lock_);
-                self->flushed_ = true;
-                self->answered_.notify_all();
-              },
-              data);
-          return G_SOURCE_REMOVE;
-        },
-        this);
-    std::unique_lock held(lock_);
-    answered_.wait_for(held, kBusCallDeadline, [&] { return flushed_; });
   }
 
   bool writeScript() {
@@ -740,7 +722,6 @@ class KWinCompositor final : public Compositor {
   bool wantsState_ = false;
   bool stalled_ = false;
   bool gone_ = false;
-  bool flushed_ = false;
   // The script's last state, when it came, whether the script has called it out of date
   // since, and how many states have come.
   std::optional<std::string> latest_;

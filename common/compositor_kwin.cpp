@@ -21,10 +21,11 @@
 //
 // Each process loads its script under a name of its own (pid and a random part): KWin 5.27
 // names unnamed scripts by how many are loaded, so one tool's unload could hit another's
-// script; and it starts it without naming its number (see start()). The script is unloaded when the
-// adapter goes (normal exits). A process ended by a signal leaves it loaded but inert: its pending
-// Next() fails once the process's bus connection is gone, which ends the chain, and it holds no
-// other connections.
+// script; and it starts it without naming its number (see start()). The script is unloaded
+// when the adapter goes (every normal end). A tool ended by a signal (the polling tools end
+// with _exit on SIGTERM) leaves it loaded but inert: its waiting Next() fails once the
+// process's bus connection is gone, which ends the chain, and a watching script sends at most
+// one more Changed() (to nobody) before it waits for a state that nobody asks for.
 #include "compositor_kwin.hpp"
 
 #include <fcntl.h>

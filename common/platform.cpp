@@ -196,8 +196,6 @@ PlatformEnvironment readPlatformEnvironment() {
   if (wantsIpc) {
     if (auto sock = environmentValue("SWAYSOCK"); sock && socketAnswers(*sock))
       environment.compositorIpc = sock;
-    else if (auto asked = askSwayForSocket(); asked && socketAnswers(*asked))
-      environment.compositorIpc = asked;
   }
 #if defined(ORVANE_WAYLAND)
   if (wantsIpc && !environment.compositorIpc) {
@@ -207,6 +205,12 @@ PlatformEnvironment readPlatformEnvironment() {
     environment.kwin = present.kwin;
   }
 #endif
+  // Asking sway costs a process start (a tenth of a second): not when the session bus has
+  // already named the compositor.
+  if (wantsIpc && !environment.compositorIpc && !environment.gnomeShell && !environment.kwin) {
+    if (auto asked = askSwayForSocket(); asked && socketAnswers(*asked))
+      environment.compositorIpc = asked;
+  }
 #else
   (void)wantsIpc;
 #endif

@@ -282,13 +282,20 @@ std::optional<std::string> OwnerNames::desktopEntryName(const std::string& appId
 }
 
 std::optional<std::string> OwnerNames::ownerName(const SwayNode& view) {
-  if (view.shell == "xwayland") {
-    if (view.windowClass && !view.windowClass->empty()) return view.windowClass;
-  } else if (view.appId && !view.appId->empty()) {
-    if (auto name = desktopEntryName(*view.appId)) return name;
-    return view.appId;
+  return ownerName(view.shell == "xwayland", view.appId, view.windowClass, view.pid);
+}
+
+std::optional<std::string> OwnerNames::ownerName(bool xwayland,
+                                                 const std::optional<std::string>& appId,
+                                                 const std::optional<std::string>& windowClass,
+                                                 std::optional<std::int64_t> pid) {
+  if (xwayland) {
+    if (windowClass && !windowClass->empty()) return windowClass;
+  } else if (appId && !appId->empty()) {
+    if (auto name = desktopEntryName(*appId)) return name;
+    return appId;
   }
-  if (view.pid && program_) return program_(*view.pid);
+  if (pid && program_) return program_(*pid);
   return std::nullopt;
 }
 

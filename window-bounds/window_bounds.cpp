@@ -165,8 +165,11 @@ int run(const Arguments& arguments, WindowServer& server, Activation& activation
   WindowBoundsPoller poller(arguments.windowId, server, output, std::move(clock));
   runLoop.readStandardInputLines(
       [&](const std::string& line) { handleInputLine(line, poller, activation, runLoop); });
-  runLoop.addRepeatingTimer(static_cast<double>(arguments.pollMs) / 1000.0,
-                            [&poller] { poller.tick(); });
+  // A window server that says when windows change is followed on its word, not polled.
+  if (!server.watchChanges([&poller] { poller.tick(); })) {
+    runLoop.addRepeatingTimer(static_cast<double>(arguments.pollMs) / 1000.0,
+                              [&poller] { poller.tick(); });
+  }
   poller.tick();
   runLoop.run();
   return 0;

@@ -47,8 +47,10 @@ def available():
 
 
 class Gnome:
-    def __init__(self, monitors=MONITORS, extensions=UUIDS, x11=True):
+    def __init__(self, monitors=MONITORS, extensions=UUIDS, x11=True, desktop_entries=None):
+        """`desktop_entries`: {desktop id: Name=} the shell finds among its applications."""
         self.monitors = monitors
+        self.desktop_entries = desktop_entries or {}
         self.extensions = extensions
         self.x11 = x11
         self.dir = None
@@ -102,6 +104,11 @@ class Gnome:
         os.makedirs(extensions)
         for source in (EXTENSION, TEST_EXTENSION):
             os.symlink(source, os.path.join(extensions, os.path.basename(source)))
+        applications = os.path.join(self.dir, "data", "applications")
+        os.makedirs(applications)
+        for desktop_id, name in self.desktop_entries.items():
+            with open(os.path.join(applications, desktop_id + ".desktop"), "w") as f:
+                f.write("[Desktop Entry]\nType=Application\nName=%s\nExec=true\n" % name)
         self.system_bus = self._bus("system")
         self.session_bus = self._bus("session")
         standin = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "login1_standin.py"),
@@ -204,6 +211,33 @@ class Gnome:
                 return value
             time.sleep(0.05)
         raise RuntimeError("timed out waiting for %s: %s" % (what, self.read_log()))
+
+    WINDOWS = ("global.get_window_actors().map(a => a.meta_window)"
+               ".filter(w => w.get_window_type() === Meta.WindowType.NORMAL)")
+
+    def act(self, title, script):
+        """Runs `script` in the shell with `w` the window titled `title`; its value."""
+        return self.eval("(w => (%s))(%s.find(w => w.get_title() === %s))"
+                         % (script, self.WINDOWS, json.dumps(title)))
+
+    def window(self, title, timeout=20):
+        """The shell's own view of the window titled `title`, once it has one."""
+        return self.wait(lambda: self.truth().get(title), "a window titled %r" % title, timeout)
+
+    def truth(self):
+        """{title: {id, pid, x, y, width, height, shown, focused, monitor}} for every normal
+        window, as the shell sees it; frames in the stage's pixels; "order" ranks shown
+        windows top first."""
+        rows = self.eval("""(() => {
+            const ws = global.workspace_manager.get_active_workspace();
+            const all = global.display.sort_windows_by_stacking(%s).reverse();
+            return all.map((w, i) => { const r = w.get_frame_rect(); return {
+              title: w.get_title(), id: w.get_id(), pid: w.get_pid(), x: r.x, y: r.y,
+              width: r.width, height: r.height, order: i, monitor: w.get_monitor(),
+              shown: !w.minimized && w.located_on_workspace(ws),
+              focused: w === global.display.focus_window }; });
+        })()""" % self.WINDOWS)
+        return {row["title"]: row for row in rows or []}
 
     def spawn(self, args, **env):
         p = subprocess.Popen(args, env=dict(self.env(), **env), stdin=subprocess.PIPE,

@@ -12,9 +12,9 @@
 #include "command_line.hpp"
 #include "instruction_pill.hpp"
 #include "selector.hpp"
-#include "text_measure_x11.hpp"
+#include "text_measure_pango.hpp"
 // Last: the drawing calls go through the libraries loaded at run time.
-#include "lazy_libraries_x11.hpp"
+#include "lazy_libraries_linux.hpp"
 
 using namespace orvane;
 using namespace orvane::selector;
@@ -30,11 +30,11 @@ double msSince(std::chrono::steady_clock::time_point start) {
 
 int main(int argc, char** argv) {
   const bool uncut = argc > 1 && std::string(argv[1]) == "uncut";
-  if (!x11::loadDrawingLibraries()) {
+  if (!linux_ui::loadDrawingLibraries()) {
     std::fprintf(stderr, "selector_label_bench: Cairo and Pango cannot be loaded\n");
     return 1;
   }
-  x11::PangoText text;
+  linux_ui::PangoText text;
   // The fonts are loaded before anything is timed.
   text.labelSize("Entire screen", {13, FontWeight::semibold});
   text.wrappedLabelSize("Warning", pillstyle::kBubbleFont, 260);

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "canvas_x11.hpp"
+#include "canvas_cairo.hpp"
+#include "compositor.hpp"
 #include "damage.hpp"
 #include "sway_ipc.hpp"
-#include "compositor.hpp"
 
 // NOTE: the generated layer-shell header names an argument `namespace`, a C++ keyword.
 #define namespace namespace_
@@ -29,7 +29,7 @@
 #undef namespace
 #include "xdg-output-unstable-v1-client-protocol.h"
 // Last: Cairo and xkbcommon are loaded when a selection starts, as on X11.
-#include "lazy_libraries_x11.hpp"
+#include "lazy_libraries_linux.hpp"
 
 namespace orvane::selector::wayland {
 
@@ -95,7 +95,7 @@ struct Buffer {
 };
 
 struct Overlay {
-  x11::Monitor monitor;
+  linux_ui::Monitor monitor;
   std::size_t output = 0;
   int scale = 1;
   int pixelWidth = 0, pixelHeight = 0;
@@ -118,7 +118,7 @@ struct WaylandSource {
   WaylandDesktop* desktop;
 };
 
-class WaylandDesktop final : public x11::Desktop {
+class WaylandDesktop final : public linux_ui::Desktop {
  public:
   explicit WaylandDesktop(std::shared_ptr<SharedState> shared) : shared_(std::move(shared)) {}
 
@@ -182,7 +182,7 @@ class WaylandDesktop final : public x11::Desktop {
     const int ox = outputs_[main].x, oy = outputs_[main].y;
     auto monitorOf = [&](std::size_t i) {
       const Output& o = outputs_[i];
-      x11::Monitor m;
+      linux_ui::Monitor m;
       m.frame = {double(o.x - ox), double(o.y - oy), double(o.width), double(o.height)};
       m.id = displayIdForOutput(m.frame, o.name, displays);
       m.x = o.x;
@@ -206,9 +206,9 @@ class WaylandDesktop final : public x11::Desktop {
   }
   // The compositor composites: the veil is translucent and no still image is needed.
   bool composited() const override { return true; }
-  std::vector<x11::Monitor> monitors() override { return monitors_; }
+  std::vector<linux_ui::Monitor> monitors() override { return monitors_; }
 
-  std::size_t createOverlay(const x11::Monitor& monitor) override {
+  std::size_t createOverlay(const linux_ui::Monitor& monitor) override {
     Overlay o;
     o.monitor = monitor;
     for (std::size_t i = 0; i < monitors_.size(); ++i) {
@@ -264,7 +264,7 @@ class WaylandDesktop final : public x11::Desktop {
     const auto pixels =
         damagedPixels(dirty, !o.painted, o.bounds.height, s, o.pixelWidth, o.pixelHeight);
     if (pixels.empty()) return;
-    x11::repaintPixels(
+    linux_ui::repaintPixels(
         o.back, pixels, s, o.bounds, [&](cairo_t* cr) { fillWithBackground(cr, i); }, painter);
     o.painted = true;
     o.damage.insert(o.damage.end(), pixels.begin(), pixels.end());
@@ -824,7 +824,7 @@ class WaylandDesktop final : public x11::Desktop {
     }
     if (xkbCode > 0xff) return;  // no macOS counterpart, and past X's key codes
     self->handlers_.keyPressed(
-        x11::translateKey(static_cast<std::uint8_t>(xkbCode), sym, xState, text));
+        linux_ui::translateKey(static_cast<std::uint8_t>(xkbCode), sym, xState, text));
   }
 
   std::shared_ptr<SharedState> shared_;
@@ -840,7 +840,7 @@ class WaylandDesktop final : public x11::Desktop {
   wl_keyboard* keyboard_ = nullptr;
   std::vector<Output> outputs_;
   bool started_ = false;
-  std::vector<x11::Monitor> monitors_;
+  std::vector<linux_ui::Monitor> monitors_;
   std::vector<std::size_t> monitorOutput_;  // the output of each monitor
   std::vector<Overlay> overlays_;
   std::optional<std::size_t> pointerOverlay_;
@@ -867,7 +867,7 @@ std::unique_ptr<WindowServer> makeSelectorWindowServer(std::shared_ptr<SharedSta
   return std::make_unique<SelectorWindowServer>(std::move(shared));
 }
 
-std::unique_ptr<x11::Desktop> makeDesktop(std::shared_ptr<SharedState> shared) {
+std::unique_ptr<linux_ui::Desktop> makeDesktop(std::shared_ptr<SharedState> shared) {
   return std::make_unique<WaylandDesktop>(std::move(shared));
 }
 

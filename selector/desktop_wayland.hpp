@@ -1,14 +1,15 @@
-// The selector's overlays on a wlroots compositor (sway): one layer-shell surface per output, on
-// the overlay layer, over the whole output, with the keyboard exclusively; drawn with the same
-// Cairo painting as on X11, into shared-memory buffers at the output's scale. It offers the
-// overlay desktop interface of the X11 backend, so the same application drives both.
+// The selector's overlays on a Wayland compositor with layer-shell (sway, KWin): one layer-shell
+// surface per output, on the overlay layer, over the whole output, with the keyboard
+// exclusively; drawn with the same Cairo painting as on X11, into shared-memory buffers at the
+// output's scale. It offers the overlay desktop interface, so the same application drives
+// both.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <optional>
 
-#include "desktop_x11.hpp"
+#include "overlay_desktop.hpp"
 #include "window_server.hpp"
 
 namespace orvane::selector::wayland {
@@ -42,7 +43,7 @@ class SharedState {
 std::unique_ptr<WindowServer> makeSelectorWindowServer(std::shared_ptr<SharedState> shared);
 
 // Not connected yet: making one costs nothing.
-std::unique_ptr<x11::Desktop> makeDesktop(std::shared_ptr<SharedState> shared);
+std::unique_ptr<linux_ui::Desktop> makeDesktop(std::shared_ptr<SharedState> shared);
 
 // Which display number an output takes: the window server's display whose bounds are the
 // output's frame (global points), else a number made from the output's name (never 0).

@@ -5,17 +5,17 @@
 
 #include <vector>
 
-#include "canvas_x11.hpp"
-#include "desktop_x11.hpp"
-#include "lazy_libraries_x11.hpp"
+#include "canvas_cairo.hpp"
+#include "lazy_libraries_linux.hpp"
+#include "overlay_desktop.hpp"
 #include "overlay_view.hpp"
-#include "pill_surface_x11.hpp"
-#include "text_measure_x11.hpp"
+#include "pill_surface_cairo.hpp"
+#include "text_measure_pango.hpp"
 
 namespace orvane::selector {
 namespace {
 
-using x11::PaintOp;
+using linux_ui::PaintOp;
 
 constexpr std::uint16_t kShift = 1, kControl = 4, kAlt = 8, kSuper = 64;
 
@@ -24,52 +24,52 @@ constexpr std::uint8_t kEscape = 9, kReturn = 36, kKeypadEnter = 104, kQ = 24, k
                        kF = 41, kZ = 52, kF1 = 67, kShiftL = 50, kOne = 10;
 
 TEST(X11Keys, TheSelectorsKeysGetTheirMacOSCodesWhateverIsHeld) {
-  EXPECT_EQ(x11::translateKey(kEscape, XKB_KEY_Escape, 0, "\x1b").keyCode, kVKEscape);
-  EXPECT_EQ(x11::translateKey(kReturn, XKB_KEY_Return, kSuper, "\r").keyCode, kVKReturn);
-  EXPECT_EQ(x11::translateKey(kKeypadEnter, XKB_KEY_KP_Enter, kShift, "\r").keyCode,
+  EXPECT_EQ(linux_ui::translateKey(kEscape, XKB_KEY_Escape, 0, "\x1b").keyCode, kVKEscape);
+  EXPECT_EQ(linux_ui::translateKey(kReturn, XKB_KEY_Return, kSuper, "\r").keyCode, kVKReturn);
+  EXPECT_EQ(linux_ui::translateKey(kKeypadEnter, XKB_KEY_KP_Enter, kShift, "\r").keyCode,
             kVKKeypadEnter);
   // Letters by their place on the ANSI keyboard, whatever the level.
-  EXPECT_EQ(x11::translateKey(kW, XKB_KEY_w, 0, "w").keyCode, 13);
-  EXPECT_EQ(x11::translateKey(kW, XKB_KEY_W, kShift, "W").keyCode, 13);
-  EXPECT_EQ(x11::translateKey(kF, XKB_KEY_f, 0, "f").keyCode, 3);
+  EXPECT_EQ(linux_ui::translateKey(kW, XKB_KEY_w, 0, "w").keyCode, 13);
+  EXPECT_EQ(linux_ui::translateKey(kW, XKB_KEY_W, kShift, "W").keyCode, 13);
+  EXPECT_EQ(linux_ui::translateKey(kF, XKB_KEY_f, 0, "f").keyCode, 3);
   // A key without a macOS counterpart has no code.
-  EXPECT_EQ(x11::translateKey(255, XKB_KEY_NoSymbol, 0, "").keyCode, 0xFFFF);
-  EXPECT_EQ(x11::translateKey(0, XKB_KEY_NoSymbol, 0, "").keyCode, 0xFFFF);
+  EXPECT_EQ(linux_ui::translateKey(255, XKB_KEY_NoSymbol, 0, "").keyCode, 0xFFFF);
+  EXPECT_EQ(linux_ui::translateKey(0, XKB_KEY_NoSymbol, 0, "").keyCode, 0xFFFF);
 }
 
 // On AZERTY the key in the place of Q types "a": its code stays kVK_ANSI_Q, its characters
 // follow the layout, as macOS reports them.
 TEST(X11Keys, CodesFollowThePhysicalKeyAndCharactersTheLayout) {
-  const auto a = x11::translateKey(kQ, XKB_KEY_a, 0, "a");
+  const auto a = linux_ui::translateKey(kQ, XKB_KEY_a, 0, "a");
   EXPECT_EQ(a.keyCode, 12);  // kVK_ANSI_Q
   EXPECT_EQ(a.charactersIgnoringModifiers, "a");
-  EXPECT_EQ(x11::translateKey(kA, XKB_KEY_q, 0, "q").keyCode, 0);   // kVK_ANSI_A
-  EXPECT_EQ(x11::translateKey(kW, XKB_KEY_z, 0, "z").keyCode, 13);  // kVK_ANSI_W
-  EXPECT_EQ(x11::translateKey(kZ, XKB_KEY_w, 0, "w").keyCode, 6);   // kVK_ANSI_Z
+  EXPECT_EQ(linux_ui::translateKey(kA, XKB_KEY_q, 0, "q").keyCode, 0);   // kVK_ANSI_A
+  EXPECT_EQ(linux_ui::translateKey(kW, XKB_KEY_z, 0, "z").keyCode, 13);  // kVK_ANSI_W
+  EXPECT_EQ(linux_ui::translateKey(kZ, XKB_KEY_w, 0, "w").keyCode, 6);   // kVK_ANSI_Z
   // The digit row types symbols unshifted and is still the digit row.
-  EXPECT_EQ(x11::translateKey(kOne, XKB_KEY_ampersand, 0, "&").keyCode, 18);  // kVK_ANSI_1
+  EXPECT_EQ(linux_ui::translateKey(kOne, XKB_KEY_ampersand, 0, "&").keyCode, 18);  // kVK_ANSI_1
 }
 
 TEST(X11Keys, ModifiersMapToControlOptionCommandAndCharactersKeepTheLevel) {
-  const auto shiftW = x11::translateKey(kW, XKB_KEY_W, kShift, "W");
+  const auto shiftW = linux_ui::translateKey(kW, XKB_KEY_W, kShift, "W");
   EXPECT_EQ(shiftW.modifierFlags, kModifierShift);
   EXPECT_EQ(shiftW.charactersIgnoringModifiers, "W");
-  const auto controlF = x11::translateKey(kF, XKB_KEY_f, kControl, "f");
+  const auto controlF = linux_ui::translateKey(kF, XKB_KEY_f, kControl, "f");
   EXPECT_EQ(controlF.modifierFlags, kModifierControl);
   EXPECT_EQ(controlF.charactersIgnoringModifiers, "f");
-  EXPECT_EQ(x11::translateKey(kW, XKB_KEY_w, kAlt, "w").modifierFlags, kModifierOption);
-  EXPECT_EQ(x11::translateKey(kW, XKB_KEY_w, kSuper, "w").modifierFlags, kModifierCommand);
+  EXPECT_EQ(linux_ui::translateKey(kW, XKB_KEY_w, kAlt, "w").modifierFlags, kModifierOption);
+  EXPECT_EQ(linux_ui::translateKey(kW, XKB_KEY_w, kSuper, "w").modifierFlags, kModifierCommand);
   EXPECT_EQ(
-      x11::translateKey(kW, XKB_KEY_w, kControl | kAlt | kSuper, "w").modifierFlags & 0x1C0000,
+      linux_ui::translateKey(kW, XKB_KEY_w, kControl | kAlt | kSuper, "w").modifierFlags & 0x1C0000,
       0x1C0000u);
   // Keys that type nothing carry no characters.
-  EXPECT_FALSE(x11::translateKey(kF1, XKB_KEY_F1, 0, "").charactersIgnoringModifiers);
-  EXPECT_FALSE(x11::translateKey(kShiftL, XKB_KEY_Shift_L, 0, "").charactersIgnoringModifiers);
+  EXPECT_FALSE(linux_ui::translateKey(kF1, XKB_KEY_F1, 0, "").charactersIgnoringModifiers);
+  EXPECT_FALSE(linux_ui::translateKey(kShiftL, XKB_KEY_Shift_L, 0, "").charactersIgnoringModifiers);
 }
 
 // A window-mode pass as the overlay draws it: veil, cut-out, tint and outline.
 std::vector<PaintOp> windowPass(const Rect& window) {
-  x11::PaintRecorder r;
+  linux_ui::PaintRecorder r;
   drawDimmedBackdrop(r, {0, 0, 800, 600});
   clear(r, window);
   drawSelection(r, window);
@@ -85,20 +85,20 @@ bool covers(const std::vector<Rect>& areas, double x, double y) {
 
 TEST(X11Damage, UnchangedPassesRepaintNothingAndAChangedVeilRepaintsAll) {
   const Rect bounds{0, 0, 800, 600};
-  EXPECT_TRUE(
-      x11::damageBetween(windowPass({100, 100, 200, 150}), windowPass({100, 100, 200, 150}), bounds)
-          .empty());
-  x11::PaintRecorder tint;
+  EXPECT_TRUE(linux_ui::damageBetween(windowPass({100, 100, 200, 150}),
+                                      windowPass({100, 100, 200, 150}), bounds)
+                  .empty());
+  linux_ui::PaintRecorder tint;
   tint.setFillColor({0, 111 / 255.0, 1, 0.08});
   tint.fillRect(bounds, CompositingOperation::sourceOver);
-  EXPECT_EQ(x11::damageBetween(windowPass({100, 100, 200, 150}), tint.ops, bounds),
+  EXPECT_EQ(linux_ui::damageBetween(windowPass({100, 100, 200, 150}), tint.ops, bounds),
             std::vector<Rect>{bounds});
 }
 
 TEST(X11Damage, AMovedHighlightRepaintsWhereItWasAndWhereItIsOutlineIncluded) {
   const auto before = windowPass({100, 100, 200, 150});
   const auto after = windowPass({400, 300, 100, 100});
-  const auto damage = x11::damageBetween(before, after, {0, 0, 800, 600});
+  const auto damage = linux_ui::damageBetween(before, after, {0, 0, 800, 600});
   // The old outline lies 2 points outside the old window; both places are covered.
   EXPECT_TRUE(covers(damage, 98.5, 200));
   EXPECT_TRUE(covers(damage, 301.5, 200));
@@ -106,9 +106,9 @@ TEST(X11Damage, AMovedHighlightRepaintsWhereItWasAndWhereItIsOutlineIncluded) {
   EXPECT_TRUE(covers(damage, 501.5, 402));
   EXPECT_FALSE(covers(damage, 700, 50));
   // The veil alone (no window hovered any more): the old highlight is repainted.
-  x11::PaintRecorder veilOnly;
+  linux_ui::PaintRecorder veilOnly;
   drawDimmedBackdrop(veilOnly, {0, 0, 800, 600});
-  EXPECT_TRUE(covers(x11::damageBetween(before, veilOnly.ops, {0, 0, 800, 600}), 150, 150));
+  EXPECT_TRUE(covers(linux_ui::damageBetween(before, veilOnly.ops, {0, 0, 800, 600}), 150, 150));
 }
 
 TEST(X11Damage, TheCutOutRecordsUnderClearAndTheStateComesBack) {
@@ -144,11 +144,11 @@ TEST(X11Replay, ViewCoordinatesAreFlippedAndClearShowsWhatIsUnder) {
   cairo_rectangle(cr, 0, 0, 200, 100);
   background(cr);
   cairo_new_path(cr);
-  x11::PaintRecorder r;
+  linux_ui::PaintRecorder r;
   drawDimmedBackdrop(r, {0, 0, 200, 100});
   // A window at the view's bottom-left (y up): Cairo's rows 60 to 100.
   clear(r, {0, 0, 80, 40});
-  x11::replay(cr, r.ops, 100, background);
+  linux_ui::replay(cr, r.ops, 100, background);
   cairo_destroy(cr);
   const Pixel veil = pixelAt(s, 150, 20);
   EXPECT_EQ(veil.r, 0);
@@ -175,12 +175,12 @@ PillLayout pillLayout(double x) {
 }
 
 struct PillHarness {
-  x11::PangoText text;
+  linux_ui::PangoText text;
   double now = 10;
   std::vector<PillAction> performed;
   std::vector<Rect> damage;
   int animateCalls = 0;
-  x11::X11PillSurface pill{
+  linux_ui::CairoPillSurface pill{
       text,
       [this](PillAction a) { performed.push_back(a); },
       {[this](const Rect& r) { damage.push_back(r); }, [this] { ++animateCalls; }, nullptr},
@@ -234,14 +234,14 @@ TEST(X11Pill, AChangeSlidesEasingOutAndAFirstOrUnanimatedOneJumps) {
 }
 
 TEST(X11Pill, EaseOutStartsFastAndEndsAtOne) {
-  EXPECT_DOUBLE_EQ(x11::easeOut(0), 0);
-  EXPECT_NEAR(x11::easeOut(1), 1, 1e-6);
-  EXPECT_GT(x11::easeOut(0.25), 0.35);
-  EXPECT_LT(x11::easeOut(0.5), x11::easeOut(0.75));
+  EXPECT_DOUBLE_EQ(linux_ui::easeOut(0), 0);
+  EXPECT_NEAR(linux_ui::easeOut(1), 1, 1e-6);
+  EXPECT_GT(linux_ui::easeOut(0.25), 0.35);
+  EXPECT_LT(linux_ui::easeOut(0.5), linux_ui::easeOut(0.75));
 }
 
 TEST(X11Text, LabelsGrowWithTextAndSizeAndWrapWithinTheLimit) {
-  x11::PangoText text;
+  linux_ui::PangoText text;
   const Font body{13, FontWeight::medium};
   const Size short_ = text.labelSize("Cancel", body);
   const Size long_ = text.labelSize("Record a window", body);
@@ -259,7 +259,7 @@ TEST(X11Text, LabelsGrowWithTextAndSizeAndWrapWithinTheLimit) {
 
 TEST(X11Text, ALabelCutWithAnEllipsisStaysOnOneLine) {
   // A window name may hold a line break; a one-line label shows it on its one line, cut or not.
-  x11::PangoText text;
+  linux_ui::PangoText text;
   const Font body{13, FontWeight::semibold};
   const std::string name = "Terminal \u2014 make test\nsecond line of the title";
   const double line = text.labelSize(name, body).height;

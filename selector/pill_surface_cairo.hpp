@@ -1,6 +1,6 @@
-// The instruction pill and the warning bubble on X11, painted with Cairo and Pango over the
+// The instruction pill and the warning bubble on Linux, painted with Cairo and Pango over the
 // overlay, with the pill's cross-fade and slide run frame by frame. Used by the selector's
-// X11 backends only.
+// Linux backends only.
 #pragma once
 
 #include <cairo.h>
@@ -9,9 +9,9 @@
 #include <optional>
 
 #include "pill_surface.hpp"
-#include "text_measure_x11.hpp"
+#include "text_measure_pango.hpp"
 
-namespace orvane::selector::x11 {
+namespace orvane::selector::linux_ui {
 
 // The timing curve of an ease-out animation (cubic Bézier (0, 0), (0.58, 1)) at `t` in [0, 1].
 double easeOut(double t);
@@ -24,11 +24,11 @@ struct SurfaceSink {
   std::function<void()> gone;
 };
 
-class X11PillSurface final : public PillSurface {
+class CairoPillSurface final : public PillSurface {
  public:
-  X11PillSurface(PangoText& text, std::function<void(PillAction)> perform, SurfaceSink sink,
-                 std::function<double()> clock);
-  ~X11PillSurface() override;
+  CairoPillSurface(PangoText& text, std::function<void(PillAction)> perform, SurfaceSink sink,
+                   std::function<double()> clock);
+  ~CairoPillSurface() override;
 
   void show(const PillLayout& layout, bool animated) override;
 
@@ -70,10 +70,10 @@ class X11PillSurface final : public PillSurface {
   std::optional<std::size_t> pressed_;
 };
 
-class X11BubbleSurface final : public BubbleSurface {
+class CairoBubbleSurface final : public BubbleSurface {
  public:
-  X11BubbleSurface(PangoText& text, std::string label, SurfaceSink sink);
-  ~X11BubbleSurface() override;
+  CairoBubbleSurface(PangoText& text, std::string label, SurfaceSink sink);
+  ~CairoBubbleSurface() override;
   void setLayout(const BubbleLayout& layout) override;
   void paint(cairo_t* cr, double viewHeight);
 
@@ -84,4 +84,4 @@ class X11BubbleSurface final : public BubbleSurface {
   std::optional<BubbleLayout> layout_;
 };
 
-}  // namespace orvane::selector::x11
+}  // namespace orvane::selector::linux_ui

@@ -4,10 +4,10 @@
 #include <array>
 #include <mutex>
 
-#include "lazy_libraries_x11.hpp"
+#include "lazy_libraries_linux.hpp"
 #include "results.hpp"
 
-namespace orvane::selector::x11 {
+namespace orvane::selector::linux_ui {
 namespace {
 
 // Pango's Cairo part brings Pango, GObject, HarfBuzz and fontconfig with it.
@@ -47,4 +47,4 @@ void* drawingSymbol(const char* name) {
   _exit(0);
 }
 
-}  // namespace orvane::selector::x11
+}  // namespace orvane::selector::linux_ui

@@ -1,4 +1,4 @@
-#include "text_measure_x11.hpp"
+#include "text_measure_pango.hpp"
 
 #include <pango/pangocairo.h>
 
@@ -6,9 +6,9 @@
 #include <tuple>
 #include <utility>
 
-#include "lazy_libraries_x11.hpp"
+#include "lazy_libraries_linux.hpp"
 
-namespace orvane::selector::x11 {
+namespace orvane::selector::linux_ui {
 
 namespace {
 
@@ -118,4 +118,4 @@ void PangoText::draw(cairo_t* cr, const std::string& text, Font style, double x,
   cairo_restore(cr);
 }
 
-}  // namespace orvane::selector::x11
+}  // namespace orvane::selector::linux_ui

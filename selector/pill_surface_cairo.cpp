@@ -1,12 +1,12 @@
-#include "pill_surface_x11.hpp"
+#include "pill_surface_cairo.hpp"
 
 #include <algorithm>
 #include <cmath>
 
-#include "canvas_x11.hpp"
-#include "lazy_libraries_x11.hpp"
+#include "canvas_cairo.hpp"
+#include "lazy_libraries_linux.hpp"
 
-namespace orvane::selector::x11 {
+namespace orvane::selector::linux_ui {
 
 namespace {
 
@@ -85,15 +85,15 @@ double easeOut(double t) {
   return 3 * (1 - s) * s * s + s * s * s;
 }
 
-X11PillSurface::X11PillSurface(PangoText& text, std::function<void(PillAction)> perform,
-                               SurfaceSink sink, std::function<double()> clock)
+CairoPillSurface::CairoPillSurface(PangoText& text, std::function<void(PillAction)> perform,
+                                   SurfaceSink sink, std::function<double()> clock)
     : text_(text), perform_(std::move(perform)), sink_(std::move(sink)), clock_(std::move(clock)) {}
 
-X11PillSurface::~X11PillSurface() {
+CairoPillSurface::~CairoPillSurface() {
   if (sink_.gone) sink_.gone();
 }
 
-X11PillSurface::Frames X11PillSurface::presented(double now) const {
+CairoPillSurface::Frames CairoPillSurface::presented(double now) const {
   if (!layout_) return {};
   Frames f{layout_->pillFrame, layout_->contentFrame, layout_->glyphColor};
   if (slideStart_ >= 0) {
@@ -108,9 +108,9 @@ X11PillSurface::Frames X11PillSurface::presented(double now) const {
   return f;
 }
 
-Rect X11PillSurface::presentedFrame() const { return presented(clock_()).pill; }
+Rect CairoPillSurface::presentedFrame() const { return presented(clock_()).pill; }
 
-Rect X11PillSurface::extent() const {
+Rect CairoPillSurface::extent() const {
   if (!layout_) return {};
   Rect area = grown(presentedFrame(), kShadowReach);
   if (slideStart_ >= 0) {
@@ -120,7 +120,7 @@ Rect X11PillSurface::extent() const {
   return area;
 }
 
-void X11PillSurface::show(const PillLayout& layout, bool animated) {
+void CairoPillSurface::show(const PillLayout& layout, bool animated) {
   const double now = clock_();
   const bool first = !layout_;
   const Rect before = extent();
@@ -141,7 +141,7 @@ void X11PillSurface::show(const PillLayout& layout, bool animated) {
   if (slideStart_ >= 0) sink_.animate();
 }
 
-bool X11PillSurface::tick() {
+bool CairoPillSurface::tick() {
   if (!layout_ || slideStart_ < 0) return false;
   const double now = clock_();
   sink_.damage(extent());
@@ -153,7 +153,7 @@ bool X11PillSurface::tick() {
   return true;
 }
 
-void X11PillSurface::paint(cairo_t* cr, double viewHeight) {
+void CairoPillSurface::paint(cairo_t* cr, double viewHeight) {
   if (!layout_) return;
   const double now = clock_();
   const Frames f = presented(now);
@@ -197,9 +197,9 @@ void X11PillSurface::paint(cairo_t* cr, double viewHeight) {
   cairo_restore(cr);
 }
 
-void X11PillSurface::paintSegments(cairo_t* cr, const PillLayout& layout, double contentLeft,
-                                   double contentTop, double contentHeight, double alpha,
-                                   bool hoverable) {
+void CairoPillSurface::paintSegments(cairo_t* cr, const PillLayout& layout, double contentLeft,
+                                     double contentTop, double contentHeight, double alpha,
+                                     bool hoverable) {
   auto drawLabel = [&](const PillLabel& label, double parentLeft, double parentTop,
                        double parentHeight) {
     const Rect& r = label.frame;
@@ -234,7 +234,7 @@ void X11PillSurface::paintSegments(cairo_t* cr, const PillLayout& layout, double
   }
 }
 
-std::optional<std::size_t> X11PillSurface::groupAt(double x, double y) const {
+std::optional<std::size_t> CairoPillSurface::groupAt(double x, double y) const {
   if (!layout_) return std::nullopt;
   const Rect& p = layout_->pillFrame;
   const Rect& c = layout_->contentFrame;
@@ -247,46 +247,46 @@ std::optional<std::size_t> X11PillSurface::groupAt(double x, double y) const {
   return std::nullopt;
 }
 
-void X11PillSurface::pointerMoved(double x, double y) {
+void CairoPillSurface::pointerMoved(double x, double y) {
   const auto now = groupAt(x, y);
   if (now == hovered_) return;
   hovered_ = now;
   sink_.damage(extent());
 }
 
-void X11PillSurface::pointerLeft() {
+void CairoPillSurface::pointerLeft() {
   if (!hovered_) return;
   hovered_.reset();
   sink_.damage(extent());
 }
 
-bool X11PillSurface::mouseDown(double x, double y) {
+bool CairoPillSurface::mouseDown(double x, double y) {
   if (!layout_ || !contains(layout_->pillFrame, x, y)) return false;
   pressed_ = groupAt(x, y);
   return true;
 }
 
-void X11PillSurface::mouseUp(double x, double y) {
+void CairoPillSurface::mouseUp(double x, double y) {
   const auto pressed = pressed_;
   pressed_.reset();
   if (!pressed || !layout_ || groupAt(x, y) != pressed) return;
   perform_(std::get<PillActionGroup>(layout_->segments[*pressed]).action);
 }
 
-X11BubbleSurface::X11BubbleSurface(PangoText& text, std::string label, SurfaceSink sink)
+CairoBubbleSurface::CairoBubbleSurface(PangoText& text, std::string label, SurfaceSink sink)
     : text_(text), label_(std::move(label)), sink_(std::move(sink)) {}
 
-X11BubbleSurface::~X11BubbleSurface() {
+CairoBubbleSurface::~CairoBubbleSurface() {
   if (sink_.gone) sink_.gone();
 }
 
-void X11BubbleSurface::setLayout(const BubbleLayout& layout) {
+void CairoBubbleSurface::setLayout(const BubbleLayout& layout) {
   if (layout_) sink_.damage(layout_->frame);
   layout_ = layout;
   sink_.damage(layout.frame);
 }
 
-void X11BubbleSurface::paint(cairo_t* cr, double viewHeight) {
+void CairoBubbleSurface::paint(cairo_t* cr, double viewHeight) {
   if (!layout_) return;
   const Rect& b = layout_->frame;
   const double left = b.x, top = viewHeight - (b.y + b.height);
@@ -301,4 +301,4 @@ void X11BubbleSurface::paint(cairo_t* cr, double viewHeight) {
   cairo_restore(cr);
 }
 
-}  // namespace orvane::selector::x11
+}  // namespace orvane::selector::linux_ui

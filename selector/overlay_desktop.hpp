@@ -1,6 +1,8 @@
-// The X11 side of the selector's overlays: one override-redirect window per RandR monitor,
-// the keyboard grab, pointer and key events in the macOS vocabulary, and Cairo drawing in
-// points. Shared by the selector's X11 backends only; never included by a seam header.
+// The overlay desktop: what the selector's Linux application needs from a display server to
+// show its overlays, one per monitor, take the keyboard, receive pointer and key events in the
+// macOS vocabulary, and paint with Cairo in points. X11 (desktop_x11.cpp) and Wayland
+// compositors (desktop_wayland.cpp) implement it; the application (application_linux.cpp)
+// drives either. Never included by a seam header.
 #pragma once
 
 #include <cairo.h>
@@ -14,7 +16,7 @@
 
 #include "window_server.hpp"
 
-namespace orvane::selector::x11 {
+namespace orvane::selector::linux_ui {
 
 // macOS modifier flags, as the controller reads them.
 inline constexpr std::uint64_t kCapsLockFlag = 1u << 16;
@@ -29,8 +31,9 @@ struct KeyPress {
   std::optional<std::string> charactersIgnoringModifiers;
 };
 
-// A key press in the macOS vocabulary: the key code from the physical key (X key code), the
-// modifier flags from the X state, the characters from the keysym the layout gives it;
+// A key press in the macOS vocabulary: the key code from the physical key (X key code, the
+// evdev code plus 8, as Wayland's keymaps number keys too), the modifier flags from the X core
+// state bits (Wayland's modifiers are passed in the same bits), the characters from the keysym the layout gives it;
 // `text` is the keysym's character (xkbcommon, at the level the state selects), empty when it
 // has none.
 KeyPress translateKey(std::uint8_t keycode, std::uint32_t keysym, std::uint16_t xState,
@@ -60,16 +63,17 @@ class Desktop {
     std::function<void()> activationLost;
     // An overlay was shown and needs its first painting.
     std::function<void(std::size_t overlay)> exposed;
-    // The connection to the X server broke.
+    // The connection to the display server broke.
     std::function<void()> displayLost;
   };
 
   virtual ~Desktop() = default;
 
-  // Not connected yet: making one costs nothing (the warm-up makes one and lets it go).
+  // The X11 desktop, not connected yet: making one costs nothing (the warm-up makes one and
+  // lets it go).
   static std::unique_ptr<Desktop> make();
 
-  // Opens the X display; false when it cannot be opened. Once, before every call below.
+  // Opens the display; false when it cannot be opened. Once, before every call below.
   virtual bool connect() = 0;
   // Reads the monitors, the scale factor and whether a compositor runs; once, after
   // connecting and before every call below.
@@ -113,11 +117,11 @@ class Desktop {
   virtual void flush() = 0;
 };
 
-}  // namespace orvane::selector::x11
+}  // namespace orvane::selector::linux_ui
 
 namespace orvane::selector {
 class Application;
 // The selector's application with its overlays on `desktop`: X11's, or a Wayland compositor's
 // behind the same interface.
-std::unique_ptr<Application> makeApplicationOn(std::unique_ptr<x11::Desktop> desktop);
+std::unique_ptr<Application> makeApplicationOn(std::unique_ptr<linux_ui::Desktop> desktop);
 }  // namespace orvane::selector

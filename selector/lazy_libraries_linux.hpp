@@ -10,7 +10,7 @@
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
 
-namespace orvane::selector::x11 {
+namespace orvane::selector::linux_ui {
 
 // Loads the libraries (once); false when one of them cannot be loaded.
 bool loadDrawingLibraries();
@@ -19,14 +19,14 @@ bool loadDrawingLibraries();
 // only a broken installation can cause (loadDrawingLibraries() tells that first).
 void* drawingSymbol(const char* name);
 
-}  // namespace orvane::selector::x11
+}  // namespace orvane::selector::linux_ui
 
 // A call through the looked-up pointer, typed as the library declares the function.
-#define ORVANE_LAZY(name)                                                                   \
-  ([] {                                                                                     \
-    static const auto function =                                                            \
-        reinterpret_cast<decltype(&::name)>(::orvane::selector::x11::drawingSymbol(#name)); \
-    return function;                                                                        \
+#define ORVANE_LAZY(name)                                                                        \
+  ([] {                                                                                          \
+    static const auto function =                                                                 \
+        reinterpret_cast<decltype(&::name)>(::orvane::selector::linux_ui::drawingSymbol(#name)); \
+    return function;                                                                             \
   }())
 
 // clang-format off

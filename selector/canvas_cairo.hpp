@@ -1,7 +1,7 @@
-// The overlay's drawing on X11. A drawing pass is first recorded as resolved paint operations
-// (each with the colour and compositing operation it paints under); comparing two passes
-// tells which part of the overlay changed, and only that part is replayed with Cairo.
-// Used by the selector's X11 backends only.
+// The overlay's drawing with Cairo, on X11 and Wayland alike. A drawing pass is first recorded as
+// resolved paint operations (each with the colour and compositing operation it paints under);
+// comparing two passes tells which part of the overlay changed, and only that part is replayed with
+// Cairo. Used by the selector's Linux backends only.
 #pragma once
 
 #include <cairo.h>
@@ -11,7 +11,7 @@
 
 #include "canvas.hpp"
 
-namespace orvane::selector::x11 {
+namespace orvane::selector::linux_ui {
 
 struct PaintOp {
   enum class Kind { fillRect, fillRoundedRect, strokeRoundedRect };
@@ -74,4 +74,4 @@ void repaintPixels(cairo_surface_t* surface, const std::vector<Rect>& pixels, do
 // A rounded rectangle path in Cairo's top-down space.
 void roundedRectPath(cairo_t* cr, double x, double y, double width, double height, double radius);
 
-}  // namespace orvane::selector::x11
+}  // namespace orvane::selector::linux_ui

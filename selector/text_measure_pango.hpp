@@ -1,5 +1,5 @@
-// Label sizes and label drawing on X11: Pango with the desktop's sans-serif font, in points.
-// Used by the selector's X11 backends only.
+// Label sizes and label drawing on Linux: Pango with the desktop's sans-serif font, in points.
+// Used by the selector's Linux backends only.
 #pragma once
 
 #include <cairo.h>
@@ -11,7 +11,7 @@
 #include "canvas.hpp"
 #include "text_measure.hpp"
 
-namespace orvane::selector::x11 {
+namespace orvane::selector::linux_ui {
 
 class PangoText final : public TextMeasurer {
  public:
@@ -38,4 +38,4 @@ class PangoText final : public TextMeasurer {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace orvane::selector::x11
+}  // namespace orvane::selector::linux_ui

@@ -1,13 +1,11 @@
-// The selector's application on an X11 desktop: overlays as override-redirect windows above
-// everything, one per RandR monitor; the keyboard grabbed while selecting; events in the
-// macOS vocabulary; drawing with Cairo and Pango; the GLib main loop for events and delayed
-// work.
+// The selector's application on Linux, over an overlay desktop (X11's override-redirect
+// windows, or a Wayland compositor's overlay surfaces), one overlay per monitor; the keyboard
+// taken while selecting; events in the macOS vocabulary; drawing with Cairo and Pango; the GLib
+// main loop for events and delayed work.
 //
-// "Active" means holding the keyboard grab: that is what keeps the user's keys with the
-// selector. The key window is the overlay that holds it (or, before the grab, has the focus).
-//
-// The same application drives the overlays of a Wayland compositor (desktop_wayland), which
-// offers the same desktop interface.
+// "Active" means holding the keyboard (the X11 grab, the exclusive keyboard of a layer
+// surface): that is what keeps the user's keys with the selector. The key window is the
+// overlay that holds it (or, before the grab, has the focus).
 #include <glib.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -15,24 +13,24 @@
 #include <thread>
 
 #include "application.hpp"
-#include "canvas_x11.hpp"
-#include "desktop_x11.hpp"
-#include "lazy_libraries_x11.hpp"
+#include "canvas_cairo.hpp"
+#include "lazy_libraries_linux.hpp"
+#include "overlay_desktop.hpp"
 #include "overlay_view.hpp"
-#include "pill_surface_x11.hpp"
+#include "pill_surface_cairo.hpp"
 #include "results.hpp"
 #include "run_loop.hpp"
-#include "text_measure_x11.hpp"
+#include "text_measure_pango.hpp"
 
 namespace orvane::selector {
 namespace {
 
-using x11::Desktop;
+using linux_ui::Desktop;
 
 // Seconds on a monotonic clock, for animations.
 double monotonicSeconds() { return static_cast<double>(g_get_monotonic_time()) / 1e6; }
 
-class X11Application;
+class LinuxApplication;
 
 // One overlay's painting state.
 struct Slot {
@@ -41,18 +39,18 @@ struct Slot {
   bool acceptsMouseMoved = false;
   bool needsDisplay = true;
   bool painted = false;
-  std::vector<x11::PaintOp> lastOps;
+  std::vector<linux_ui::PaintOp> lastOps;
   std::vector<Rect> damage;
-  x11::X11PillSurface* pill = nullptr;
-  x11::X11BubbleSurface* bubble = nullptr;
+  linux_ui::CairoPillSurface* pill = nullptr;
+  linux_ui::CairoBubbleSurface* bubble = nullptr;
   bool pillPressed = false;
 };
 
-class X11ViewHost;
+class OverlayViewHost;
 
-class X11OverlayWindow final : public OverlayWindow {
+class DesktopOverlayWindow final : public OverlayWindow {
  public:
-  X11OverlayWindow(X11Application& app, std::size_t slot) : app_(app), slot_(slot) {}
+  DesktopOverlayWindow(LinuxApplication& app, std::size_t slot) : app_(app), slot_(slot) {}
   void setAcceptsMouseMovedEvents(bool accepts) override;
   ViewHost& setContentView(WindowOverlayView& view) override;
   void makeKeyAndOrderFront() override;
@@ -62,14 +60,14 @@ class X11OverlayWindow final : public OverlayWindow {
   void makeKeyWindow() override;
 
  private:
-  X11Application& app_;
+  LinuxApplication& app_;
   std::size_t slot_;
-  std::unique_ptr<X11ViewHost> host_;
+  std::unique_ptr<OverlayViewHost> host_;
 };
 
-class X11ViewHost final : public ViewHost {
+class OverlayViewHost final : public ViewHost {
  public:
-  X11ViewHost(X11Application& app, std::size_t slot) : app_(app), slot_(slot) {}
+  OverlayViewHost(LinuxApplication& app, std::size_t slot) : app_(app), slot_(slot) {}
   void setNeedsDisplay() override;
   bool hasWindow() override { return true; }
   bool windowIsKey() override;
@@ -78,15 +76,15 @@ class X11ViewHost final : public ViewHost {
   std::unique_ptr<BubbleSurface> addWarningBubble(const std::string& text) override;
 
  private:
-  X11Application& app_;
+  LinuxApplication& app_;
   std::size_t slot_;
 };
 
-class X11Application final : public Application {
+class LinuxApplication final : public Application {
  public:
-  explicit X11Application(std::unique_ptr<Desktop> desktop)
+  explicit LinuxApplication(std::unique_ptr<Desktop> desktop)
       : desktop_(std::move(desktop)), runLoop_(makeRunLoopX11()) {}
-  ~X11Application() override {
+  ~LinuxApplication() override {
     if (animationTimer_ != 0) g_source_remove(animationTimer_);
     if (fontWarmUp_.joinable()) fontWarmUp_.join();
   }
@@ -127,7 +125,7 @@ class X11Application final : public Application {
   std::unique_ptr<OverlayWindow> makeOverlayWindow(const Screen& screen) override {
     desktop_->start();
     const auto monitors = desktop_->monitors();
-    x11::Monitor monitor = monitors.front();
+    linux_ui::Monitor monitor = monitors.front();
     const auto id = screen.info.screenNumber ? asUInt32(*screen.info.screenNumber) : std::nullopt;
     for (const auto& m : monitors) {
       if (id && m.id == *id) monitor = m;
@@ -135,7 +133,7 @@ class X11Application final : public Application {
     Slot slot;
     slot.index = desktop_->createOverlay(monitor);
     slots_.push_back(slot);
-    return std::make_unique<X11OverlayWindow>(*this, slots_.size() - 1);
+    return std::make_unique<DesktopOverlayWindow>(*this, slots_.size() - 1);
   }
 
   void addLocalKeyDownMonitor(std::function<bool(const KeyEvent&)> handler) override {
@@ -163,14 +161,14 @@ class X11Application final : public Application {
     // The display is opened here rather than when the application is made, so that the
     // warm-up never waits for the X server. Without a display, or without Cairo and Pango,
     // nothing can be shown or chosen: the host still gets its one line.
-    if (!desktop_->connect() || !x11::loadDrawingLibraries()) {
+    if (!desktop_->connect() || !linux_ui::loadDrawingLibraries()) {
       writeCancelledLine(STDOUT_FILENO);
       return;
     }
     // Reading the font configuration is the slowest part of starting: it runs beside the
     // X set-up, and the first use of text waits for it (text()).
     fontWarmUp_ = std::thread(
-        [fcInit = reinterpret_cast<int (*)()>(x11::drawingSymbol("FcInit"))] { fcInit(); });
+        [fcInit = reinterpret_cast<int (*)()>(linux_ui::drawingSymbol("FcInit"))] { fcInit(); });
     delegate_ = &delegate;
     // Every pointer move in window mode takes a window snapshot of a few thousand small
     // replies and lets it go: keep the freed heap for the next one instead of handing it back
@@ -193,7 +191,7 @@ class X11Application final : public Application {
     h.pointerLeft = [this](std::size_t i) {
       if (auto* s = slotOf(i); s && s->pill) s->pill->pointerLeft();
     };
-    h.keyPressed = [this](const x11::KeyPress& k) { keyPressed(k); };
+    h.keyPressed = [this](const linux_ui::KeyPress& k) { keyPressed(k); };
     h.activationLost = [this] {
       if (delegate_) delegate_->applicationDidResignActive();
     };
@@ -243,7 +241,7 @@ class X11Application final : public Application {
     requestRedraw();
   }
 
-  x11::SurfaceSink sinkFor(std::size_t s, bool pill) {
+  linux_ui::SurfaceSink sinkFor(std::size_t s, bool pill) {
     return {[this, s](const Rect& r) {
               slots_.at(s).damage.push_back(r);
               requestRedraw();
@@ -259,9 +257,9 @@ class X11Application final : public Application {
   }
 
   // The first measuring or drawing of text waits for the font warm-up.
-  x11::PangoText& text() {
+  linux_ui::PangoText& text() {
     if (!text_) {
-      text_ = std::make_unique<x11::PangoText>([this] {
+      text_ = std::make_unique<linux_ui::PangoText>([this] {
         if (fontWarmUp_.joinable()) fontWarmUp_.join();
       });
     }
@@ -294,7 +292,7 @@ class X11Application final : public Application {
     s->view->mouseDown();
   }
 
-  void keyPressed(const x11::KeyPress& k) {
+  void keyPressed(const linux_ui::KeyPress& k) {
     KeyEvent event{k.keyCode, k.modifierFlags, k.charactersIgnoringModifiers};
     if (keyMonitor_ && keyMonitor_(event)) return;
     const auto key = desktop_->keyOverlay();
@@ -323,9 +321,9 @@ class X11Application final : public Application {
     const Rect bounds = s.view->bounds();
     std::vector<Rect> damage;
     if (s.needsDisplay || !s.painted) {
-      x11::PaintRecorder recorder;
+      linux_ui::PaintRecorder recorder;
       s.view->draw(recorder);
-      damage = s.painted ? x11::damageBetween(s.lastOps, recorder.ops, bounds)
+      damage = s.painted ? linux_ui::damageBetween(s.lastOps, recorder.ops, bounds)
                          : std::vector<Rect>{bounds};
       s.lastOps = std::move(recorder.ops);
       s.needsDisplay = false;
@@ -336,8 +334,8 @@ class X11Application final : public Application {
     const std::size_t index = s.index;
     const double height = bounds.height;
     desktop_->paint(index, damage, [&](cairo_t* cr) {
-      x11::replay(cr, s.lastOps, height,
-                  [&](cairo_t* c) { desktop_->fillWithBackground(c, index); });
+      linux_ui::replay(cr, s.lastOps, height,
+                       [&](cairo_t* c) { desktop_->fillWithBackground(c, index); });
       if (s.pill) s.pill->paint(cr, height);
       if (s.bubble) s.bubble->paint(cr, height);
     });
@@ -346,12 +344,12 @@ class X11Application final : public Application {
 
   void startAnimating() {
     if (animationTimer_ != 0) return;
-    animationTimer_ =
-        g_timeout_add_full(G_PRIORITY_DEFAULT, 16, &X11Application::animationFrame, this, nullptr);
+    animationTimer_ = g_timeout_add_full(G_PRIORITY_DEFAULT, 16, &LinuxApplication::animationFrame,
+                                         this, nullptr);
   }
 
   static gboolean animationFrame(gpointer data) {
-    auto* self = static_cast<X11Application*>(data);
+    auto* self = static_cast<LinuxApplication*>(data);
     bool any = false;
     for (auto& s : self->slots_) {
       if (s.pill && s.pill->tick()) any = true;
@@ -362,7 +360,7 @@ class X11Application final : public Application {
 
   std::unique_ptr<Desktop> desktop_;
   std::unique_ptr<RunLoop> runLoop_;
-  std::unique_ptr<x11::PangoText> text_;
+  std::unique_ptr<linux_ui::PangoText> text_;
   std::thread fontWarmUp_;
   ApplicationDelegate* delegate_ = nullptr;
   std::function<bool(const KeyEvent&)> keyMonitor_;
@@ -370,47 +368,47 @@ class X11Application final : public Application {
   bool redrawPending_ = false;
   guint animationTimer_ = 0;  // the pill's animation frames, while one runs
 
-  friend class X11ViewHost;
-  friend class X11OverlayWindow;
+  friend class OverlayViewHost;
+  friend class DesktopOverlayWindow;
 };
 
-void X11OverlayWindow::setAcceptsMouseMovedEvents(bool accepts) {
+void DesktopOverlayWindow::setAcceptsMouseMovedEvents(bool accepts) {
   app_.slot(slot_).acceptsMouseMoved = accepts;
 }
 
-ViewHost& X11OverlayWindow::setContentView(WindowOverlayView& view) {
+ViewHost& DesktopOverlayWindow::setContentView(WindowOverlayView& view) {
   app_.slot(slot_).view = &view;
   app_.slot(slot_).needsDisplay = true;
-  host_ = std::make_unique<X11ViewHost>(app_, slot_);
+  host_ = std::make_unique<OverlayViewHost>(app_, slot_);
   return *host_;
 }
 
-void X11OverlayWindow::makeKeyAndOrderFront() {
+void DesktopOverlayWindow::makeKeyAndOrderFront() {
   app_.show(slot_);
   app_.makeKey(slot_);
 }
 
-void X11OverlayWindow::orderFrontRegardless() {
+void DesktopOverlayWindow::orderFrontRegardless() {
   app_.show(slot_);
   app_.raise();
 }
 
-void X11OverlayWindow::makeKeyWindow() { app_.makeKey(slot_); }
+void DesktopOverlayWindow::makeKeyWindow() { app_.makeKey(slot_); }
 
-void X11ViewHost::setNeedsDisplay() { app_.setNeedsDisplay(slot_); }
-bool X11ViewHost::windowIsKey() { return app_.isKey(slot_); }
-void X11ViewHost::makeWindowKey() { app_.makeKey(slot_); }
+void OverlayViewHost::setNeedsDisplay() { app_.setNeedsDisplay(slot_); }
+bool OverlayViewHost::windowIsKey() { return app_.isKey(slot_); }
+void OverlayViewHost::makeWindowKey() { app_.makeKey(slot_); }
 
-std::unique_ptr<PillSurface> X11ViewHost::addPill(std::function<void(PillAction)> perform) {
-  auto pill = std::make_unique<x11::X11PillSurface>(app_.text(), std::move(perform),
-                                                    app_.sinkFor(slot_, true), &monotonicSeconds);
+std::unique_ptr<PillSurface> OverlayViewHost::addPill(std::function<void(PillAction)> perform) {
+  auto pill = std::make_unique<linux_ui::CairoPillSurface>(
+      app_.text(), std::move(perform), app_.sinkFor(slot_, true), &monotonicSeconds);
   app_.slot(slot_).pill = pill.get();
   return pill;
 }
 
-std::unique_ptr<BubbleSurface> X11ViewHost::addWarningBubble(const std::string& text) {
+std::unique_ptr<BubbleSurface> OverlayViewHost::addWarningBubble(const std::string& text) {
   auto bubble =
-      std::make_unique<x11::X11BubbleSurface>(app_.text(), text, app_.sinkFor(slot_, false));
+      std::make_unique<linux_ui::CairoBubbleSurface>(app_.text(), text, app_.sinkFor(slot_, false));
   app_.slot(slot_).bubble = bubble.get();
   return bubble;
 }
@@ -419,8 +417,8 @@ std::unique_ptr<BubbleSurface> X11ViewHost::addWarningBubble(const std::string& 
 
 std::unique_ptr<Application> makeApplicationX11() { return makeApplicationOn(Desktop::make()); }
 
-std::unique_ptr<Application> makeApplicationOn(std::unique_ptr<x11::Desktop> desktop) {
-  return std::make_unique<X11Application>(std::move(desktop));
+std::unique_ptr<Application> makeApplicationOn(std::unique_ptr<linux_ui::Desktop> desktop) {
+  return std::make_unique<LinuxApplication>(std::move(desktop));
 }
 
 }  // namespace orvane::selector

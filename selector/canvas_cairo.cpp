@@ -1,10 +1,10 @@
-#include "canvas_x11.hpp"
+#include "canvas_cairo.hpp"
 
 #include <algorithm>
 #include <cmath>
-#include "lazy_libraries_x11.hpp"
+#include "lazy_libraries_linux.hpp"
 
-namespace orvane::selector::x11 {
+namespace orvane::selector::linux_ui {
 
 std::optional<CompositingOperation> PaintRecorder::compositingOperation() {
   return state_.operation;
@@ -131,4 +131,4 @@ void repaintPixels(cairo_surface_t* surface, const std::vector<Rect>& pixels, do
   cairo_surface_flush(surface);
 }
 
-}  // namespace orvane::selector::x11
+}  // namespace orvane::selector::linux_ui

@@ -292,7 +292,14 @@ class DesktopTools {
     this._placed.set(window, placement);
     window.make_above();
     window.stick();
-    window.move_resize_frame(false, area.x, area.y, area.width, area.height);
+    // As a user would move it: the shell then leaves the top bar's strip to it as well.
+    window.move_resize_frame(true, area.x, area.y, area.width, area.height);
+    // Above the top bar and every other piece of the shell's chrome too, as menus are.
+    const actor = window.get_compositor_private();
+    if (actor && actor.get_parent() !== global.top_window_group) {
+      actor.get_parent().remove_child(actor);
+      global.top_window_group.add_child(actor);
+    }
     window.raise();
     Main.activateWindow(window);
     this._changed();

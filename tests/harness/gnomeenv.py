@@ -239,6 +239,27 @@ class Gnome:
         })()""" % self.WINDOWS)
         return {row["title"]: row for row in rows or []}
 
+    def screenshot(self):
+        """What the shell shows, the whole stage in its pixels."""
+        path = os.path.join(self.dir, "shot.png")
+        r = self.gdbus("--dest", "org.gnome.Shell.Screenshot", "--object-path",
+                       "/org/gnome/Shell/Screenshot", "--method",
+                       "org.gnome.Shell.Screenshot.Screenshot", "false", "false", path, timeout=30)
+        if "true" not in r.stdout:
+            raise RuntimeError("no screenshot: %s %s" % (r.stdout, r.stderr))
+        # PNG to raw RGB with the system's GdkPixbuf (any Python here may lack an image module).
+        script = ("import sys, gi; gi.require_version('GdkPixbuf', '2.0');"
+                  "from gi.repository import GdkPixbuf;"
+                  "p = GdkPixbuf.Pixbuf.new_from_file(sys.argv[1]);"
+                  "p = p.add_alpha(False, 0, 0, 0) if not p.get_has_alpha() else p;"
+                  "sys.stdout.write('%d %d %d\\n' % (p.get_width(), p.get_height(),"
+                  " p.get_rowstride())); sys.stdout.flush();"
+                  "sys.stdout.buffer.write(p.get_pixels())")
+        out = subprocess.run(["/usr/bin/python3", "-c", script, path], capture_output=True,
+                             timeout=30, check=True).stdout
+        header, data = out.split(b"\n", 1)
+        return Shot(*map(int, header.split()), data)
+
     def spawn(self, args, **env):
         p = subprocess.Popen(args, env=dict(self.env(), **env), stdin=subprocess.PIPE,
                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
@@ -274,3 +295,12 @@ class Gnome:
             self.log.close()
         if self.dir:
             shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class Shot:
+    def __init__(self, width, height, stride, data):
+        self.width, self.height, self.stride, self.data = width, height, stride, data
+
+    def at(self, x, y):
+        i = int(y) * self.stride + int(x) * 4
+        return tuple(self.data[i:i + 3])

@@ -1,8 +1,9 @@
 """The tools on a real headless GNOME Shell with our extension: window-list against the shell's
 own view (native and XWayland windows, two monitors, minimized, another workspace),
 window-bounds through move, resize, minimize, activate and close, sensors' window lines on
-focus and title changes, eventtap's refusal; and, without the extension, the one line that
-says how to enable it and the fall-back to XWayland."""
+focus and title changes, eventtap's refusal, the selector's overlay (by its pixels, over the
+top bar too) with a click, Return and Escape, without a display and with the shell gone; and,
+without the extension, the one line that says how to enable it and the fall-back to XWayland."""
 
 import json
 import os
@@ -21,11 +22,52 @@ import schemas  # noqa: E402
 from eventlog_check import TAP_FAILED  # noqa: E402
 from process_main import main, programs  # noqa: E402
 
-WINDOW_LIST, WINDOW_BOUNDS, SENSORS, EVENTTAP, X_FIXTURE = programs(5)
+WINDOW_LIST, WINDOW_BOUNDS, SENSORS, EVENTTAP, SELECTOR, X_FIXTURE = programs(6)
 GTK_FIXTURE = os.path.join(HERE, "fixtures", "gtk_fixture.py")
 CLICK_TAP_UNAVAILABLE = b"[orvane/capture-sensors] click tap unavailable\n"
 ENTRIES = {"org.orvane.Fixture": "Orvane Fixture"}
 TIMEOUT = 20
+BLUE = (0, 111, 255)
+CANCELLED = b'{"cancelled":true}\n'
+
+
+def veiled(rgb):
+    return tuple(round(c * 0.72) for c in rgb)
+
+
+def tinted(rgb, alpha):
+    return tuple(round(c * (1 - alpha) + b * alpha) for c, b in zip(rgb, BLUE))
+
+
+def close(a, b, tolerance=4):
+    return all(abs(p - q) <= tolerance for p, q in zip(a, b))
+
+
+def output_id(connector):
+    value = 2166136261
+    for c in connector.encode():
+        value = ((value ^ c) * 16777619) & 0xFFFFFFFF
+    return value or 1
+
+
+def selector(test, gnome, *args, env=None):
+    p = subprocess.Popen([SELECTOR, "select"] + list(args), env=env or gnome.env(),
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    test.addCleanup(lambda: p.poll() is None and p.kill())
+    return p
+
+
+def overlays_up(gnome):
+    """Waits until both monitors' overlays are placed and drawn (their frame is blue)."""
+    gnome.wait(lambda: len([t for t in gnome.eval(
+        "global.top_window_group.get_children().map(a => a.meta_window ? "
+        "a.meta_window.get_title() : '')") or [] if t.startswith("orvane-capture-selector")]) == 2,
+        "the overlays")
+
+
+def result(p):
+    out, err = p.communicate(timeout=TIMEOUT)
+    return out, p.returncode, err
 
 
 class Lines:
@@ -99,6 +141,19 @@ class OnGnomeShell(unittest.TestCase):
         self.gnome.window(title)
         return p
 
+    def place(self, title, x, y, width, height):
+        """Moves and resizes a window, asking again while a new client still settles its
+        first size."""
+        def placed():
+            w = self.gnome.truth()[title]
+            if (w["x"], w["y"], w["width"], w["height"]) == (x, y, width, height):
+                return True
+            self.gnome.act(title, "w.move_resize_frame(true, %d, %d, %d, %d)"
+                           % (x, y, width, height))
+            time.sleep(0.2)
+            return False
+        self.gnome.wait(placed, "%r at its place" % title)
+
     def close_all(self):
         self.gnome.eval("%s.forEach(w => w.delete(global.get_current_time()))"
                         % self.gnome.WINDOWS)
@@ -121,7 +176,11 @@ class OnGnomeShell(unittest.TestCase):
         g.window("X on GNOME")
         g.act("On the second monitor", "w.move_frame(true, 1280 + 100, 60)")
         g.act("Minimized", "w.minimize()")
-        g.act("Elsewhere", "w.change_workspace_by_index(1, false)")
+        # Workspaces come and go with their windows: a second one is made if there is none yet.
+        g.wait(lambda: g.act("Elsewhere", "(global.workspace_manager.get_n_workspaces() > 1 || "
+                             "global.workspace_manager.append_new_workspace(false, 0), "
+                             "w.change_workspace_by_index(1, false), w.get_workspace().index())")
+               == 1, "a window on another workspace")
         names = {"Native": "Orvane Fixture", "X on GNOME": "XFixture"}
 
         def expected():
@@ -153,8 +212,7 @@ class OnGnomeShell(unittest.TestCase):
         g = self.gnome
         other = self.gtk("Other")
         followed = self.gtk("Followed")
-        g.act("Followed", "w.move_resize_frame(true, 100, 80, 400, 300)")
-        g.wait(lambda: g.truth()["Followed"]["width"] == 400, "the resize")
+        self.place("Followed", 100, 80, 400, 300)
         number = g.truth()["Followed"]["id"]
         # A long poll interval: lines that come sooner came from the shell's signals.
         tool = Lines(self, g.env(), [WINDOW_BOUNDS, "--window-id", str(number),
@@ -223,6 +281,70 @@ class OnGnomeShell(unittest.TestCase):
         self.assertFalse(os.path.exists(log))
 
 
+    def wait_pixel(self, x, y, rgb, tolerance=4):
+        deadline = time.time() + TIMEOUT
+        while True:
+            shot = self.gnome.screenshot()
+            if close(shot.at(x, y), rgb, tolerance) or time.time() > deadline:
+                break
+            time.sleep(0.2)
+        self.assertTrue(close(shot.at(x, y), rgb, tolerance), (x, y, shot.at(x, y), rgb))
+        return shot
+
+    def test_selector_overlay_by_pixel_click_return_and_escape(self):
+        g = self.gnome
+        self.gtk("Target")
+        self.place("Target", 200, 150, 400, 300)
+        target = g.truth()["Target"]
+        g.move(900, 600)
+        bare = g.screenshot()
+
+        # Window mode: the window under the pointer cut out of the veil and outlined; the rest
+        # veiled, the top bar and the other monitor included; a click gives its record.
+        s = selector(self, g, "--initial-mode", "window")
+        overlays_up(g)
+        g.move(400, 300)
+        shot = self.wait_pixel(300, 250, tinted(bare.at(300, 250), 0.1))
+        for x, y in ((1000, 100), (640, 10), (1500, 400), (400, 600)):
+            self.assertTrue(close(shot.at(x, y), veiled(bare.at(x, y))), (x, y, shot.at(x, y)))
+        for x, y in ((198, 300), (199, 300), (600, 300), (601, 300), (400, 148), (400, 149)):
+            self.assertTrue(close(shot.at(x, y), BLUE, 2), (x, y, shot.at(x, y)))
+        g.click()
+        out, rc, err = result(s)
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(json.loads(out), {
+            "kind": "window", "windowId": target["id"], "ownerPid": target["pid"],
+            "ownerName": "gtk_fixture", "title": "Target", "displayId": output_id("Meta-0"),
+            "bounds": {"x": 200, "y": 150, "width": 400, "height": 300}})
+
+        # Screen mode: Return takes the monitor under the pointer, framed in blue.
+        s = selector(self, g)
+        overlays_up(g)
+        g.move(1500, 400)
+        shot = self.wait_pixel(1281, 400, BLUE, tolerance=6)
+        self.assertTrue(close(shot.at(20, 400), veiled(bare.at(20, 400))), shot.at(20, 400))
+        g.key("Return")
+        self.assertEqual(result(s)[:2], (b'{"kind":"screen","displayId":%d}\n'
+                                         % output_id("Meta-1"), 0))
+
+        # Escape cancels; so does a session without a display.
+        s = selector(self, g)
+        overlays_up(g)
+        g.key("Escape")
+        self.assertEqual(result(s)[:2], (CANCELLED, 0))
+        env = dict(g.env(), ORVANE_PLATFORM="wayland", WAYLAND_DISPLAY="orvane-no-such-display")
+        self.assertEqual(result(selector(self, g, env=env))[:2], (CANCELLED, 0))
+
+
+class ShellGoesAway(unittest.TestCase):
+    def test_the_selector_cancels(self):
+        with gnomeenv.Gnome() as g:
+            s = selector(self, g)
+            overlays_up(g)
+            os.killpg(g.shell.pid, signal.SIGKILL)
+            self.assertEqual(result(s)[:2], (CANCELLED, 0))
+
+
 class WithoutTheExtension(unittest.TestCase):
     def test_one_line_names_the_extension_and_xwayland_is_listed(self):
         with gnomeenv.Gnome(extensions=("orvane-test@orvane.dev",)) as g:
@@ -244,4 +366,4 @@ class WithoutTheExtension(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    main(5, unavailable=gnomeenv.available())
+    main(6, unavailable=gnomeenv.available())

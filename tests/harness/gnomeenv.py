@@ -144,6 +144,9 @@ class Gnome:
         else:
             raise RuntimeError("gnome-shell did not start: " + self.read_log())
         self.wait(lambda: self.eval("Main.overview.visible") is False, "the overview to close")
+        # The virtual pointer and keyboard, made now: a client learns of a seat's devices as
+        # they come, and one made after a client's start would reach it late or not at all.
+        self.eval("[%s, %s].length" % (self._device("Pointer"), self._device("Keyboard")))
 
     def bus_env(self):
         env = self._base_env()
@@ -238,6 +241,28 @@ class Gnome:
               focused: w === global.display.focus_window }; });
         })()""" % self.WINDOWS)
         return {row["title"]: row for row in rows or []}
+
+    def _device(self, kind):
+        return ("(global._orvane%s = global._orvane%s || imports.gi.Clutter.get_default_backend()"
+                ".get_default_seat().create_virtual_device(imports.gi.Clutter.InputDeviceType.%s))"
+                % (kind, kind, {"Pointer": "POINTER_DEVICE", "Keyboard": "KEYBOARD_DEVICE"}[kind]))
+
+    def move(self, x, y):
+        """The pointer to (x, y) of the stage, through a virtual device of the shell's seat."""
+        return self.eval("(d => { d.notify_absolute_motion(GLib.get_monotonic_time(), %d, %d);"
+                         " return true; })(%s)" % (x, y, self._device("Pointer")))
+
+    def click(self):
+        return self.eval("(d => { const t = GLib.get_monotonic_time();"
+                         " d.notify_button(t, 1, 1); d.notify_button(t + 10000, 1, 0);"
+                         " return true; })(%s)" % self._device("Pointer"))
+
+    def key(self, name):
+        """Presses and releases the key whose keysym is `name` ("Return", "Escape", "w")."""
+        return self.eval("(d => { const k = imports.gi.Clutter.KEY_%s;"
+                         " const t = GLib.get_monotonic_time(); d.notify_keyval(t, k, 1);"
+                         " d.notify_keyval(t + 10000, k, 0); return true; })(%s)"
+                         % (name, self._device("Keyboard")))
 
     def screenshot(self):
         """What the shell shows, the whole stage in its pixels."""

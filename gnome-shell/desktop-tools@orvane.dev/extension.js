@@ -56,6 +56,7 @@ class DesktopTools {
     this._windowSignals = new Map();
     this._globalSignals = [];
     this._changePending = 0;
+    this._state = null;
     this._monitorRetry = 0;
 
     this._dbus = Gio.DBusExportedObject.wrapJSObject(INTERFACE, this);
@@ -69,6 +70,8 @@ class DesktopTools {
     this._connect(display, 'notify::focus-window', () => this._changed());
     this._connect(display, 'restacked', () => this._changed());
     this._connect(global.workspace_manager, 'active-workspace-changed', () => this._changed());
+    this._connect(Shell.WindowTracker.get_default(), 'tracked-windows-changed',
+      () => this._changed());
     this._connect(monitors, 'monitors-changed', () => this._readMonitors());
     for (const actor of global.get_window_actors())
       this._track(actor.meta_window);
@@ -101,7 +104,14 @@ class DesktopTools {
 
   // ---- methods ----
 
+  // The state is read once per change: every signal that can change it drops the copy.
   GetState() {
+    if (!this._state)
+      this._state = this._readState();
+    return this._state;
+  }
+
+  _readState() {
     const windows = this._windows();
     const workspace = global.workspace_manager.get_active_workspace();
     const focus = global.display.focus_window;
@@ -189,7 +199,8 @@ class DesktopTools {
     const ids = [];
     const changed = () => this._changed();
     for (const signal of ['notify::title', 'position-changed', 'size-changed',
-      'notify::minimized', 'workspace-changed', 'notify::wm-class'])
+      'notify::minimized', 'workspace-changed', 'notify::wm-class', 'notify::gtk-application-id',
+      'notify::on-all-workspaces'])
       ids.push(window.connect(signal, changed));
     ids.push(window.connect('unmanaged', () => {
       for (const id of ids)
@@ -210,6 +221,7 @@ class DesktopTools {
 
   // One Changed signal per turn of the main loop, however many things changed in it.
   _changed() {
+    this._state = null;
     if (this._changePending || !this._dbus)
       return;
     this._changePending = GLib.idle_add(GLib.PRIORITY_DEFAULT_IDLE, () => {

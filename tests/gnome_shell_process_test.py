@@ -177,7 +177,9 @@ class OnGnomeShell(unittest.TestCase):
         g.act("On the second monitor", "w.move_frame(true, 1280 + 100, 60)")
         g.act("Minimized", "w.minimize()")
         # Workspaces come and go with their windows: a second one is made if there is none yet.
-        g.wait(lambda: g.act("Elsewhere", "(global.workspace_manager.get_n_workspaces() > 1 || "
+        # Only the primary monitor has workspaces: the window is put there first.
+        g.wait(lambda: g.act("Elsewhere", "(w.move_to_monitor(0), "
+                             "global.workspace_manager.get_n_workspaces() > 1 || "
                              "global.workspace_manager.append_new_workspace(false, 0), "
                              "w.change_workspace_by_index(1, false), w.get_workspace().index())")
                == 1, "a window on another workspace")

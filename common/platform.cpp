@@ -195,8 +195,6 @@ PlatformEnvironment readPlatformEnvironment() {
   if (wantsIpc) {
     if (auto sock = environmentValue("SWAYSOCK"); sock && socketAnswers(*sock))
       environment.compositorIpc = sock;
-    else if (auto asked = askSwayForSocket(); asked && socketAnswers(*asked))
-      environment.compositorIpc = asked;
   }
 #if defined(ORVANE_WAYLAND)
   if (wantsIpc && !environment.compositorIpc) {
@@ -206,6 +204,12 @@ PlatformEnvironment readPlatformEnvironment() {
     environment.kwin = present.kwin;
   }
 #endif
+  // Asking sway's program costs a process (a third of a one-shot tool's time): only when no
+  // other compositor is on the session bus.
+  if (wantsIpc && !environment.compositorIpc && !environment.gnomeShell && !environment.kwin) {
+    if (auto asked = askSwayForSocket(); asked && socketAnswers(*asked))
+      environment.compositorIpc = asked;
+  }
 #else
   (void)wantsIpc;
 #endif

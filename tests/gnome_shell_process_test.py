@@ -58,11 +58,15 @@ def selector(test, gnome, *args, env=None):
 
 
 def overlays_up(gnome):
-    """Waits until both monitors' overlays are placed and drawn (their frame is blue)."""
+    """Waits until both monitors' overlays are placed, one of them with the focus."""
     gnome.wait(lambda: len([t for t in gnome.eval(
         "global.top_window_group.get_children().map(a => a.meta_window ? "
         "a.meta_window.get_title() : '')") or [] if t.startswith("orvane-capture-selector")]) == 2,
         "the overlays")
+    # Keys go to the window with the focus: one of the overlays, once the shell has placed them.
+    gnome.wait(lambda: (gnome.eval("global.display.focus_window ? "
+                                   "global.display.focus_window.get_title() : ''") or "")
+               .startswith("orvane-capture-selector"), "an overlay with the focus")
 
 
 def result(p):

@@ -205,8 +205,8 @@ PlatformEnvironment readPlatformEnvironment() {
     environment.kwin = present.kwin;
   }
 #endif
-  // Asking sway costs a process start (a tenth of a second): not when the session bus has
-  // already named the compositor.
+  // Asking sway's program costs a process (a third of a one-shot tool's time): only when no
+  // other compositor is on the session bus.
   if (wantsIpc && !environment.compositorIpc && !environment.gnomeShell && !environment.kwin) {
     if (auto asked = askSwayForSocket(); asked && socketAnswers(*asked))
       environment.compositorIpc = asked;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -42,6 +43,14 @@ class WindowServer {
 
   // NSScreen.screens, in order.
   virtual std::vector<ScreenInfo> screens() = 0;
+
+  // Asks for `changed` to be called on the main thread, while the run loop runs, whenever
+  // the focus, a title or a window's frame may have changed. False when this window server
+  // gives no such notifications: callers then poll.
+  virtual bool watchChanges(std::function<void()> changed) {
+    (void)changed;
+    return false;
+  }
 };
 
 // The active display identifiers in the window server's order (main display first).

@@ -50,6 +50,10 @@ class CompositorWindowServer final : public WindowServer {
 
   std::optional<Point> cursorLocation() override { return std::nullopt; }
 
+  bool watchChanges(std::function<void()> changed) override {
+    return compositor_.ok() && compositor_.watchChanges(std::move(changed));
+  }
+
   std::vector<ScreenInfo> screens() override {
     std::vector<ScreenInfo> list;
     for (const auto& o : currentOutputs()) {

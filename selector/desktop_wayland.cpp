@@ -28,6 +28,7 @@
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 #undef namespace
 #include "xdg-output-unstable-v1-client-protocol.h"
+#include "xdg-shell-client-protocol.h"
 // Last: Cairo and xkbcommon are loaded when a selection starts, as on X11.
 #include "lazy_libraries_linux.hpp"
 
@@ -101,6 +102,10 @@ struct Overlay {
   int pixelWidth = 0, pixelHeight = 0;
   wl_surface* surface = nullptr;
   zwlr_layer_surface_v1* layer = nullptr;
+  // Where the compositor has no layer shell: a toplevel that it places over the output.
+  xdg_surface* xdgSurface = nullptr;
+  xdg_toplevel* toplevel = nullptr;
+  std::string title;
   bool configured = false;
   bool shown = false;
   bool presentPending = false;
@@ -131,6 +136,8 @@ class WaylandDesktop final : public linux_ui::Desktop {
       for (auto& b : o.buffers) releaseBuffer(b);
       if (o.back) cairo_surface_destroy(o.back);
       if (o.layer) zwlr_layer_surface_v1_destroy(o.layer);
+      if (o.toplevel) xdg_toplevel_destroy(o.toplevel);
+      if (o.xdgSurface) xdg_surface_destroy(o.xdgSurface);
       if (o.surface) wl_surface_destroy(o.surface);
     }
     if (cursorSurface_) wl_surface_destroy(cursorSurface_);
@@ -160,8 +167,11 @@ class WaylandDesktop final : public linux_ui::Desktop {
       for (auto& o : outputs_) watchXdgOutput(o);
     }
     if (!roundtripBefore(deadline)) return false;
+    // Without a layer shell, overlays are toplevels that the compositor (GNOME Shell, through
+    // our extension) places above everything.
+    toplevels_ = !layerShell_ && wmBase_ && sharedCompositor().overlay() == OverlayKind::placed;
     // Without these nothing can be shown over the desktop.
-    return compositor_ && shm_ && layerShell_ && !outputs_.empty();
+    return compositor_ && shm_ && (layerShell_ || toplevels_) && !outputs_.empty();
   }
 
   void start() override {
@@ -232,6 +242,10 @@ class WaylandDesktop final : public linux_ui::Desktop {
     static const wl_surface_listener surfaceListener = {[](void*, wl_surface*, wl_output*) {},
                                                         [](void*, wl_surface*, wl_output*) {}};
     wl_surface_add_listener(o.surface, &surfaceListener, this);
+    if (toplevels_) {
+      showToplevel(i);
+      return;
+    }
     o.layer = zwlr_layer_shell_v1_get_layer_surface(
         layerShell_, o.surface, outputs_[o.output].output, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY,
         "orvane-capture-selector");
@@ -248,7 +262,8 @@ class WaylandDesktop final : public linux_ui::Desktop {
     wl_surface_commit(o.surface);
   }
 
-  // The overlay layer is above every window; the compositor keeps it there.
+  // The overlay layer is above every window, and so are placed toplevels: the compositor
+  // keeps them there.
   void raiseAll() override {}
 
   // Exclusive keyboard interactivity gives the keyboard to the overlays; the compositor picks
@@ -420,6 +435,11 @@ class WaylandDesktop final : public linux_ui::Desktop {
     } else if (iface == zwlr_layer_shell_v1_interface.name) {
       self->layerShell_ =
           static_cast<zwlr_layer_shell_v1*>(bind(&zwlr_layer_shell_v1_interface, 3));
+    } else if (iface == xdg_wm_base_interface.name) {
+      self->wmBase_ = static_cast<xdg_wm_base*>(bind(&xdg_wm_base_interface, 1));
+      static const xdg_wm_base_listener wmBaseListener = {
+          [](void*, xdg_wm_base* base, std::uint32_t serial) { xdg_wm_base_pong(base, serial); }};
+      xdg_wm_base_add_listener(self->wmBase_, &wmBaseListener, self);
     } else if (iface == zxdg_output_manager_v1_interface.name) {
       self->xdgOutputs_ =
           static_cast<zxdg_output_manager_v1*>(bind(&zxdg_output_manager_v1_interface, 2));
@@ -541,6 +561,48 @@ class WaylandDesktop final : public linux_ui::Desktop {
 
   // The output went away: the compositor no longer shows this overlay.
   static void closed(void*, zwlr_layer_surface_v1*) {}
+
+  // A toplevel of the output's size, titled so that the compositor can tell it from any
+  // other, which it is asked to put over the output, above everything. Its size is ours: the
+  // compositor's suggestions are left unanswered, as a fixed-size window may.
+  void showToplevel(std::size_t i) {
+    Overlay& o = overlays_[i];
+    const Output& out = outputs_[o.output];
+    o.xdgSurface = xdg_wm_base_get_xdg_surface(wmBase_, o.surface);
+    static const xdg_surface_listener surfaceListener = {&WaylandDesktop::configureToplevel};
+    xdg_surface_add_listener(o.xdgSurface, &surfaceListener, this);
+    o.toplevel = xdg_surface_get_toplevel(o.xdgSurface);
+    static const xdg_toplevel_listener toplevelListener = {
+        [](void*, xdg_toplevel*, std::int32_t, std::int32_t, wl_array*) {},
+        [](void*, xdg_toplevel*) {}, [](void*, xdg_toplevel*, std::int32_t, std::int32_t) {},
+        [](void*, xdg_toplevel*, wl_array*) {}};
+    xdg_toplevel_add_listener(o.toplevel, &toplevelListener, this);
+    o.title = "orvane-capture-selector " + std::to_string(::getpid()) + " " + std::to_string(i);
+    xdg_toplevel_set_title(o.toplevel, o.title.c_str());
+    xdg_toplevel_set_app_id(o.toplevel, "orvane-capture-selector");
+    xdg_toplevel_set_min_size(o.toplevel, out.width, out.height);
+    xdg_toplevel_set_max_size(o.toplevel, out.width, out.height);
+    wl_surface_set_buffer_scale(o.surface, o.scale);
+    wl_surface_commit(o.surface);
+    // Asked before the first buffer: the compositor places the window as it maps it.
+    sharedCompositor().placeOverlay(o.title, o.monitor.id);
+  }
+
+  static void configureToplevel(void* data, xdg_surface* surface, std::uint32_t serial) {
+    auto* self = static_cast<WaylandDesktop*>(data);
+    xdg_surface_ack_configure(surface, serial);
+    for (std::size_t i = 0; i < self->overlays_.size(); ++i) {
+      Overlay& o = self->overlays_[i];
+      if (o.xdgSurface != surface || o.configured) continue;
+      o.configured = true;
+      if (o.painted) {
+        o.damage.push_back({0, 0, double(o.pixelWidth), double(o.pixelHeight)});
+        self->present(o);
+      } else if (self->handlers_.exposed) {
+        self->handlers_.exposed(i);
+      }
+    }
+  }
 
   bool makeBuffer(Overlay& o, Buffer& b) {
     const int stride = o.pixelWidth * 4;
@@ -834,6 +896,8 @@ class WaylandDesktop final : public linux_ui::Desktop {
   wl_compositor* compositor_ = nullptr;
   wl_shm* shm_ = nullptr;
   zwlr_layer_shell_v1* layerShell_ = nullptr;
+  xdg_wm_base* wmBase_ = nullptr;
+  bool toplevels_ = false;  // overlays are placed toplevels, not layer surfaces
   zxdg_output_manager_v1* xdgOutputs_ = nullptr;
   wl_seat* seat_ = nullptr;
   wl_pointer* pointer_ = nullptr;

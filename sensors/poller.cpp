@@ -111,6 +111,7 @@ void SensorPoller::tick() {
   if (!app) return;
   // From here on, whatever the worker still does for another application is of no use.
   frontPid.store(app->processIdentifier);
+  browser.store(context.browserBundleIds.contains(app->bundleIdentifier.value_or("")));
   if (app->focusedWindowTitle) {
     // The window line needs no accessibility: it never waits for the worker.
     noteWindow(*app, app->focusedWindowTitle);
@@ -196,7 +197,12 @@ int run(const Arguments& arguments, Context& context, EventTaps& taps, RunLoop& 
         Output& errors) {
   runLoop.exitOnTerminationSignals();
   SensorPoller poller(arguments.pollMs, context);
-  runLoop.addRepeatingTimer(timerIntervalSeconds(arguments.pollMs), [&poller] { poller.tick(); });
+  // Where the window server says when windows change, window lines follow its word; only a
+  // browser's address, of which it says nothing, is still polled.
+  const bool told = context.windowServer.watchChanges([&poller] { poller.tick(); });
+  runLoop.addRepeatingTimer(timerIntervalSeconds(arguments.pollMs), [&poller, told] {
+    if (!told || poller.browserInFront()) poller.tick();
+  });
   poller.tick();
   ClickInspector inspector(context, taps, errors, &runLoop);
   inspector.startClickTap();

@@ -176,6 +176,8 @@ class SensorPoller {
   // one are merged into one, for the latest application, and a new application in front ends
   // the worker's work for the one before: its lines would be stale.
   void tick();
+  // Whether the application in front at the last step is a browser, whose address is read.
+  bool browserInFront() const { return browser.load(); }
 
  private:
   // The worker's part of a step.
@@ -189,6 +191,7 @@ class SensorPoller {
   // The application in front as the last step found it; the worker's reads for any other
   // are of no use.
   std::atomic<std::int32_t> frontPid{-1};
+  std::atomic<bool> browser{false};
   std::mutex stateMutex;  // the lines' state, and the order of the lines printed under it
   std::optional<std::string> lastApp;
   std::optional<std::string> lastTitle;

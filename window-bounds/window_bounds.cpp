@@ -165,8 +165,12 @@ int run(const Arguments& arguments, WindowServer& server, Activation& activation
   WindowBoundsPoller poller(arguments.windowId, server, output, std::move(clock));
   runLoop.readStandardInputLines(
       [&](const std::string& line) { handleInputLine(line, poller, activation, runLoop); });
-  runLoop.addRepeatingTimer(static_cast<double>(arguments.pollMs) / 1000.0,
-                            [&poller] { poller.tick(); });
+  // A window server that says when windows change is followed on its word, not polled; only
+  // a window missing from its list is looked for again, until it counts as closed.
+  const bool told = server.watchChanges([&poller] { poller.tick(); });
+  runLoop.addRepeatingTimer(static_cast<double>(arguments.pollMs) / 1000.0, [&poller, told] {
+    if (!told || poller.missing()) poller.tick();
+  });
   poller.tick();
   runLoop.run();
   return 0;

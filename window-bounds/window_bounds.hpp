@@ -58,6 +58,9 @@ class WindowBoundsPoller {
   // The owner's pid as last seen, 0 before the window was first found. Any thread.
   std::int32_t lastOwnerPid() const;
 
+  // Whether the window is missing from the list but not yet counted as closed; main thread.
+  bool missing() const { return missingCount > 0 && missingCount < kMissesUntilClosed; }
+
  private:
   void emitIfChanged(std::string_view status, const std::optional<Rect>& bounds,
                      const std::optional<DisplayMatch>& display);

@@ -45,6 +45,14 @@ for data in /usr/share/tesseract-ocr/5/tessdata/eng.traineddata \
   [ -s "$data" ] && echo "ok:   $data" || { echo "FAIL: $data is missing"; failed=1; }
 done
 
+extension=/usr/share/gnome-shell/extensions/desktop-tools@orvane.dev
+if [ -s "$extension/extension.js" ] &&
+   grep -q '"uuid": "desktop-tools@orvane.dev"' "$extension/metadata.json" 2>/dev/null; then
+  echo "ok:   the GNOME Shell extension is in $extension"
+else
+  echo "FAIL: no GNOME Shell extension in $extension"; failed=1
+fi
+
 # What the check itself needs (none of it is a dependency of the package).
 check_packages=(xvfb xdotool x11-utils python3 imagemagick)
 ls "$schemas"/*.json >/dev/null 2>&1 && check_packages+=(python3-jsonschema)

@@ -7,7 +7,8 @@
 // AXFrame, AXPosition and AXSize the Component extents on the screen in global points.
 // AXFocusedWindow of an application is its frame in the ACTIVE state, else its first showing frame.
 // AXFocusedUIElement of the system-wide element is the object that last gained focus, kept
-// from AT-SPI focus events; before the first event, one query of the active frames. The
+// from AT-SPI focus events once the caller follows focus (followFocus); before the first event,
+// and on every read of a caller that does not follow it, one query of the active frames. The
 // recorder reads it with its role, subrole, title and description on every click and key, so a
 // read of it costs one round trip: its name and description in one call (Properties.GetAll of
 // the Accessible interface, atspi_properties.cpp), which also shows that the object still
@@ -194,14 +195,6 @@ class AtspiAccessibility : public Accessibility {
     // An application that does not answer holds up the calling thread for the whole timeout;
     // libatspi would wait up to 15 s for one that has just started.
     limitNextCalls();
-    listener_ = GRef<AtspiEventListener>(
-        atspi_event_listener_new(&AtspiAccessibility::onFocus, this, nullptr));
-    Error error;
-    atspi_event_listener_register(listener_.get(), "object:state-changed:focused", error.out());
-    // The apps then tell the name changes that keep libatspi's cache of names current.
-    for (const char* type : kKeptCurrentBy) {
-      atspi_event_listener_register(listener_.get(), type, error.out());
-    }
   }
 
   ~AtspiAccessibility() override {
@@ -213,6 +206,21 @@ class AtspiAccessibility : public Accessibility {
       }
     }
     if (session_) g_object_unref(session_);
+  }
+
+  // NOTE: only a listener makes the applications send events, and then every one of them
+  // reaches this process, 64 KiB titles included, whether it reads them or not.
+  void followFocus() override {
+    if (!active_ || listener_) return;
+    limitNextCalls();
+    listener_ = GRef<AtspiEventListener>(
+        atspi_event_listener_new(&AtspiAccessibility::onFocus, this, nullptr));
+    Error error;
+    atspi_event_listener_register(listener_.get(), "object:state-changed:focused", error.out());
+    // The apps then tell the name changes that keep libatspi's cache of names current.
+    for (const char* type : kKeptCurrentBy) {
+      atspi_event_listener_register(listener_.get(), type, error.out());
+    }
   }
 
   // libatspi keeps its buses, and the focus events, on GLib's default context; a program that
@@ -598,6 +606,14 @@ class AtspiAccessibility : public Accessibility {
     g_boxed_free(ATSPI_TYPE_EVENT, event);
   }
 
+  // Without events, what was read of the focus may be out of date by the next read.
+  void forgetFocus() {
+    focusKnown_ = false;
+    focused_ = GRef<AtspiAccessible>();
+    kept_ = Kept{};
+    focusedRole_.reset();
+  }
+
   // Before any focus event: the focused object of an active frame, asked once.
   void findInitialFocus() {
     focusKnown_ = true;
@@ -634,6 +650,7 @@ class AtspiAccessibility : public Accessibility {
   std::optional<AXValue> systemWideAttribute(std::string_view attribute) {
     if (attribute == kAttrRole) return std::string("AXSystemWide");
     if (attribute == kAttrFocusedUIElement) {
+      if (!listener_) forgetFocus();
       if (!focusKnown_) findInitialFocus();
       if (!focused_) return std::nullopt;
       // An object whose application went away reads nothing.
@@ -671,6 +688,7 @@ class AtspiAccessibility : public Accessibility {
     if (!known) return std::nullopt;
     auto app = GRef<AtspiAccessible>::share(known->object.get());
     if (attribute == kAttrFocusedUIElement) {
+      if (!listener_) forgetFocus();
       if (!focusKnown_) findInitialFocus();
       if (!focused_) return std::nullopt;
       Error error;

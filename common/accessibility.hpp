@@ -147,6 +147,12 @@ class Accessibility {
  public:
   virtual ~Accessibility() = default;
 
+  // From now on, keeps the focused element from the service's events (focusChanges() counts
+  // them), where the service sends them. A service whose caller never asks this listens to no
+  // events and reads the focused element afresh on every read: events it would not use would
+  // only pile up while the application is busy sending them.
+  virtual void followFocus() {}
+
   // Handles what the service has sent meanwhile (focus changes), without waiting. Only for a
   // service made on a thread of its own, whose events no main loop handles; a no-op where
   // the service needs no loop.

@@ -7,7 +7,8 @@
 // AXFrame, AXPosition and AXSize the Component extents on the screen in global points.
 // AXFocusedWindow of an application is its frame in the ACTIVE state, else its first showing frame.
 // AXFocusedUIElement of the system-wide element is the object that last gained focus, kept
-// from AT-SPI focus events; before the first event, one query of the active frames. The
+// from AT-SPI focus events once the caller follows focus (followFocus); before the first event,
+// and on every read of a caller that does not follow it, one query of the active frames. The
 // recorder reads it with its role, subrole, title and description on every click and key, so a
 // read of it costs one round trip: its name and description in one call (Properties.GetAll of
 // the Accessible interface, atspi_properties.cpp), which also shows that the object still
@@ -23,7 +24,9 @@
 // answer is asked again, down to the deepest element (an element that answers itself or an
 // element seen before, or depth 64, ends the descent). Every call is a round trip to the
 // application, so the application of a pid is remembered until a call on it fails, and the role
-// of each of its top-level objects is asked once.
+// of each of its top-level objects is asked once. The frames a query found are asked first by the
+// next one, and read again only when none of them is the active frame under the point.
+// The element answered keeps the role read to choose it, so its role costs no second call.
 //
 // Switch-on: the nearest Linux counterpart of AXManualAccessibility and
 // AXEnhancedUserInterface is the session-wide org.a11y.Status.IsEnabled property of the
@@ -143,18 +146,21 @@ struct AtspiNode : AXElement::Node {
   Kind kind;
   std::int32_t pid = -1;         // of an application
   GRef<AtspiAccessible> object;  // of an object
-  AtspiNode(Kind k, std::int32_t p, GRef<AtspiAccessible> o)
-      : kind(k), pid(p), object(std::move(o)) {}
+  // The role of an object answered by an element-at-position query, read by that query.
+  std::optional<AXRoleName> role;
+  AtspiNode(Kind k, std::int32_t p, GRef<AtspiAccessible> o,
+            std::optional<AXRoleName> r = std::nullopt)
+      : kind(k), pid(p), object(std::move(o)), role(std::move(r)) {}
   // libatspi keeps one object per element of an application.
   const void* identity() const override {
     return object ? static_cast<const void*>(object.get()) : this;
   }
 };
 
-AXElement wrap(GRef<AtspiAccessible> object) {
+AXElement wrap(GRef<AtspiAccessible> object, std::optional<AXRoleName> role = std::nullopt) {
   if (!object) return AXElement();
-  return AXElement(
-      std::make_shared<const AtspiNode>(AtspiNode::Kind::object, -1, std::move(object)));
+  return AXElement(std::make_shared<const AtspiNode>(AtspiNode::Kind::object, -1, std::move(object),
+                                                     std::move(role)));
 }
 
 const AtspiNode* nodeOf(const AXElement& element) {
@@ -194,14 +200,6 @@ class AtspiAccessibility : public Accessibility {
     // An application that does not answer holds up the calling thread for the whole timeout;
     // libatspi would wait up to 15 s for one that has just started.
     limitNextCalls();
-    listener_ = GRef<AtspiEventListener>(
-        atspi_event_listener_new(&AtspiAccessibility::onFocus, this, nullptr));
-    Error error;
-    atspi_event_listener_register(listener_.get(), "object:state-changed:focused", error.out());
-    // The apps then tell the name changes that keep libatspi's cache of names current.
-    for (const char* type : kKeptCurrentBy) {
-      atspi_event_listener_register(listener_.get(), type, error.out());
-    }
   }
 
   ~AtspiAccessibility() override {
@@ -213,6 +211,21 @@ class AtspiAccessibility : public Accessibility {
       }
     }
     if (session_) g_object_unref(session_);
+  }
+
+  // NOTE: only a listener makes the applications send events, and then every one of them
+  // reaches this process, 64 KiB titles included, whether it reads them or not.
+  void followFocus() override {
+    if (!active_ || listener_) return;
+    limitNextCalls();
+    listener_ = GRef<AtspiEventListener>(
+        atspi_event_listener_new(&AtspiAccessibility::onFocus, this, nullptr));
+    Error error;
+    atspi_event_listener_register(listener_.get(), "object:state-changed:focused", error.out());
+    // The apps then tell the name changes that keep libatspi's cache of names current.
+    for (const char* type : kKeptCurrentBy) {
+      atspi_event_listener_register(listener_.get(), type, error.out());
+    }
   }
 
   // libatspi keeps its buses, and the focus events, on GLib's default context; a program that
@@ -262,6 +275,9 @@ class AtspiAccessibility : public Accessibility {
           if (kept_.texts && attribute == kAttrTitle) return kept_.texts->name;
           if (kept_.texts && attribute == kAttrDescription) return kept_.texts->description;
         }
+        if ((attribute == kAttrRole || attribute == kAttrSubrole) && node->role) {
+          return axRoleAttribute(*node->role, attribute);
+        }
         return objectAttribute(node->object.get(), attribute);
     }
     return std::nullopt;
@@ -285,21 +301,19 @@ class AtspiAccessibility : public Accessibility {
     const Point point{x, y};
     const auto pid = windowOwnerAt(point);
     if (!pid) return std::nullopt;
-    auto topLevel = applicationFrames(*pid);
-    if (!topLevel) return std::nullopt;
     const Point pixels = side_.pointsToPixels(point);
     const int px = static_cast<int>(pixels.x), py = static_cast<int>(pixels.y);
-    // The application's frame under the point, the active one first.
-    GRef<AtspiAccessible> frame;
-    for (auto& candidate : *topLevel) {
-      const States states(candidate.get());
-      if (!states.has(ATSPI_STATE_SHOWING)) continue;
-      auto r = extents(candidate.get());
-      if (!r || !containsPoint(*r, pixels)) continue;
-      const bool isActive = states.has(ATSPI_STATE_ACTIVE);
-      if (!frame || isActive) frame = GRef<AtspiAccessible>::share(candidate.get());
-      if (isActive) break;
+    // The frames found by the last query are asked first; a window opened since may lie above
+    // them, so only an active one is believed without reading the frames again.
+    FrameAt found;
+    if (auto* known = application(*pid, false)) found = frameAt(known->frames, pixels);
+    if (!found.active) {
+      auto topLevel = applicationFrames(*pid);
+      if (!topLevel) return std::nullopt;
+      found = frameAt(*topLevel, pixels);
+      if (auto* known = application(*pid, false)) known->frames = std::move(*topLevel);
     }
+    GRef<AtspiAccessible> frame = std::move(found.frame);
     if (!frame) return std::nullopt;
     // NOTE: Chromium may answer the element asked, or a child that is not among its children;
     // the descent ends when an answer repeats.
@@ -315,8 +329,8 @@ class AtspiAccessibility : public Accessibility {
       if (error || !child || !seen.insert(child.get()).second) break;
       path.push_back(std::move(child));
     }
-    const std::size_t hit = controlLabelledBy(path);
-    return wrap(std::move(path[hit]));
+    auto [hit, role] = controlLabelledBy(path);
+    return wrap(std::move(path[hit]), std::move(role));
   }
 
  private:
@@ -325,23 +339,45 @@ class AtspiAccessibility : public Accessibility {
   // platform's own hit test, like macOS's, ends at the control whose name is that text. Only
   // when the deepest answer is text are roles and names read, so an ordinary hit costs nothing
   // more.
-  static std::size_t controlLabelledBy(const std::vector<GRef<AtspiAccessible>>& path) {
+  // With it, the role read of the element chosen (nothing when none was read).
+  static std::pair<std::size_t, std::optional<AXRoleName>> controlLabelledBy(
+      const std::vector<GRef<AtspiAccessible>>& path) {
     const std::size_t last = path.size() - 1;
-    if (last == 0) return last;
+    if (last == 0) return {last, std::nullopt};
     auto role = axRole(path[last].get());
-    if (!role || role->role != "AXStaticText") return last;
+    if (!role || role->role != "AXStaticText") return {last, role};
     // Text sits in the control itself or in a group or two inside it.
     constexpr std::size_t kMaxTextDepth = 3;
     for (std::size_t i = last; i-- > 0 && last - i <= kMaxTextDepth;) {
       auto above = axRole(path[i].get());
-      if (!above) return last;
+      if (!above) return {last, role};
       if (above->role == "AXGroup" || above->role == "AXUnknown") continue;
-      if (!isLabelledControl(above->role)) return last;
+      if (!isLabelledControl(above->role)) return {last, role};
       auto text = name(path[last].get());
       auto label = name(path[i].get());
-      return text && label && !label->empty() && *text == *label ? i : last;
+      if (text && label && !label->empty() && *text == *label) return {i, above};
+      return {last, role};
     }
-    return last;
+    return {last, role};
+  }
+
+  // The frame among `frames` under the point (in pixels), the active one first.
+  struct FrameAt {
+    GRef<AtspiAccessible> frame;
+    bool active = false;
+  };
+  FrameAt frameAt(const std::vector<GRef<AtspiAccessible>>& frames, Point pixels) {
+    FrameAt out;
+    for (const auto& candidate : frames) {
+      const States states(candidate.get());
+      if (!states.has(ATSPI_STATE_SHOWING)) continue;
+      auto r = extents(candidate.get());
+      if (!r || !containsPoint(*r, pixels)) continue;
+      out.active = states.has(ATSPI_STATE_ACTIVE);
+      if (!out.frame || out.active) out.frame = GRef<AtspiAccessible>::share(candidate.get());
+      if (out.active) break;
+    }
+    return out;
   }
 
   static bool isLabelledControl(std::string_view role) {
@@ -462,6 +498,8 @@ class AtspiAccessibility : public Accessibility {
   struct KnownApplication {
     GRef<AtspiAccessible> object;
     WindowRoles windowRoles;
+    // Its frames as the last element-at-position query read them.
+    std::vector<GRef<AtspiAccessible>> frames;
   };
 
   // The AT-SPI application of a process, looked up among the desktop's applications. One
@@ -487,7 +525,7 @@ class AtspiAccessibility : public Accessibility {
       if (!app) continue;
       const guint appPid = atspi_accessible_get_process_id(app.get(), error.out());
       if (error || static_cast<std::int32_t>(appPid) != pid) continue;
-      return &(applications_[pid] = KnownApplication{std::move(app), {}});
+      return &(applications_[pid] = KnownApplication{std::move(app), {}, {}});
     }
     return nullptr;
   }
@@ -598,6 +636,14 @@ class AtspiAccessibility : public Accessibility {
     g_boxed_free(ATSPI_TYPE_EVENT, event);
   }
 
+  // Without events, what was read of the focus may be out of date by the next read.
+  void forgetFocus() {
+    focusKnown_ = false;
+    focused_ = GRef<AtspiAccessible>();
+    kept_ = Kept{};
+    focusedRole_.reset();
+  }
+
   // Before any focus event: the focused object of an active frame, asked once.
   void findInitialFocus() {
     focusKnown_ = true;
@@ -634,6 +680,7 @@ class AtspiAccessibility : public Accessibility {
   std::optional<AXValue> systemWideAttribute(std::string_view attribute) {
     if (attribute == kAttrRole) return std::string("AXSystemWide");
     if (attribute == kAttrFocusedUIElement) {
+      if (!listener_) forgetFocus();
       if (!focusKnown_) findInitialFocus();
       if (!focused_) return std::nullopt;
       // An object whose application went away reads nothing.
@@ -671,6 +718,7 @@ class AtspiAccessibility : public Accessibility {
     if (!known) return std::nullopt;
     auto app = GRef<AtspiAccessible>::share(known->object.get());
     if (attribute == kAttrFocusedUIElement) {
+      if (!listener_) forgetFocus();
       if (!focusKnown_) findInitialFocus();
       if (!focused_) return std::nullopt;
       Error error;

@@ -294,6 +294,7 @@ int run(const Arguments& arguments, Platform& platform) {
       [&platform] {
         std::shared_ptr<Accessibility> accessibility = platform.makeAccessibility();
         if (!accessibility) return FieldWorker::Reader{};
+        accessibility->followFocus();
         FieldWorker::Reader reader;
         reader.read = [accessibility] {
           const AutoreleasePool pool;

@@ -248,6 +248,9 @@ def letters_then_moves(xt, app, recorder, letters, start, move, pause=0.0, settl
         log = json.loads(f.read())
     keys = [(e["text"], e["redacted"]) for e in log["events"]
             if e["type"] == "keyDown" and e["keyCode"] != TAB_KEY_CODE]
+    # NOTE: after a burst of typing, on a loaded machine, the fixture may handle input seconds
+    # after the display sent it (each key goes through its accessibility bridge).
+    app.send("sync", timeout=120)
     texts = {name: json.loads(app.send("text " + name).split(" ", 1)[1])
              for name in ("entry", "password")}
     for name in texts:

@@ -18,7 +18,8 @@ whose session bus address points at nothing, as on a desktop without D-Bus.
 GtkFixture (tests/fixtures/gtk_fixture.py) is driven over its standard input: "title TEXT"
 changes the window title, "where NAME" answers "NAME x y w h" (the widget's allocation in root
 pixels), "focus NAME" gives a widget keyboard focus, "freeze SECONDS" blocks its main loop (it
-stops answering on the accessibility bus), "quit" ends it. NAME is "window", "button",
+stops answering on the accessibility bus), "sync" answers once the fixture has handled all input
+sent to it before, "quit" ends it. NAME is "window", "button",
 "entry", "password" or "address".
 
 Chromium (see the class below) shows a real browser's tree on the same bus.

@@ -1,8 +1,738 @@
-// KWin: not yet an adapter; sessions fall back to XWayland.
-#include "compositor.hpp"
+// KWin: a script the adapter loads into KWin at run time through org.kde.KWin /Scripting, so
+// nothing needs installing. The script and the adapter talk over the session bus, the script
+// through callDBus to this process's unique name:
+//
+//   the script calls Next() and waits; the adapter answers it with a command when it has one:
+//     "state"          the script calls State(json) with windows, screens and focus
+//     "watch"          the same, and from now on it follows changes (below)
+//     "activate UUID"  the script activates the window and calls Done(activated)
+//     "wait"           nothing to do (sent before KWin's own call timeout can end the chain)
+//     "stop"           the script ends its chain (the adapter is unloading it)
+//   and calls Next() again.
+// The script also sends its state as it starts, which is all a one-shot tool needs. Once asked
+// to watch (the adapter does on its second snapshot), it calls Changed() on the first change
+// after each state it sends (KWin's signals: frames, captions, minimizing, desktops, stacking,
+// focus, windows coming and going, screens): until then the adapter's last state stands, so
+// that polling tools cost no round trip while nothing moves.
+//
+// The adapter serves these calls on a thread of its own, on a GLib context of its own, so
+// that snapshots and activations work from any thread and in tools that run no GLib loop.
+// Every request has a deadline (kBusCallDeadline); a KWin that lets it pass is stalled().
+//
+// Each process loads its script under a name of its own (pid and a random part): KWin 5.27
+// names unnamed scripts by how many are loaded, so one tool's unload could hit another's
+// script; and it starts it without naming its number (see start()). The script is unloaded
+// when the adapter goes (every normal end). A tool ended by a signal (the polling tools end
+// with _exit on SIGTERM) leaves it loaded but inert: its waiting Next() fails once the
+// process's bus connection is gone, which ends the chain, and a watching script sends at most
+// one more Changed() (to nobody) before it waits for a state that nobody asks for.
+#include "compositor_kwin.hpp"
+
+#include <fcntl.h>
+#include <gio/gio.h>
+#include <unistd.h>
+
+#include <rapidjson/document.h>
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "session_bus.hpp"
 
 namespace orvane {
+namespace kwin {
+namespace {
 
-std::unique_ptr<Compositor> makeKWinCompositor() { return makeAbsentCompositor(); }
+std::uint32_t fnv1a(std::string_view text, std::uint32_t salt) {
+  std::uint32_t hash = 2166136261u ^ salt;
+  for (unsigned char c : text) {
+    hash ^= c;
+    hash *= 16777619u;
+  }
+  return hash;
+}
+
+std::string canonicalUuid(std::string_view uuid) {
+  std::string out;
+  out.reserve(uuid.size());
+  for (char c : uuid) {
+    if (c == '{' || c == '}') continue;
+    out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return out;
+}
+
+std::uint32_t saltedNumber(const std::string& canonical, std::uint32_t salt) {
+  const std::uint32_t n = fnv1a(canonical, salt);
+  return n ? n : 1;
+}
+
+std::optional<double> number(const rapidjson::Value& object, const char* key) {
+  auto it = object.FindMember(key);
+  if (it == object.MemberEnd() || !it->value.IsNumber()) return std::nullopt;
+  return it->value.GetDouble();
+}
+
+std::string text(const rapidjson::Value& object, const char* key) {
+  auto it = object.FindMember(key);
+  if (it == object.MemberEnd() || !it->value.IsString()) return {};
+  return std::string(it->value.GetString(), it->value.GetStringLength());
+}
+
+bool flag(const rapidjson::Value& object, const char* key) {
+  auto it = object.FindMember(key);
+  return it != object.MemberEnd() && it->value.IsBool() && it->value.GetBool();
+}
+
+std::optional<Rect> rect(const rapidjson::Value& object, const char* key) {
+  auto it = object.FindMember(key);
+  if (it == object.MemberEnd()) return std::nullopt;
+  const rapidjson::Value& v = it->value;
+  if (!v.IsArray() || v.Size() != 4) return std::nullopt;
+  for (const auto& part : v.GetArray())
+    if (!part.IsNumber()) return std::nullopt;
+  return Rect{v[0].GetDouble(), v[1].GetDouble(), v[2].GetDouble(), v[3].GetDouble()};
+}
+
+}  // namespace
+
+std::uint32_t windowNumber(std::string_view uuid) { return saltedNumber(canonicalUuid(uuid), 0); }
+
+std::vector<std::uint32_t> windowNumbers(const std::vector<std::string>& uuids) {
+  std::vector<std::string> canonical;
+  canonical.reserve(uuids.size());
+  for (const auto& u : uuids) canonical.push_back(canonicalUuid(u));
+  std::vector<std::size_t> order(uuids.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return canonical[a] < canonical[b]; });
+  std::vector<std::uint32_t> numbers(uuids.size());
+  std::vector<std::uint32_t> taken;
+  for (std::size_t i : order) {
+    std::uint32_t salt = 0;
+    std::uint32_t n = saltedNumber(canonical[i], salt);
+    while (std::find(taken.begin(), taken.end(), n) != taken.end())
+      n = saltedNumber(canonical[i], ++salt);
+    taken.push_back(n);
+    numbers[i] = n;
+  }
+  return numbers;
+}
+
+std::optional<ScriptState> parseState(std::string_view json, sway::OwnerNames& names) {
+  rapidjson::Document doc;
+  doc.Parse<rapidjson::kParseIterativeFlag>(json.data(), json.size());
+  if (doc.HasParseError() || !doc.IsObject()) return std::nullopt;
+  auto screens = doc.FindMember("screens");
+  auto windows = doc.FindMember("w");
+  if (screens == doc.MemberEnd() || !screens->value.IsArray() || windows == doc.MemberEnd() ||
+      !windows->value.IsArray())
+    return std::nullopt;
+  const double desk = number(doc, "desk").value_or(0);
+  const std::string active = canonicalUuid(text(doc, "act"));
+
+  ScriptState state;
+  CompositorSnapshot& snapshot = state.snapshot;
+  // Screens by KWin's index; the main one (at the origin, else the first) leads.
+  std::vector<CompositorOutput> byIndex;
+  for (const auto& s : screens->value.GetArray()) {
+    if (!s.IsArray() || s.Size() != 4 || !s[0].IsNumber() || !s[1].IsNumber() || !s[2].IsNumber() ||
+        !s[3].IsNumber())
+      return std::nullopt;
+    CompositorOutput& o = byIndex.emplace_back();
+    o.id = static_cast<DisplayId>(byIndex.size());
+    o.bounds = Rect{s[0].GetDouble(), s[1].GetDouble(), s[2].GetDouble(), s[3].GetDouble()};
+  }
+  Point origin{0, 0};
+  if (!byIndex.empty()) {
+    auto main = std::find_if(byIndex.begin(), byIndex.end(), [](const CompositorOutput& o) {
+      return o.bounds.x == 0 && o.bounds.y == 0;
+    });
+    if (main == byIndex.end()) main = byIndex.begin();
+    origin = Point{main->bounds.x, main->bounds.y};
+    snapshot.outputs.push_back(*main);
+    for (auto it = byIndex.begin(); it != byIndex.end(); ++it)
+      if (it != main) snapshot.outputs.push_back(*it);
+    for (CompositorOutput& o : snapshot.outputs) {
+      o.bounds.x -= origin.x;
+      o.bounds.y -= origin.y;
+    }
+  }
+
+  struct Listed {
+    CompositorWindow window;
+    std::string uuid;
+    double stacking = 0;
+  };
+  std::vector<Listed> listed;
+  for (const auto& w : windows->value.GetArray()) {
+    if (!w.IsObject()) continue;
+    std::string uuid = text(w, "id");
+    std::string title = text(w, "t");
+    auto frame = rect(w, "g");
+    if (uuid.empty() || title.empty() || !frame) continue;
+    Listed& l = listed.emplace_back();
+    l.uuid = std::move(uuid);
+    l.stacking = number(w, "o").value_or(0);
+    CompositorWindow& cw = l.window;
+    if (auto pid = number(w, "pid");
+        pid && *pid > 0 && *pid <= std::numeric_limits<std::int32_t>::max())
+      cw.pid = static_cast<std::int64_t>(*pid);
+    cw.xwayland = flag(w, "x");
+    const std::string resourceClass = text(w, "rc");
+    const std::string desktopFile = text(w, "df");
+    std::optional<std::string> appId;
+    if (!cw.xwayland && !desktopFile.empty())
+      appId = desktopFile;
+    else if (!resourceClass.empty())
+      appId = resourceClass;
+    std::optional<std::string> windowClass;
+    if (!resourceClass.empty()) windowClass = resourceClass;
+    cw.ownerName = names.ownerName(cw.xwayland, appId, windowClass, cw.pid);
+    if (appId && cw.xwayland) {
+      std::transform(appId->begin(), appId->end(), appId->begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    }
+    cw.appId = appId;
+    cw.title = std::move(title);
+    cw.frame = Rect{frame->x - origin.x, frame->y - origin.y, frame->width, frame->height};
+    const double screen = number(w, "s").value_or(-1);
+    if (screen >= 0 && screen < static_cast<double>(byIndex.size()))
+      cw.output = byIndex[static_cast<std::size_t>(screen)].id;
+    const double windowDesk = number(w, "d").value_or(0);
+    cw.onScreen = !flag(w, "m") && (flag(w, "a") || windowDesk == desk || windowDesk < 0);
+  }
+
+  std::vector<std::string> uuids;
+  uuids.reserve(listed.size());
+  for (const auto& l : listed) uuids.push_back(l.uuid);
+  const std::vector<std::uint32_t> numbers = windowNumbers(uuids);
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    listed[i].window.id = numbers[i];
+    if (!active.empty() && canonicalUuid(listed[i].uuid) == active) snapshot.focused = numbers[i];
+  }
+  // Front to back: shown windows by stacking order, then hidden ones.
+  std::stable_sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
+    if (a.window.onScreen != b.window.onScreen) return a.window.onScreen;
+    return a.stacking > b.stacking;
+  });
+  for (auto& l : listed) {
+    state.uuids.push_back(ScriptWindow{l.window.id, l.uuid});
+    snapshot.windows.push_back(std::move(l.window));
+  }
+  return state;
+}
+
+}  // namespace kwin
+
+namespace {
+
+constexpr char kObjectPath[] = "/dev/orvane/KWin";
+constexpr char kInterface[] = "dev.orvane.KWin";
+constexpr char kIntrospection[] =
+    "<node><interface name='dev.orvane.KWin'>"
+    "<method name='Next'><arg type='s' direction='out'/></method>"
+    "<method name='State'><arg type='s' direction='in'/></method>"
+    "<method name='Done'><arg type='b' direction='in'/></method>"
+    "<method name='Changed'/>"
+    "</interface></node>";
+
+// The script; @OWNER@ becomes this process's unique name as a JSON string.
+constexpr std::string_view kScript = R"JS(
+var owner = @OWNER@, path = "/dev/orvane/KWin", iface = "dev.orvane.KWin";
+function rect(r) { return [r.x, r.y, r.width, r.height]; }
+function listed() {
+  var all = workspace.clientList(), out = [];
+  for (var i = 0; i < all.length; i++) {
+    var c = all[i];
+    if (c.specialWindow || c.popupWindow || c.deleted) continue;
+    out.push(c);
+  }
+  return out;
+}
+// Changed() tells the adapter that its last state is out of date: once, until the next state.
+var dirty = true;
+function changed() {
+  if (dirty) return;
+  dirty = true;
+  callDBus(owner, path, iface, "Changed");
+}
+function on(signal) { if (signal && signal.connect) signal.connect(changed); }
+function watch(c) {
+  on(c.frameGeometryChanged); on(c.captionChanged); on(c.minimizedChanged);
+  on(c.desktopChanged); on(c.stackingOrderChanged); on(c.screenChanged);
+}
+function state() {
+  dirty = false;
+  var desk = workspace.currentDesktop, screens = [], windows = [], all = listed();
+  for (var s = 0; s < workspace.numScreens; s++)
+    screens.push(rect(workspace.clientArea(KWin.ScreenArea, s, desk)));
+  for (var i = 0; i < all.length; i++) {
+    var c = all[i];
+    windows.push({id: String(c.internalId), pid: c.pid, rc: String(c.resourceClass || ""),
+                  df: String(c.desktopFileName || ""), t: String(c.caption || ""),
+                  g: rect(c.frameGeometry), m: !!c.minimized, d: c.desktop,
+                  a: !!c.onAllDesktops, s: c.screen, o: c.stackingOrder,
+                  x: typeof c.windowId === "number" && c.windowId > 0});
+  }
+  var active = workspace.activeClient;
+  return JSON.stringify({desk: desk, act: active ? String(active.internalId) : "",
+                         screens: screens, w: windows});
+}
+function activate(id) {
+  var all = listed();
+  for (var i = 0; i < all.length; i++) {
+    var c = all[i];
+    if (String(c.internalId) !== id) continue;
+    if (c.minimized) c.minimized = false;
+    if (!c.onAllDesktops && c.desktop > 0 && c.desktop !== workspace.currentDesktop)
+      workspace.currentDesktop = c.desktop;
+    workspace.activeClient = c;
+    var now = workspace.activeClient;
+    return !!now && String(now.internalId) === id;
+  }
+  return false;
+}
+function next() {
+  callDBus(owner, path, iface, "Next", function (command) {
+    if (command === "watch") startWatching();
+    if (command === "state" || command === "watch") callDBus(owner, path, iface, "State", state());
+    else if (command.indexOf("activate ") === 0)
+      callDBus(owner, path, iface, "Done", activate(command.substring(9)));
+    if (command !== "stop") next();
+  });
+}
+var watching = false;
+function startWatching() {
+  if (watching) return;
+  watching = true;
+  var known = workspace.clientList();
+  for (var k = 0; k < known.length; k++) watch(known[k]);
+  if (workspace.clientAdded) workspace.clientAdded.connect(function (c) { watch(c); changed(); });
+  on(workspace.clientRemoved); on(workspace.clientActivated); on(workspace.clientMinimized);
+  on(workspace.clientUnminimized); on(workspace.currentDesktopChanged);
+  on(workspace.numberScreensChanged); on(workspace.screenResized);
+  on(workspace.virtualScreenGeometryChanged);
+}
+callDBus(owner, path, iface, "State", state());
+next();
+)JS";
+
+// How long a state the script has not called out of date is taken as it is: KWin's signals
+// tell of every change the tools look at, and this bounds what one that slipped by costs.
+constexpr auto kFreshFor = std::chrono::seconds(1);
+
+constexpr std::chrono::milliseconds kUnloadDeadline{250};
+
+// How long the script's Next() is left waiting before it is answered "wait": well inside
+// the 25 s after which KWin gives up on a call (and the script's chain would end).
+constexpr auto kIdleAnswer = std::chrono::seconds(10);
+
+std::string jsonString(std::string_view s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+class KWinCompositor final : public Compositor {
+ public:
+  KWinCompositor() : names_(sway::OwnerNames::fromEnvironment()) { start(); }
+
+  ~KWinCompositor() override { stop(); }
+
+  CompositorId id() const override { return CompositorId::kwin; }
+  bool ok() const override { return loaded_; }
+  bool stalled() const override {
+    std::lock_guard guard(lock_);
+    return stalled_ || gone_;
+  }
+
+  // The script sends its state as it starts and says when that is out of date; until then
+  // (for kFreshFor at most) a snapshot costs no round trip.
+  std::optional<CompositorSnapshot> snapshot() override {
+    std::lock_guard serial(requestLock_);
+    if (!loaded_) return std::nullopt;
+    std::optional<std::string> json;
+    std::uint64_t generation = 0;
+    {
+      std::unique_lock held(lock_);
+      if (!latest_ && !gone_) {
+        // The script's first state, sent without being asked.
+        if (!answered_.wait_for(held, kBusCallDeadline, [&] { return latest_ || gone_; })) {
+          stalled_ = true;
+          return std::nullopt;
+        }
+      }
+      if (gone_) return std::nullopt;
+      // The first state serves the first snapshot; later ones only once the script watches.
+      const bool trusted = watching_ || !firstUsed_;
+      firstUsed_ = true;
+      if (trusted && !dirty_ && std::chrono::steady_clock::now() - latestAt_ < kFreshFor) {
+        if (parsed_ && parsedGeneration_ == generation_) return parsed_;
+        json = latest_;
+        generation = generation_;
+      }
+    }
+    if (!json) {
+      json = request(watching_ ? "state" : "watch", true);
+      if (!json) return std::nullopt;
+      watching_ = true;
+      std::lock_guard guard(lock_);
+      generation = generation_;
+    }
+    auto state = kwin::parseState(*json, names_);
+    if (!state) return std::nullopt;
+    uuids_ = std::move(state->uuids);
+    parsed_ = std::move(state->snapshot);
+    parsedGeneration_ = generation;
+    return parsed_;
+  }
+
+  bool activate(std::uint32_t window) override {
+    std::lock_guard serial(requestLock_);
+    auto uuid = uuidOf(window);
+    if (!uuid) {
+      auto reply = request("state", true);
+      if (!reply) return false;
+      if (auto state = kwin::parseState(*reply, names_)) uuids_ = std::move(state->uuids);
+      uuid = uuidOf(window);
+    }
+    if (!uuid) return false;
+    auto reply = request("activate " + *uuid, false);
+    return reply && *reply == "1";
+  }
+
+ private:
+  std::optional<std::string> uuidOf(std::uint32_t window) const {
+    for (const auto& w : uuids_)
+      if (w.number == window) return w.uuid;
+    return std::nullopt;
+  }
+
+  // ---- start and stop (the constructing thread) ----
+
+  void start() {
+    bus_ = sessionBus();
+    if (!bus_) return;
+    kwinOwner_ = nameOwner("org.kde.KWin");
+    if (kwinOwner_.empty()) return;
+    context_ = g_main_context_new();
+    loop_ = g_main_loop_new(context_, FALSE);
+
+    g_main_context_push_thread_default(context_);
+    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kIntrospection, nullptr);
+    static const GDBusInterfaceVTable vtable = {&KWinCompositor::onCall, nullptr, nullptr, {}};
+    registration_ = g_dbus_connection_register_object(bus_, kObjectPath, node->interfaces[0],
+                                                      &vtable, this, nullptr, nullptr);
+    g_dbus_node_info_unref(node);
+    watch_ = g_bus_watch_name_on_connection(bus_, "org.kde.KWin", G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                            nullptr, &KWinCompositor::onVanished, this, nullptr);
+    GSource* timer = g_timeout_source_new_seconds(2);
+    g_source_set_callback(timer, &KWinCompositor::onTimer, this, nullptr);
+    g_source_attach(timer, context_);
+    g_source_unref(timer);
+    g_main_context_pop_thread_default(context_);
+    if (!registration_) return;
+    worker_ = std::thread([this] {
+      g_main_context_push_thread_default(context_);
+      g_main_loop_run(loop_);
+      g_main_context_pop_thread_default(context_);
+    });
+
+    if (!writeScript()) return;
+    pluginName_ = "orvane-" + std::to_string(::getpid()) + "-" + std::to_string(g_random_int());
+    GVariant* loaded = call("/Scripting", "org.kde.kwin.Scripting", "loadScript",
+                            g_variant_new("(ss)", scriptPath_.c_str(), pluginName_.c_str()), "(i)");
+    if (!loaded) return;
+    gint32 scriptId = -1;
+    g_variant_get(loaded, "(i)", &scriptId);
+    g_variant_unref(loaded);
+    if (scriptId < 0) return;
+    // Started through /Scripting's start(), which runs every loaded script that is not running
+    // yet (as System Settings does after changing scripts), not through the script's own
+    // object: KWin 5.27 numbers scripts by how many are loaded, so after another process's
+    // unload two scripts can share a number, and the object of that number is the other's.
+    if (GVariant* started =
+            call("/Scripting", "org.kde.kwin.Scripting", "start", nullptr, nullptr)) {
+      g_variant_unref(started);
+      loaded_ = true;
+    }
+    if (!loaded_) unload();
+  }
+
+  void stop() {
+    if (!pluginName_.empty()) unload();
+    if (context_) {
+      g_main_context_invoke(
+          context_,
+          [](gpointer self) -> gboolean {
+            auto* me = static_cast<KWinCompositor*>(self);
+            me->answerPending("stop");
+            if (me->registration_) g_dbus_connection_unregister_object(me->bus_, me->registration_);
+            if (me->watch_) g_bus_unwatch_name(me->watch_);
+            me->registration_ = 0;
+            me->watch_ = 0;
+            g_main_loop_quit(me->loop_);
+            return G_SOURCE_REMOVE;
+          },
+          this);
+      // Without a worker, the context is free and the function above has run here already.
+      if (worker_.joinable()) worker_.join();
+      g_main_loop_unref(loop_);
+      g_main_context_unref(context_);
+    }
+    removeScriptFile();
+  }
+
+  // KWin answers at once; the short deadline keeps a KWin that is busy (or gone) from
+  // holding a tool at its end, and an unload that did not happen leaves an inert script.
+  void unload() {
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus_, kwinOwner_.c_str(), "/Scripting", "org.kde.kwin.Scripting", "unloadScript",
+        g_variant_new("(s)", pluginName_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+        static_cast<gint>(kUnloadDeadline.count()), nullptr, nullptr);
+    if (reply) g_variant_unref(reply);
+    pluginName_.clear();
+  }
+
+  bool writeScript() {
+    std::string source(kScript);
+    const std::string owner = jsonString(g_dbus_connection_get_unique_name(bus_));
+    source.replace(source.find("@OWNER@"), 7, owner);
+    std::string dir = g_get_user_runtime_dir();
+    if (::access(dir.c_str(), W_OK) != 0) dir = g_get_tmp_dir();
+    std::string path = dir + "/orvane-kwin-XXXXXX";
+    const int fd = g_mkstemp_full(path.data(), O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    scriptPath_ = path;
+    const char* data = source.data();
+    std::size_t left = source.size();
+    while (left > 0) {
+      const ssize_t n = ::write(fd, data, left);
+      if (n <= 0) {
+        ::close(fd);
+        return false;
+      }
+      data += n;
+      left -= static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return true;
+  }
+
+  void removeScriptFile() {
+    std::lock_guard guard(lock_);
+    if (!scriptPath_.empty()) ::unlink(scriptPath_.c_str());
+    scriptPath_.clear();
+  }
+
+  std::string nameOwner(const char* name) {
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "GetNameOwner", g_variant_new("(s)", name), G_VARIANT_TYPE("(s)"),
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, static_cast<gint>(kBusCallDeadline.count()), nullptr,
+        nullptr);
+    if (!reply) return {};
+    const gchar* owner = nullptr;
+    g_variant_get(reply, "(&s)", &owner);
+    std::string out = owner ? owner : "";
+    g_variant_unref(reply);
+    return out;
+  }
+
+  GVariant* call(const char* path, const char* interface, const char* method, GVariant* args,
+                 const char* replyType) {
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus_, kwinOwner_.c_str(), path, interface, method, args,
+        replyType ? G_VARIANT_TYPE(replyType) : nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+        static_cast<gint>(kBusCallDeadline.count()), nullptr, nullptr);
+    if (!reply) {
+      std::lock_guard guard(lock_);
+      stalled_ = true;
+    }
+    return reply;
+  }
+
+  // ---- requests (any thread, one at a time) ----
+
+  // Hands `command` to the script and waits for its answer: State's JSON (`state`), or
+  // "1"/"0" for Done; nothing when the deadline passed or KWin is gone. An answer of the
+  // other kind (a late one to a request that timed out) is not taken.
+  std::optional<std::string> request(const std::string& command, bool state) {
+    if (!loaded_) return std::nullopt;
+    std::unique_lock held(lock_);
+    if (gone_) return std::nullopt;
+    command_ = command;
+    answer_.reset();
+    const std::uint64_t ticket = ++ticket_;
+    answering_ = ticket;
+    wantsState_ = state;
+    held.unlock();
+    g_main_context_invoke(
+        context_,
+        [](gpointer self) -> gboolean {
+          static_cast<KWinCompositor*>(self)->handOver();
+          return G_SOURCE_REMOVE;
+        },
+        this);
+    held.lock();
+    const bool answered =
+        answered_.wait_for(held, kBusCallDeadline, [&] { return answer_.has_value() || gone_; });
+    command_.clear();
+    answering_ = 0;
+    if (!answered || !answer_) {
+      if (!gone_) stalled_ = true;
+      return std::nullopt;
+    }
+    stalled_ = false;
+    std::optional<std::string> out = std::move(answer_);
+    answer_.reset();
+    return out;
+  }
+
+  // ---- the worker thread ----
+
+  // Answers the script's waiting Next() with the command, when both are there.
+  void handOver() {
+    std::lock_guard guard(lock_);
+    if (!pending_ || command_.empty()) return;
+    GDBusMethodInvocation* invocation = pending_;
+    pending_ = nullptr;
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", command_.c_str()));
+    command_.clear();
+  }
+
+  void answerPending(const char* command) {
+    std::lock_guard guard(lock_);
+    if (!pending_) return;
+    g_dbus_method_invocation_return_value(pending_, g_variant_new("(s)", command));
+    pending_ = nullptr;
+  }
+
+  static void onCall(GDBusConnection*, const gchar* sender, const gchar*, const gchar*,
+                     const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation,
+                     gpointer data) {
+    auto* self = static_cast<KWinCompositor*>(data);
+    // Only KWin (our script) may speak here.
+    if (!sender || self->kwinOwner_ != sender) {
+      g_dbus_method_invocation_return_dbus_error(
+          invocation, "org.freedesktop.DBus.Error.AccessDenied", "not KWin");
+      return;
+    }
+    const std::string_view name(method);
+    if (name == "Next") {
+      {
+        std::lock_guard guard(self->lock_);
+        if (self->pending_)
+          g_dbus_method_invocation_return_value(self->pending_, g_variant_new("(s)", "wait"));
+        self->pending_ = invocation;
+        self->pendingSince_ = std::chrono::steady_clock::now();
+      }
+      self->handOver();
+      // The script is running: KWin has read its file.
+      self->removeScriptFile();
+      return;
+    }
+    if (name == "Changed") {
+      g_dbus_method_invocation_return_value(invocation, nullptr);
+      std::lock_guard guard(self->lock_);
+      self->dirty_ = true;
+      return;
+    }
+    std::string answer;
+    if (name == "State") {
+      const gchar* json = nullptr;
+      g_variant_get(parameters, "(&s)", &json);
+      answer = json ? json : "";
+    } else if (name == "Done") {
+      gboolean done = FALSE;
+      g_variant_get(parameters, "(b)", &done);
+      answer = done ? "1" : "0";
+    }
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+    std::lock_guard guard(self->lock_);
+    if (name == "State") {
+      // Built after every change the script has told of, and before any it tells of next.
+      self->latest_ = answer;
+      self->latestAt_ = std::chrono::steady_clock::now();
+      self->dirty_ = false;
+      ++self->generation_;
+      self->answered_.notify_all();
+    }
+    if (self->answering_ && self->wantsState_ == (name == "State")) {
+      self->answer_ = std::move(answer);
+      self->answered_.notify_all();
+    }
+  }
+
+  static gboolean onTimer(gpointer data) {
+    auto* self = static_cast<KWinCompositor*>(data);
+    bool idle = false;
+    {
+      std::lock_guard guard(self->lock_);
+      idle = self->pending_ && std::chrono::steady_clock::now() - self->pendingSince_ > kIdleAnswer;
+    }
+    if (idle) self->answerPending("wait");
+    return G_SOURCE_CONTINUE;
+  }
+
+  static void onVanished(GDBusConnection*, const gchar*, gpointer data) {
+    auto* self = static_cast<KWinCompositor*>(data);
+    std::lock_guard guard(self->lock_);
+    self->gone_ = true;
+    self->answered_.notify_all();
+  }
+
+  GDBusConnection* bus_ = nullptr;
+  std::string kwinOwner_;
+  GMainContext* context_ = nullptr;
+  GMainLoop* loop_ = nullptr;
+  std::thread worker_;
+  guint registration_ = 0;
+  guint watch_ = 0;
+  std::string scriptPath_;
+  std::string pluginName_;
+  bool loaded_ = false;
+
+  std::mutex requestLock_;  // one request at a time, and what follows
+  sway::OwnerNames names_;
+  std::vector<kwin::ScriptWindow> uuids_;
+  std::optional<CompositorSnapshot> parsed_;
+  std::uint64_t parsedGeneration_ = 0;
+  bool firstUsed_ = false;  // the script's first state has served a snapshot
+  bool watching_ = false;   // the script follows changes
+
+  mutable std::mutex lock_;  // what follows, shared with the worker thread
+  std::condition_variable answered_;
+  GDBusMethodInvocation* pending_ = nullptr;
+  std::chrono::steady_clock::time_point pendingSince_;
+  std::string command_;
+  std::optional<std::string> answer_;
+  std::uint64_t ticket_ = 0;
+  std::uint64_t answering_ = 0;
+  bool wantsState_ = false;
+  bool stalled_ = false;
+  bool gone_ = false;
+  // The script's last state, when it came, whether the script has called it out of date
+  // since, and how many states have come.
+  std::optional<std::string> latest_;
+  std::chrono::steady_clock::time_point latestAt_;
+  bool dirty_ = true;
+  std::uint64_t generation_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Compositor> makeKWinCompositor() { return std::make_unique<KWinCompositor>(); }
 
 }  // namespace orvane

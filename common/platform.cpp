@@ -174,8 +174,9 @@ PlatformChoice choosePlatform(const PlatformEnvironment& environment,
       chooseWayland();
     } else if (environment.gnomeShell) {
       if (!choice.problem.empty()) choice.problem += "\n";
-      choice.problem += std::string("GNOME Shell shows its windows to Orvane only through the "
-                                    "extension ") +
+      choice.problem += std::string(
+                            "GNOME Shell shows its windows to Orvane only through the "
+                            "extension ") +
                         std::string(kGnomeShellExtensionUuid) +
                         "; enable it with `gnome-extensions enable " +
                         std::string(kGnomeShellExtensionUuid) +
@@ -204,8 +205,8 @@ PlatformEnvironment readPlatformEnvironment() {
     environment.kwin = present.kwin;
   }
 #endif
-  // Asking sway's program costs a process (a third of a one-shot tool's time): only when no
-  // other compositor is on the session bus.
+  // Asking sway costs a process start (a tenth of a second): not when the session bus has
+  // already named the compositor.
   if (wantsIpc && !environment.compositorIpc && !environment.gnomeShell && !environment.kwin) {
     if (auto asked = askSwayForSocket(); asked && socketAnswers(*asked))
       environment.compositorIpc = asked;

@@ -54,9 +54,9 @@ GVariant* call(GDBusConnection* bus, const char* name, const char* path, const c
 }
 
 bool hasOwner(GDBusConnection* bus, const char* name) {
-  GVariant* reply = call(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                         "org.freedesktop.DBus", "NameHasOwner", g_variant_new("(s)", name),
-                         "(b)", kProbeDeadline);
+  GVariant* reply =
+      call(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+           "NameHasOwner", g_variant_new("(s)", name), "(b)", kProbeDeadline);
   if (!reply) return false;
   gboolean owned = FALSE;
   g_variant_get(reply, "(b)", &owned);
@@ -65,8 +65,8 @@ bool hasOwner(GDBusConnection* bus, const char* name) {
 }
 
 bool answersPing(GDBusConnection* bus, const char* name) {
-  GVariant* reply = call(bus, name, "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr,
-                         kProbeDeadline);
+  GVariant* reply =
+      call(bus, name, "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr, kProbeDeadline);
   if (!reply) return false;
   g_variant_unref(reply);
   return true;

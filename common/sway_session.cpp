@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 namespace orvane {
 namespace {
 
@@ -47,14 +46,13 @@ bool SwaySession::stalled() const {
 }
 
 std::optional<std::string> SwaySession::request(sway::MessageType type,
-                                                   const std::string& payload) {
+                                                const std::string& payload) {
   std::string reply;
   if (!request(type, payload, reply)) return std::nullopt;
   return reply;
 }
 
-bool SwaySession::request(sway::MessageType type, const std::string& payload,
-                             std::string& reply) {
+bool SwaySession::request(sway::MessageType type, const std::string& payload, std::string& reply) {
   std::lock_guard guard(lock_);
   if (!started_ || quiet()) return false;
   const auto deadline = Clock::now() + (stalled_ ? kStalledTimeout : kRequestTimeout);

@@ -282,13 +282,20 @@ std::optional<std::string> OwnerNames::desktopEntryName(const std::string& appId
 }
 
 std::optional<std::string> OwnerNames::ownerName(const SwayNode& view) {
-  if (view.shell == "xwayland") {
-    if (view.windowClass && !view.windowClass->empty()) return view.windowClass;
-  } else if (view.appId && !view.appId->empty()) {
-    if (auto name = desktopEntryName(*view.appId)) return name;
-    return view.appId;
+  return ownerName(view.shell == "xwayland", view.appId, view.windowClass, view.pid);
+}
+
+std::optional<std::string> OwnerNames::ownerName(bool xwayland,
+                                                 const std::optional<std::string>& appId,
+                                                 const std::optional<std::string>& windowClass,
+                                                 std::optional<std::int64_t> pid) {
+  if (xwayland) {
+    if (windowClass && !windowClass->empty()) return windowClass;
+  } else if (appId && !appId->empty()) {
+    if (auto name = desktopEntryName(*appId)) return name;
+    return appId;
   }
-  if (view.pid && program_) return program_(*view.pid);
+  if (pid && program_) return program_(*pid);
   return std::nullopt;
 }
 
@@ -308,8 +315,8 @@ CompositorSnapshot snapshotOf(const SwayNode& root, OwnerNames& names) {
     w.title = n.name;
     // sway keeps the title bar (`deco_rect`) apart from the container's rect.
     const double title = std::max(0.0, n.decoRect.height);
-    w.frame = Rect{n.rect.x - origin.x, n.rect.y - title - origin.y, n.rect.width,
-                   n.rect.height + title};
+    w.frame =
+        Rect{n.rect.x - origin.x, n.rect.y - title - origin.y, n.rect.width, n.rect.height + title};
     const Point centre{w.frame.x + w.frame.width / 2, w.frame.y + w.frame.height / 2};
     for (const CompositorOutput& o : snapshot.outputs) {
       if (centre.x >= o.bounds.x && centre.x < o.bounds.x + o.bounds.width &&

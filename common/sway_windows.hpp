@@ -60,6 +60,10 @@ class OwnerNames {
   static OwnerNames fromEnvironment();
 
   std::optional<std::string> ownerName(const SwayNode& view);
+  // The same from a window's parts, for compositors that describe windows otherwise.
+  std::optional<std::string> ownerName(bool xwayland, const std::optional<std::string>& appId,
+                                       const std::optional<std::string>& windowClass,
+                                       std::optional<std::int64_t> pid);
 
  private:
   std::optional<std::string> desktopEntryName(const std::string& appId);

@@ -29,6 +29,7 @@ packages=(
   chromium imagemagick
   # the Wayland backend's tests: a headless sway (with XWayland) and its clients
   sway xwayland grim foot wtype xrestop
+  kwin-wayland plasma-wayland-protocols  # and a headless KWin, with its fake input protocol
   # the GNOME Shell tests: a headless shell with our extension, its settings written with dconf
   gnome-shell mutter dconf-cli
   xkb-data  # the "us" keymap of the virtual keyboard fixture
@@ -45,7 +46,7 @@ programs=(  # program = Debian package
   tesseract=tesseract-ocr Xvfb=xvfb xdotool=xdotool wmctrl=wmctrl openbox=openbox
   xrandr=x11-xserver-utils xprop=x11-utils xtrace=xtrace xinput=xinput xcompmgr=xcompmgr
   slop=slop setxkbmap=x11-xkb-utils sway=sway swaymsg=sway grim=grim foot=foot
-  wtype=wtype gnome-shell=gnome-shell dconf=dconf-cli wayland-scanner=libwayland-bin xhost=x11-xserver-utils dbus-daemon=dbus dbus-launch=dbus-x11 import=imagemagick chromium=chromium
+  wtype=wtype kwin_wayland=kwin-wayland gnome-shell=gnome-shell dconf=dconf-cli wayland-scanner=libwayland-bin xhost=x11-xserver-utils dbus-daemon=dbus dbus-launch=dbus-x11 import=imagemagick chromium=chromium
 )
 problems=()
 for entry in "${modules[@]}"; do

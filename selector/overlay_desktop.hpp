@@ -33,9 +33,9 @@ struct KeyPress {
 
 // A key press in the macOS vocabulary: the key code from the physical key (X key code, the
 // evdev code plus 8, as Wayland's keymaps number keys too), the modifier flags from the X core
-// state bits (Wayland's modifiers are passed in the same bits), the characters from the keysym the layout gives it;
-// `text` is the keysym's character (xkbcommon, at the level the state selects), empty when it
-// has none.
+// state bits (Wayland's modifiers are passed in the same bits), the characters from the keysym the
+// layout gives it; `text` is the keysym's character (xkbcommon, at the level the state selects),
+// empty when it has none.
 KeyPress translateKey(std::uint8_t keycode, std::uint32_t keysym, std::uint16_t xState,
                       const std::string& text);
 

@@ -37,8 +37,7 @@ class CompositorActivator {
 }  // namespace
 
 std::unique_ptr<Activation> makeActivationWayland(WindowServer& server, std::uint32_t windowId) {
-  auto activator =
-      std::make_shared<CompositorActivator>(server, sharedCompositor(), windowId);
+  auto activator = std::make_shared<CompositorActivator>(server, sharedCompositor(), windowId);
   return makeWindowActivation([activator](std::int32_t pid) { activator->activate(pid); });
 }
 

@@ -1,0 +1,47 @@
+// KWin's side of the compositor seam that needs no KWin: what the adapter's script sends, read
+// as a snapshot, and the window numbers made from KWin's window UUIDs. The adapter itself (the
+// script, its loading and the bus traffic) is in compositor_kwin.cpp.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "compositor.hpp"
+#include "sway_windows.hpp"
+
+namespace orvane::kwin {
+
+// A window's number from its UUID: the same in every process for the same UUID (the tools
+// hand numbers to each other), never 0. Case and braces do not matter.
+std::uint32_t windowNumber(std::string_view uuid);
+
+// Numbers for the UUIDs of one listing, all different: where two UUIDs share a number, the
+// one that sorts later takes the next free one, so that every process that sees the same
+// windows numbers them alike.
+std::vector<std::uint32_t> windowNumbers(const std::vector<std::string>& uuids);
+
+struct ScriptWindow {
+  std::uint32_t number = 0;
+  std::string uuid;
+};
+
+struct ScriptState {
+  CompositorSnapshot snapshot;
+  // Each listed window's UUID, by number.
+  std::vector<ScriptWindow> uuids;
+};
+
+// The script's state message, a JSON object:
+//   {"desk": current desktop, "act": active window's UUID or "",
+//    "screens": [[x, y, w, h], ...] in KWin's order,
+//    "w": [{"id": UUID, "pid": n, "rc": resource class, "df": desktop file name, "t": caption,
+//           "g": [x, y, w, h] frame, "m": minimized, "d": desktop, "a": on all desktops,
+//           "s": screen index, "o": stacking order (higher nearer the front), "x": XWayland}]}
+// Windows without a caption (layer-shell surfaces) are left out. Nothing when the message
+// is not such an object.
+std::optional<ScriptState> parseState(std::string_view json, sway::OwnerNames& names);
+
+}  // namespace orvane::kwin

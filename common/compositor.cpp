@@ -2,39 +2,7 @@
 
 #include <limits>
 
-#include "platform.hpp"
-
 namespace orvane {
-namespace {
-
-// The compositor of a session that has none the tools can talk to.
-class AbsentCompositor final : public Compositor {
- public:
-  CompositorId id() const override { return CompositorId::none; }
-  bool ok() const override { return false; }
-  std::optional<CompositorSnapshot> snapshot() override { return std::nullopt; }
-  bool activate(std::uint32_t) override { return false; }
-  OverlayKind overlay() const override { return OverlayKind::none; }
-};
-
-std::unique_ptr<Compositor> makeChosenCompositor() {
-  const PlatformChoice& choice = currentPlatform();
-  if (choice.id != PlatformId::wayland) return makeAbsentCompositor();
-  switch (choice.compositor) {
-    case CompositorId::sway:
-      return makeSwayCompositor(choice.compositorIpc);
-    case CompositorId::kwin:
-      return makeKWinCompositor();
-    case CompositorId::gnomeShell:
-      return makeGnomeShellCompositor();
-    case CompositorId::none:
-      break;
-  }
-  return makeAbsentCompositor();
-}
-
-}  // namespace
-
 std::string_view compositorName(CompositorId id) {
   switch (id) {
     case CompositorId::none:
@@ -48,13 +16,6 @@ std::string_view compositorName(CompositorId id) {
   }
   return "";
 }
-
-Compositor& sharedCompositor() {
-  static const std::unique_ptr<Compositor> compositor = makeChosenCompositor();
-  return *compositor;
-}
-
-std::unique_ptr<Compositor> makeAbsentCompositor() { return std::make_unique<AbsentCompositor>(); }
 
 WindowRecord recordOf(const CompositorWindow& window) {
   WindowRecord record;

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "compositor_kwin.hpp"
+#include "kwin_state.hpp"
 
 namespace orvane::kwin {
 namespace {

@@ -1,0 +1,197 @@
+#include "kwin_state.hpp"
+
+#include <rapidjson/document.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <limits>
+#include <map>
+
+namespace orvane {
+namespace kwin {
+namespace {
+
+std::uint32_t fnv1a(std::string_view text, std::uint32_t salt) {
+  std::uint32_t hash = 2166136261u ^ salt;
+  for (unsigned char c : text) {
+    hash ^= c;
+    hash *= 16777619u;
+  }
+  return hash;
+}
+
+std::string canonicalUuid(std::string_view uuid) {
+  std::string out;
+  out.reserve(uuid.size());
+  for (char c : uuid) {
+    if (c == '{' || c == '}') continue;
+    out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return out;
+}
+
+std::uint32_t saltedNumber(const std::string& canonical, std::uint32_t salt) {
+  const std::uint32_t n = fnv1a(canonical, salt);
+  return n ? n : 1;
+}
+
+std::optional<double> number(const rapidjson::Value& object, const char* key) {
+  auto it = object.FindMember(key);
+  if (it == object.MemberEnd() || !it->value.IsNumber()) return std::nullopt;
+  return it->value.GetDouble();
+}
+
+std::string text(const rapidjson::Value& object, const char* key) {
+  auto it = object.FindMember(key);
+  if (it == object.MemberEnd() || !it->value.IsString()) return {};
+  return std::string(it->value.GetString(), it->value.GetStringLength());
+}
+
+bool flag(const rapidjson::Value& object, const char* key) {
+  auto it = object.FindMember(key);
+  return it != object.MemberEnd() && it->value.IsBool() && it->value.GetBool();
+}
+
+std::optional<Rect> rect(const rapidjson::Value& object, const char* key) {
+  auto it = object.FindMember(key);
+  if (it == object.MemberEnd()) return std::nullopt;
+  const rapidjson::Value& v = it->value;
+  if (!v.IsArray() || v.Size() != 4) return std::nullopt;
+  for (const auto& part : v.GetArray())
+    if (!part.IsNumber()) return std::nullopt;
+  return Rect{v[0].GetDouble(), v[1].GetDouble(), v[2].GetDouble(), v[3].GetDouble()};
+}
+
+}  // namespace
+
+std::uint32_t windowNumber(std::string_view uuid) { return saltedNumber(canonicalUuid(uuid), 0); }
+
+std::vector<std::uint32_t> windowNumbers(const std::vector<std::string>& uuids) {
+  std::vector<std::string> canonical;
+  canonical.reserve(uuids.size());
+  for (const auto& u : uuids) canonical.push_back(canonicalUuid(u));
+  std::vector<std::size_t> order(uuids.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return canonical[a] < canonical[b]; });
+  std::vector<std::uint32_t> numbers(uuids.size());
+  std::vector<std::uint32_t> taken;
+  for (std::size_t i : order) {
+    std::uint32_t salt = 0;
+    std::uint32_t n = saltedNumber(canonical[i], salt);
+    while (std::find(taken.begin(), taken.end(), n) != taken.end())
+      n = saltedNumber(canonical[i], ++salt);
+    taken.push_back(n);
+    numbers[i] = n;
+  }
+  return numbers;
+}
+
+std::optional<ScriptState> parseState(std::string_view json, sway::OwnerNames& names) {
+  rapidjson::Document doc;
+  doc.Parse<rapidjson::kParseIterativeFlag>(json.data(), json.size());
+  if (doc.HasParseError() || !doc.IsObject()) return std::nullopt;
+  auto screens = doc.FindMember("screens");
+  auto windows = doc.FindMember("w");
+  if (screens == doc.MemberEnd() || !screens->value.IsArray() || windows == doc.MemberEnd() ||
+      !windows->value.IsArray())
+    return std::nullopt;
+  const double desk = number(doc, "desk").value_or(0);
+  const std::string active = canonicalUuid(text(doc, "act"));
+
+  ScriptState state;
+  CompositorSnapshot& snapshot = state.snapshot;
+  // Screens by KWin's index; the main one (at the origin, else the first) leads.
+  std::vector<CompositorOutput> byIndex;
+  for (const auto& s : screens->value.GetArray()) {
+    if (!s.IsArray() || s.Size() != 4 || !s[0].IsNumber() || !s[1].IsNumber() || !s[2].IsNumber() ||
+        !s[3].IsNumber())
+      return std::nullopt;
+    CompositorOutput& o = byIndex.emplace_back();
+    o.id = static_cast<DisplayId>(byIndex.size());
+    o.bounds = Rect{s[0].GetDouble(), s[1].GetDouble(), s[2].GetDouble(), s[3].GetDouble()};
+  }
+  Point origin{0, 0};
+  if (!byIndex.empty()) {
+    auto main = std::find_if(byIndex.begin(), byIndex.end(), [](const CompositorOutput& o) {
+      return o.bounds.x == 0 && o.bounds.y == 0;
+    });
+    if (main == byIndex.end()) main = byIndex.begin();
+    origin = Point{main->bounds.x, main->bounds.y};
+    snapshot.outputs.push_back(*main);
+    for (auto it = byIndex.begin(); it != byIndex.end(); ++it)
+      if (it != main) snapshot.outputs.push_back(*it);
+    for (CompositorOutput& o : snapshot.outputs) {
+      o.bounds.x -= origin.x;
+      o.bounds.y -= origin.y;
+    }
+  }
+
+  struct Listed {
+    CompositorWindow window;
+    std::string uuid;
+    double stacking = 0;
+  };
+  std::vector<Listed> listed;
+  for (const auto& w : windows->value.GetArray()) {
+    if (!w.IsObject()) continue;
+    std::string uuid = text(w, "id");
+    std::string title = text(w, "t");
+    auto frame = rect(w, "g");
+    if (uuid.empty() || title.empty() || !frame) continue;
+    Listed& l = listed.emplace_back();
+    l.uuid = std::move(uuid);
+    l.stacking = number(w, "o").value_or(0);
+    CompositorWindow& cw = l.window;
+    if (auto pid = number(w, "pid");
+        pid && *pid > 0 && *pid <= std::numeric_limits<std::int32_t>::max())
+      cw.pid = static_cast<std::int64_t>(*pid);
+    cw.xwayland = flag(w, "x");
+    const std::string resourceClass = text(w, "rc");
+    const std::string desktopFile = text(w, "df");
+    std::optional<std::string> appId;
+    if (!cw.xwayland && !desktopFile.empty())
+      appId = desktopFile;
+    else if (!resourceClass.empty())
+      appId = resourceClass;
+    std::optional<std::string> windowClass;
+    if (!resourceClass.empty()) windowClass = resourceClass;
+    cw.ownerName = names.ownerName(cw.xwayland, appId, windowClass, cw.pid);
+    if (appId && cw.xwayland) {
+      std::transform(appId->begin(), appId->end(), appId->begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    }
+    cw.appId = appId;
+    cw.title = std::move(title);
+    cw.frame = Rect{frame->x - origin.x, frame->y - origin.y, frame->width, frame->height};
+    const double screen = number(w, "s").value_or(-1);
+    if (screen >= 0 && screen < static_cast<double>(byIndex.size()))
+      cw.output = byIndex[static_cast<std::size_t>(screen)].id;
+    const double windowDesk = number(w, "d").value_or(0);
+    cw.onScreen = !flag(w, "m") && (flag(w, "a") || windowDesk == desk || windowDesk < 0);
+  }
+
+  std::vector<std::string> uuids;
+  uuids.reserve(listed.size());
+  for (const auto& l : listed) uuids.push_back(l.uuid);
+  const std::vector<std::uint32_t> numbers = windowNumbers(uuids);
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    listed[i].window.id = numbers[i];
+    if (!active.empty() && canonicalUuid(listed[i].uuid) == active) snapshot.focused = numbers[i];
+  }
+  // Front to back: shown windows by stacking order, then hidden ones.
+  std::stable_sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
+    if (a.window.onScreen != b.window.onScreen) return a.window.onScreen;
+    return a.stacking > b.stacking;
+  });
+  for (auto& l : listed) {
+    state.uuids.push_back(ScriptWindow{l.window.id, l.uuid});
+    snapshot.windows.push_back(std::move(l.window));
+  }
+  return state;
+}
+
+}  // namespace kwin
+
+}  // namespace orvane

@@ -15,6 +15,8 @@ import sys
 import tempfile
 import time
 
+import clients
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 EXTENSION = os.path.join(ROOT, "gnome-shell", "desktop-tools@orvane.dev")
@@ -286,20 +288,10 @@ class Gnome:
         return Shot(*map(int, header.split()), data)
 
     def spawn(self, args, **env):
-        p = subprocess.Popen(args, env=dict(self.env(), **env), stdin=subprocess.PIPE,
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.clients.append(p)
-        return p
+        return clients.spawn(self.clients, dict(self.env(), **env), args)
 
     def stop(self):
-        for p in self.clients:
-            if p.poll() is None:
-                p.kill()
-                p.wait()
-            for stream in (p.stdin, p.stdout):
-                if stream:
-                    stream.close()
-        self.clients = []
+        clients.end(self.clients)
         # The shell first: it may crash on the way out (not ours to count), and must not see
         # its buses go first.
         for p in ([self.shell] if self.shell else []) + self.procs[::-1]:

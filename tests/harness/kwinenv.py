@@ -16,6 +16,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from atspi import _BARE_BUS_CONFIG  # noqa: E402
+import clients  # noqa: E402
 
 KWIN = "/usr/bin/kwin_wayland"
 LOADER = "/lib64/ld-linux-x86-64.so.2"
@@ -195,14 +196,7 @@ class KWin:
             self.proc.wait()
 
     def stop(self):
-        for p in self.clients:
-            if p.poll() is None:
-                p.kill()
-                p.wait()
-            for stream in (p.stdin, p.stdout):
-                if stream:
-                    stream.close()
-        self.clients = []
+        clients.end(self.clients)
         if self.proc and self.proc.poll() is None:
             os.killpg(self.proc.pid, 15)
             try:

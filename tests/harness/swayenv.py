@@ -14,6 +14,8 @@ import subprocess
 import tempfile
 import time
 
+import clients
+
 USER = "orvane-sway"
 
 
@@ -116,20 +118,10 @@ class Sway:
     def spawn(self, args, **env):
         """A client of this sway (`env` added to its environment), with pipes for its standard
         input and output; ended with sway."""
-        p = subprocess.Popen(args, env=dict(self.env(), **env), stdin=subprocess.PIPE,
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.clients.append(p)
-        return p
+        return clients.spawn(self.clients, dict(self.env(), **env), args)
 
     def stop(self):
-        for p in self.clients:
-            if p.poll() is None:
-                p.kill()
-                p.wait()
-            for stream in (p.stdin, p.stdout):
-                if stream:
-                    stream.close()
-        self.clients = []
+        clients.end(self.clients)
         if self.proc and self.proc.poll() is None:
             try:
                 os.killpg(self.proc.pid, 15)

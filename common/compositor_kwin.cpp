@@ -240,8 +240,6 @@ class KWinCompositor final : public Compositor {
   void start() {
     bus_ = sessionBus();
     if (!bus_) return;
-    kwinOwner_ = nameOwner("org.kde.KWin");
-    if (kwinOwner_.empty()) return;
     context_ = g_main_context_new();
     loop_ = g_main_loop_new(context_, FALSE);
 
@@ -258,31 +256,44 @@ class KWinCompositor final : public Compositor {
     g_source_attach(timer, context_);
     g_source_unref(timer);
     g_main_context_pop_thread_default(context_);
-    if (!registration_) return;
+    if (!registration_ || !writeScript()) return;
     worker_ = std::thread([this] {
       g_main_context_push_thread_default(context_);
       g_main_loop_run(loop_);
       g_main_context_pop_thread_default(context_);
     });
 
-    if (!writeScript()) return;
     pluginName_ = "orvane-" + std::to_string(::getpid()) + "-" + std::to_string(g_random_int());
-    GVariant* loaded = call("/Scripting", "org.kde.kwin.Scripting", "loadScript",
-                            g_variant_new("(ss)", scriptPath_.c_str(), pluginName_.c_str()), "(i)");
-    if (!loaded) return;
+    // KWin's owner, the load and the start in one round trip: the bus hands KWin the load
+    // before the start. Started through /Scripting's start(), which runs every loaded script
+    // that is not running yet (as System Settings does after changing scripts), not through
+    // the script's own object: KWin 5.27 numbers scripts by how many are loaded, so after
+    // another process's unload two scripts can share a number, and the object of that number
+    // is the other's.
+    std::vector<GVariant*> replies = callAll(
+        bus_,
+        {{"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
+          g_variant_new("(s)", "org.kde.KWin"), "(s)"},
+         {"org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "loadScript",
+          g_variant_new("(ss)", scriptPath_.c_str(), pluginName_.c_str()), "(i)"},
+         {"org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "start", nullptr, nullptr}},
+        kBusCallDeadline);
     gint32 scriptId = -1;
-    g_variant_get(loaded, "(i)", &scriptId);
-    g_variant_unref(loaded);
-    if (scriptId < 0) return;
-    // Started through /Scripting's start(), which runs every loaded script that is not running
-    // yet (as System Settings does after changing scripts), not through the script's own
-    // object: KWin 5.27 numbers scripts by how many are loaded, so after another process's
-    // unload two scripts can share a number, and the object of that number is the other's.
-    if (GVariant* started =
-            call("/Scripting", "org.kde.kwin.Scripting", "start", nullptr, nullptr)) {
-      g_variant_unref(started);
-      loaded_ = true;
+    {
+      std::lock_guard guard(lock_);
+      if (replies[0]) {
+        const gchar* owner = nullptr;
+        g_variant_get(replies[0], "(&s)", &owner);
+        if (owner) kwinOwner_ = owner;
+      }
+      ownerKnown_ = true;
+      if (replies[1]) g_variant_get(replies[1], "(i)", &scriptId);
+      if (!replies[0] || !replies[1] || !replies[2]) stalled_ = true;
     }
+    ownerFound_.notify_all();
+    loaded_ = !kwinOwner_.empty() && scriptId >= 0 && replies[2];
+    for (GVariant* reply : replies)
+      if (reply) g_variant_unref(reply);
     if (!loaded_) unload();
   }
 
@@ -310,14 +321,21 @@ class KWinCompositor final : public Compositor {
     removeScriptFile();
   }
 
-  // KWin answers at once; the short deadline keeps a KWin that is busy (or gone) from
-  // holding a tool at its end, and an unload that did not happen leaves an inert script.
+  // Sent without waiting for KWin's answer: the bus delivers it after everything this
+  // process sent before, and a KWin that is busy (or gone) does not hold the tool at its end.
+  // An unload that did not happen leaves an inert script.
   void unload() {
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus_, kwinOwner_.c_str(), "/Scripting", "org.kde.kwin.Scripting", "unloadScript",
-        g_variant_new("(s)", pluginName_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
-        static_cast<gint>(kUnloadDeadline.count()), nullptr, nullptr);
-    if (reply) g_variant_unref(reply);
+    GDBusMessage* message = g_dbus_message_new_method_call(
+        kwinOwner_.empty() ? "org.kde.KWin" : kwinOwner_.c_str(), "/Scripting",
+        "org.kde.kwin.Scripting", "unloadScript");
+    g_dbus_message_set_body(message, g_variant_new("(s)", pluginName_.c_str()));
+    g_dbus_message_set_flags(message, static_cast<GDBusMessageFlags>(
+                                          G_DBUS_MESSAGE_FLAGS_NO_REPLY_EXPECTED |
+                                          G_DBUS_MESSAGE_FLAGS_NO_AUTO_START));
+    g_dbus_connection_send_message(bus_, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr,
+                                   nullptr);
+    g_object_unref(message);
+    g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
     pluginName_.clear();
   }
 
@@ -350,33 +368,6 @@ class KWinCompositor final : public Compositor {
     std::lock_guard guard(lock_);
     if (!scriptPath_.empty()) ::unlink(scriptPath_.c_str());
     scriptPath_.clear();
-  }
-
-  std::string nameOwner(const char* name) {
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "GetNameOwner", g_variant_new("(s)", name), G_VARIANT_TYPE("(s)"),
-        G_DBUS_CALL_FLAGS_NO_AUTO_START, static_cast<gint>(kBusCallDeadline.count()), nullptr,
-        nullptr);
-    if (!reply) return {};
-    const gchar* owner = nullptr;
-    g_variant_get(reply, "(&s)", &owner);
-    std::string out = owner ? owner : "";
-    g_variant_unref(reply);
-    return out;
-  }
-
-  GVariant* call(const char* path, const char* interface, const char* method, GVariant* args,
-                 const char* replyType) {
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus_, kwinOwner_.c_str(), path, interface, method, args,
-        replyType ? G_VARIANT_TYPE(replyType) : nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
-        static_cast<gint>(kBusCallDeadline.count()), nullptr, nullptr);
-    if (!reply) {
-      std::lock_guard guard(lock_);
-      stalled_ = true;
-    }
-    return reply;
   }
 
   // ---- requests (any thread, one at a time) ----
@@ -439,8 +430,15 @@ class KWinCompositor final : public Compositor {
                      const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation,
                      gpointer data) {
     auto* self = static_cast<KWinCompositor*>(data);
-    // Only KWin (our script) may speak here.
-    if (!sender || self->kwinOwner_ != sender) {
+    // Only KWin (our script) may speak here. Its name comes with the reply to the load, which
+    // the script can overtake.
+    bool fromKWin = false;
+    {
+      std::unique_lock held(self->lock_);
+      self->ownerFound_.wait_for(held, kBusCallDeadline, [&] { return self->ownerKnown_; });
+      fromKWin = sender && self->ownerKnown_ && self->kwinOwner_ == sender;
+    }
+    if (!fromKWin) {
       g_dbus_method_invocation_return_dbus_error(
           invocation, "org.freedesktop.DBus.Error.AccessDenied", "not KWin");
       return;
@@ -510,7 +508,6 @@ class KWinCompositor final : public Compositor {
   }
 
   GDBusConnection* bus_ = nullptr;
-  std::string kwinOwner_;
   GMainContext* context_ = nullptr;
   GMainLoop* loop_ = nullptr;
   std::thread worker_;
@@ -529,6 +526,9 @@ class KWinCompositor final : public Compositor {
   bool watching_ = false;   // the script follows changes
 
   mutable std::mutex lock_;  // what follows, shared with the worker thread
+  std::string kwinOwner_;    // KWin's unique name, once ownerKnown_
+  bool ownerKnown_ = false;
+  std::condition_variable ownerFound_;
   std::condition_variable answered_;
   GDBusMethodInvocation* pending_ = nullptr;
   std::chrono::steady_clock::time_point pendingSince_;

@@ -43,35 +43,6 @@ GDBusConnection* connectWithin(std::chrono::milliseconds deadline) {
   return connection;
 }
 
-// One method call's reply, or null when it failed or the deadline passed.
-GVariant* call(GDBusConnection* bus, const char* name, const char* path, const char* interface,
-               const char* method, GVariant* parameters, const char* replyType,
-               std::chrono::milliseconds deadline) {
-  return g_dbus_connection_call_sync(bus, name, path, interface, method, parameters,
-                                     replyType ? G_VARIANT_TYPE(replyType) : nullptr,
-                                     G_DBUS_CALL_FLAGS_NO_AUTO_START,
-                                     static_cast<gint>(deadline.count()), nullptr, nullptr);
-}
-
-bool hasOwner(GDBusConnection* bus, const char* name) {
-  GVariant* reply =
-      call(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-           "NameHasOwner", g_variant_new("(s)", name), "(b)", kProbeDeadline);
-  if (!reply) return false;
-  gboolean owned = FALSE;
-  g_variant_get(reply, "(b)", &owned);
-  g_variant_unref(reply);
-  return owned;
-}
-
-bool answersPing(GDBusConnection* bus, const char* name) {
-  GVariant* reply =
-      call(bus, name, "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr, kProbeDeadline);
-  if (!reply) return false;
-  g_variant_unref(reply);
-  return true;
-}
-
 }  // namespace
 
 GDBusConnection* sessionBus() {
@@ -79,17 +50,85 @@ GDBusConnection* sessionBus() {
   return bus;
 }
 
+std::vector<GVariant*> callAll(GDBusConnection* bus, const std::vector<BusCall>& calls,
+                               std::chrono::milliseconds deadline) {
+  struct Batch {
+    std::vector<GVariant*> replies;
+    std::size_t left = 0;
+    bool expired = false;
+  } batch;
+  batch.replies.assign(calls.size(), nullptr);
+  batch.left = calls.size();
+  if (calls.empty()) return {};
+  struct Pending {
+    Batch* batch;
+    std::size_t index;
+  };
+  // The replies come on a context of this call's own, so that any thread may batch.
+  GMainContext* context = g_main_context_new();
+  g_main_context_push_thread_default(context);
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    const BusCall& c = calls[i];
+    g_dbus_connection_call(
+        bus, c.name, c.path, c.interface, c.method, c.parameters,
+        c.replyType ? G_VARIANT_TYPE(c.replyType) : nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+        static_cast<gint>(deadline.count()), nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+          auto* pending = static_cast<Pending*>(data);
+          pending->batch->replies[pending->index] =
+              g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+          --pending->batch->left;
+          delete pending;
+        },
+        new Pending{&batch, i});
+  }
+  // Each call ends by its own timeout at the latest; this one only bounds the loop.
+  GSource* timer = g_timeout_source_new(static_cast<guint>(deadline.count()) + 100);
+  g_source_set_callback(
+      timer,
+      [](gpointer data) -> gboolean {
+        static_cast<Batch*>(data)->expired = true;
+        return G_SOURCE_REMOVE;
+      },
+      &batch, nullptr);
+  g_source_attach(timer, context);
+  while (batch.left > 0 && !batch.expired) g_main_context_iteration(context, TRUE);
+  g_source_destroy(timer);
+  g_source_unref(timer);
+  // Calls still out when the loop gave up finish (and are dropped) as the context drains.
+  while (batch.left > 0) g_main_context_iteration(context, TRUE);
+  g_main_context_pop_thread_default(context);
+  g_main_context_unref(context);
+  return batch.replies;
+}
+
 SessionBusPresence probeSessionBus() {
   SessionBusPresence present;
   GDBusConnection* bus = sessionBus();
   if (!bus) return present;
   const std::string extension(kGnomeShellExtensionBusName);
-  present.gnomeShell = hasOwner(bus, "org.gnome.Shell");
-  if (present.gnomeShell)
-    present.gnomeShellExtension =
-        hasOwner(bus, extension.c_str()) && answersPing(bus, extension.c_str());
-  if (!present.gnomeShell)
-    present.kwin = hasOwner(bus, "org.kde.KWin") && answersPing(bus, "org.kde.KWin");
+  constexpr char kBus[] = "org.freedesktop.DBus";
+  constexpr char kBusPath[] = "/org/freedesktop/DBus";
+  // Every question at once: one round trip (a ping to a name nobody owns is answered by the
+  // bus itself at once).
+  std::vector<GVariant*> replies = callAll(
+      bus,
+      {{kBus, kBusPath, kBus, "NameHasOwner", g_variant_new("(s)", "org.gnome.Shell"), "(b)"},
+       {kBus, kBusPath, kBus, "NameHasOwner", g_variant_new("(s)", extension.c_str()), "(b)"},
+       {extension.c_str(), "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr},
+       {kBus, kBusPath, kBus, "NameHasOwner", g_variant_new("(s)", "org.kde.KWin"), "(b)"},
+       {"org.kde.KWin", "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr}},
+      kProbeDeadline);
+  auto owned = [](GVariant* reply) {
+    gboolean yes = FALSE;
+    if (reply) g_variant_get(reply, "(b)", &yes);
+    return yes == TRUE;
+  };
+  present.gnomeShell = owned(replies[0]);
+  present.gnomeShellExtension = present.gnomeShell && owned(replies[1]) && replies[2];
+  present.kwin = !present.gnomeShell && owned(replies[3]) && replies[4];
+  for (GVariant* reply : replies)
+    if (reply) g_variant_unref(reply);
   return present;
 }
 

@@ -5,8 +5,10 @@
 
 #include <chrono>
 #include <string_view>
+#include <vector>
 
 typedef struct _GDBusConnection GDBusConnection;
+typedef struct _GVariant GVariant;
 
 namespace orvane {
 
@@ -31,7 +33,25 @@ struct SessionBusPresence {
   bool kwin = false;                 // org.kde.KWin has an owner that answers a ping
 };
 
-// Asks the bus, each question within a deadline; nothing present when there is no bus.
+// Asks the bus, all questions at once within one deadline; nothing present when there is no
+// bus.
 SessionBusPresence probeSessionBus();
+
+// One method call of a batch (see callAll).
+struct BusCall {
+  const char* name;       // destination
+  const char* path;
+  const char* interface;
+  const char* method;
+  GVariant* parameters;   // floating or null; consumed
+  const char* replyType;  // the reply's type, or null for any
+};
+
+// Sends every call at once and waits for all the replies, each null when its call failed or
+// the deadline passed: a batch costs one round trip, not one per call. The bus delivers calls
+// to one destination in the order they were sent. The caller unreferences the replies. Any
+// thread.
+std::vector<GVariant*> callAll(GDBusConnection* bus, const std::vector<BusCall>& calls,
+                               std::chrono::milliseconds deadline);
 
 }  // namespace orvane

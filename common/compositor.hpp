@@ -85,6 +85,10 @@ class Compositor {
   // One consistent snapshot of windows, outputs and focus; nothing when the compositor did
   // not answer within its deadline. Any thread.
   virtual std::optional<CompositorSnapshot> snapshot() = 0;
+  // Outputs' scales cost some compositors a request of their own (KWin's scripts give none),
+  // so snapshots carry them once someone has asked here; until then they say 1. True when the
+  // snapshots did not carry them yet: the next one will.
+  virtual bool wantScales() { return false; }
   // Gives `window` the focus (showing its workspace, unminimizing it); false when the
   // compositor refused or did not answer.
   virtual bool activate(std::uint32_t window) = 0;

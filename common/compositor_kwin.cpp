@@ -19,6 +19,11 @@
 // that snapshots and activations work from any thread and in tools that run no GLib loop.
 // Every request has a deadline (kBusCallDeadline); a KWin that lets it pass is stalled().
 //
+// KWin's scripts give no output scale: the adapter reads it from the Wayland side (each
+// output's current mode over its xdg-output logical size), once someone wants it (a Wayland
+// connection costs KWin more than a whole window listing), and again when the script's
+// screens change.
+//
 // Each process loads its script under a name of its own (pid and a random part): KWin 5.27
 // names unnamed scripts by how many are loaded, so one tool's unload could hit another's
 // script; and it starts it without naming its number (see start()). The script is unloaded
@@ -30,14 +35,22 @@
 
 #include <fcntl.h>
 #include <gio/gio.h>
+#include <poll.h>
 #include <unistd.h>
+#if defined(ORVANE_WAYLAND)
+#include <wayland-client.h>
+
+#include "xdg-output-unstable-v1-client-protocol.h"
+#endif
 
 #include <rapidjson/document.h>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <limits>
 #include <map>
 #include <memory>
@@ -160,6 +173,137 @@ std::string jsonString(std::string_view s) {
   return out + "\"";
 }
 
+#if defined(ORVANE_WAYLAND)
+// Waits for everything the compositor sent before now, until the deadline; false when it
+// passed or the connection failed.
+bool roundtrip(wl_display* display, std::chrono::steady_clock::time_point deadline) {
+  bool done = false;
+  wl_callback* callback = wl_display_sync(display);
+  static const wl_callback_listener listener = {
+      [](void* data, wl_callback*, std::uint32_t) { *static_cast<bool*>(data) = true; }};
+  wl_callback_add_listener(callback, &listener, &done);
+  bool failed = false;
+  while (!done && !failed) {
+    if (wl_display_prepare_read(display) != 0) {
+      failed = wl_display_dispatch_pending(display) < 0;
+      continue;
+    }
+    wl_display_flush(display);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd p{wl_display_get_fd(display), POLLIN, 0};
+    const int n = left.count() > 0 ? ::poll(&p, 1, static_cast<int>(left.count())) : 0;
+    if (n <= 0) {
+      wl_display_cancel_read(display);
+      if (n < 0 && errno == EINTR) continue;
+      failed = true;
+      break;
+    }
+    failed = wl_display_read_events(display) < 0 || wl_display_dispatch_pending(display) < 0;
+  }
+  wl_callback_destroy(callback);
+  return done;
+}
+
+// Each output's logical rect and scale as KWin tells its Wayland clients; nothing when the
+// session's display cannot be reached within the deadline.
+std::vector<kwin::OutputScale> readOutputScales(std::chrono::milliseconds within) {
+  const auto deadline = std::chrono::steady_clock::now() + within;
+  wl_display* display = wl_display_connect(nullptr);
+  if (!display) return {};
+  struct Output {
+    wl_output* output = nullptr;
+    std::uint32_t version = 0;
+    zxdg_output_v1* xdg = nullptr;
+    int modeWidth = 0, modeHeight = 0, transform = 0, scale = 1;
+    int x = 0, y = 0, width = 0, height = 0;
+    bool position = false;
+  };
+  struct Globals {
+    std::deque<Output> outputs;  // grows without moving what the listeners hold
+    zxdg_output_manager_v1* manager = nullptr;
+  } globals;
+  static const wl_registry_listener registryListener = {
+      [](void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+         std::uint32_t version) {
+        auto* g = static_cast<Globals*>(data);
+        const std::string_view iface(interface);
+        if (iface == wl_output_interface.name) {
+          Output& o = g->outputs.emplace_back();
+          o.version = std::min(version, 3u);
+          o.output = static_cast<wl_output*>(
+              wl_registry_bind(registry, name, &wl_output_interface, o.version));
+        } else if (iface == zxdg_output_manager_v1_interface.name && !g->manager) {
+          g->manager = static_cast<zxdg_output_manager_v1*>(wl_registry_bind(
+              registry, name, &zxdg_output_manager_v1_interface, std::min(version, 2u)));
+        }
+      },
+      [](void*, wl_registry*, std::uint32_t) {}};
+  wl_registry* registry = wl_display_get_registry(display);
+  wl_registry_add_listener(registry, &registryListener, &globals);
+  std::vector<kwin::OutputScale> scales;
+  if (roundtrip(display, deadline)) {
+    static const wl_output_listener outputListener = {
+        [](void* data, wl_output*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+           std::int32_t, const char*, const char*,
+           std::int32_t transform) { static_cast<Output*>(data)->transform = transform; },
+        [](void* data, wl_output*, std::uint32_t flags, std::int32_t width, std::int32_t height,
+           std::int32_t) {
+          if (!(flags & WL_OUTPUT_MODE_CURRENT)) return;
+          static_cast<Output*>(data)->modeWidth = width;
+          static_cast<Output*>(data)->modeHeight = height;
+        },
+        [](void*, wl_output*) {},
+        [](void* data, wl_output*, std::int32_t factor) {
+          static_cast<Output*>(data)->scale = factor;
+        },
+        [](void*, wl_output*, const char*) {},
+        [](void*, wl_output*, const char*) {}};
+    static const zxdg_output_v1_listener xdgListener = {
+        [](void* data, zxdg_output_v1*, std::int32_t x, std::int32_t y) {
+          static_cast<Output*>(data)->x = x;
+          static_cast<Output*>(data)->y = y;
+          static_cast<Output*>(data)->position = true;
+        },
+        [](void* data, zxdg_output_v1*, std::int32_t width, std::int32_t height) {
+          static_cast<Output*>(data)->width = width;
+          static_cast<Output*>(data)->height = height;
+        },
+        [](void*, zxdg_output_v1*) {}, [](void*, zxdg_output_v1*, const char*) {},
+        [](void*, zxdg_output_v1*, const char*) {}};
+    for (Output& o : globals.outputs) {
+      wl_output_add_listener(o.output, &outputListener, &o);
+      if (globals.manager) {
+        o.xdg = zxdg_output_manager_v1_get_xdg_output(globals.manager, o.output);
+        zxdg_output_v1_add_listener(o.xdg, &xdgListener, &o);
+      }
+    }
+    if (globals.manager && roundtrip(display, deadline)) {
+      for (const Output& o : globals.outputs) {
+        if (!o.position || o.width <= 0 || o.height <= 0) continue;
+        scales.push_back(kwin::OutputScale{
+            Rect{static_cast<double>(o.x), static_cast<double>(o.y), static_cast<double>(o.width),
+                 static_cast<double>(o.height)},
+            kwin::outputScale(o.modeWidth, o.modeHeight, o.transform, o.width, o.height, o.scale)});
+      }
+    }
+  }
+  for (Output& o : globals.outputs) {
+    if (o.xdg) zxdg_output_v1_destroy(o.xdg);
+    if (o.version >= 3)
+      wl_output_release(o.output);
+    else
+      wl_output_destroy(o.output);
+  }
+  if (globals.manager) zxdg_output_manager_v1_destroy(globals.manager);
+  wl_registry_destroy(registry);
+  wl_display_disconnect(display);
+  return scales;
+}
+#else
+std::vector<kwin::OutputScale> readOutputScales(std::chrono::milliseconds) { return {}; }
+#endif
+
 class KWinCompositor final : public Compositor {
  public:
   KWinCompositor() : names_(sway::OwnerNames::fromEnvironment()) { start(); }
@@ -206,12 +350,27 @@ class KWinCompositor final : public Compositor {
       std::lock_guard guard(lock_);
       generation = generation_;
     }
-    auto state = kwin::parseState(*json, names_);
+    auto state = kwin::parseState(*json, names_, scales_);
     if (!state) return std::nullopt;
+    if (wantScales_ && scalesFor_ != state->screens) {
+      // Read first, or the screens changed: so may their scales.
+      scales_ = readOutputScales(kBusCallDeadline);
+      scalesFor_ = state->screens;
+      state = kwin::parseState(*json, names_, scales_);
+      if (!state) return std::nullopt;
+    }
     uuids_ = std::move(state->uuids);
     parsed_ = std::move(state->snapshot);
     parsedGeneration_ = generation;
     return parsed_;
+  }
+
+  bool wantScales() override {
+    std::lock_guard serial(requestLock_);
+    if (wantScales_) return false;
+    wantScales_ = true;
+    parsed_.reset();
+    return true;
   }
 
   bool activate(std::uint32_t window) override {
@@ -325,15 +484,14 @@ class KWinCompositor final : public Compositor {
   // process sent before, and a KWin that is busy (or gone) does not hold the tool at its end.
   // An unload that did not happen leaves an inert script.
   void unload() {
-    GDBusMessage* message = g_dbus_message_new_method_call(
-        kwinOwner_.empty() ? "org.kde.KWin" : kwinOwner_.c_str(), "/Scripting",
-        "org.kde.kwin.Scripting", "unloadScript");
+    GDBusMessage* message =
+        g_dbus_message_new_method_call(kwinOwner_.empty() ? "org.kde.KWin" : kwinOwner_.c_str(),
+                                       "/Scripting", "org.kde.kwin.Scripting", "unloadScript");
     g_dbus_message_set_body(message, g_variant_new("(s)", pluginName_.c_str()));
-    g_dbus_message_set_flags(message, static_cast<GDBusMessageFlags>(
-                                          G_DBUS_MESSAGE_FLAGS_NO_REPLY_EXPECTED |
-                                          G_DBUS_MESSAGE_FLAGS_NO_AUTO_START));
-    g_dbus_connection_send_message(bus_, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr,
-                                   nullptr);
+    g_dbus_message_set_flags(message,
+                             static_cast<GDBusMessageFlags>(G_DBUS_MESSAGE_FLAGS_NO_REPLY_EXPECTED |
+                                                            G_DBUS_MESSAGE_FLAGS_NO_AUTO_START));
+    g_dbus_connection_send_message(bus_, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, nullptr);
     g_object_unref(message);
     g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
     pluginName_.clear();
@@ -524,6 +682,11 @@ class KWinCompositor final : public Compositor {
   std::uint64_t parsedGeneration_ = 0;
   bool firstUsed_ = false;  // the script's first state has served a snapshot
   bool watching_ = false;   // the script follows changes
+  // Whether snapshots carry the outputs' scales; those read, and the script's screens they
+  // were read for.
+  bool wantScales_ = false;
+  std::vector<kwin::OutputScale> scales_;
+  std::optional<std::vector<Rect>> scalesFor_;
 
   mutable std::mutex lock_;  // what follows, shared with the worker thread
   std::string kwinOwner_;    // KWin's unique name, once ownerKnown_

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <map>
@@ -88,7 +89,21 @@ std::vector<std::uint32_t> windowNumbers(const std::vector<std::string>& uuids) 
   return numbers;
 }
 
-std::optional<ScriptState> parseState(std::string_view json, sway::OwnerNames& names) {
+double outputScale(int modeWidth, int modeHeight, int transform, int logicalWidth,
+                   int logicalHeight, int integerScale) {
+  if (transform % 2 == 1) std::swap(modeWidth, modeHeight);
+  if (modeWidth > 0 && logicalWidth > 0) {
+    const double ratio = static_cast<double>(modeWidth) / logicalWidth;
+    const double rounded = std::round(ratio * 120) / 120;
+    if (rounded > 0) return rounded;
+  }
+  (void)modeHeight;
+  (void)logicalHeight;
+  return integerScale > 0 ? integerScale : 1;
+}
+
+std::optional<ScriptState> parseState(std::string_view json, sway::OwnerNames& names,
+                                      const std::vector<OutputScale>& scales) {
   rapidjson::Document doc;
   doc.Parse<rapidjson::kParseIterativeFlag>(json.data(), json.size());
   if (doc.HasParseError() || !doc.IsObject()) return std::nullopt;
@@ -111,6 +126,15 @@ std::optional<ScriptState> parseState(std::string_view json, sway::OwnerNames& n
     CompositorOutput& o = byIndex.emplace_back();
     o.id = static_cast<DisplayId>(byIndex.size());
     o.bounds = Rect{s[0].GetDouble(), s[1].GetDouble(), s[2].GetDouble(), s[3].GetDouble()};
+    state.screens.push_back(o.bounds);
+    const auto same = [&](const OutputScale& scale) { return scale.logical == o.bounds; };
+    const auto sameOrigin = [&](const OutputScale& scale) {
+      return scale.logical.x == o.bounds.x && scale.logical.y == o.bounds.y;
+    };
+    auto found = std::find_if(scales.begin(), scales.end(), same);
+    if (found == scales.end()) found = std::find_if(scales.begin(), scales.end(), sameOrigin);
+    if (found != scales.end() && std::isfinite(found->scale) && found->scale > 0)
+      o.scale = found->scale;
   }
   Point origin{0, 0};
   if (!byIndex.empty()) {

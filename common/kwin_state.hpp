@@ -28,10 +28,26 @@ struct ScriptWindow {
   std::string uuid;
 };
 
+// An output as KWin shows it to Wayland clients: its logical rect in KWin's own coordinates
+// (those of the script's screens) and its scale. KWin's scripts give no scale.
+struct OutputScale {
+  Rect logical;
+  double scale = 1;
+};
+
+// An output's scale from what Wayland says of it: the current mode's size in pixels over the
+// logical size (xdg-output), which tells fractional scales too, to the nearest 1/120; the
+// integer wl_output scale when the logical size is unknown; 1 when neither is usable. Odd
+// transforms (a quarter turn) swap the mode's sides.
+double outputScale(int modeWidth, int modeHeight, int transform, int logicalWidth,
+                   int logicalHeight, int integerScale);
+
 struct ScriptState {
   CompositorSnapshot snapshot;
   // Each listed window's UUID, by number.
   std::vector<ScriptWindow> uuids;
+  // The script's screens in KWin's coordinates, in its order.
+  std::vector<Rect> screens;
 };
 
 // The script's state message, a JSON object:
@@ -40,8 +56,10 @@ struct ScriptState {
 //    "w": [{"id": UUID, "pid": n, "rc": resource class, "df": desktop file name, "t": caption,
 //           "g": [x, y, w, h] frame, "m": minimized, "d": desktop, "a": on all desktops,
 //           "s": screen index, "o": stacking order (higher nearer the front), "x": XWayland}]}
-// Windows without a caption (layer-shell surfaces) are left out. Nothing when the message
-// is not such an object.
-std::optional<ScriptState> parseState(std::string_view json, sway::OwnerNames& names);
+// Windows without a caption (layer-shell surfaces) are left out. Each screen takes the scale
+// of the output in `scales` with the same logical rect, else of the one at the same origin,
+// else 1. Nothing when the message is not such an object.
+std::optional<ScriptState> parseState(std::string_view json, sway::OwnerNames& names,
+                                      const std::vector<OutputScale>& scales = {});
 
 }  // namespace orvane::kwin

@@ -55,7 +55,6 @@ std::vector<GVariant*> callAll(GDBusConnection* bus, const std::vector<BusCall>&
   struct Batch {
     std::vector<GVariant*> replies;
     std::size_t left = 0;
-    bool expired = false;
   } batch;
   batch.replies.assign(calls.size(), nullptr);
   batch.left = calls.size();
@@ -82,20 +81,7 @@ std::vector<GVariant*> callAll(GDBusConnection* bus, const std::vector<BusCall>&
         },
         new Pending{&batch, i});
   }
-  // Each call ends by its own timeout at the latest; this one only bounds the loop.
-  GSource* timer = g_timeout_source_new(static_cast<guint>(deadline.count()) + 100);
-  g_source_set_callback(
-      timer,
-      [](gpointer data) -> gboolean {
-        static_cast<Batch*>(data)->expired = true;
-        return G_SOURCE_REMOVE;
-      },
-      &batch, nullptr);
-  g_source_attach(timer, context);
-  while (batch.left > 0 && !batch.expired) g_main_context_iteration(context, TRUE);
-  g_source_destroy(timer);
-  g_source_unref(timer);
-  // Calls still out when the loop gave up finish (and are dropped) as the context drains.
+  // Each call ends by its own timeout at the latest.
   while (batch.left > 0) g_main_context_iteration(context, TRUE);
   g_main_context_pop_thread_default(context);
   g_main_context_unref(context);

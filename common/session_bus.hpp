@@ -39,7 +39,7 @@ SessionBusPresence probeSessionBus();
 
 // One method call of a batch (see callAll).
 struct BusCall {
-  const char* name;       // destination
+  const char* name;  // destination
   const char* path;
   const char* interface;
   const char* method;

@@ -55,6 +55,7 @@ class CompositorWindowServer final : public WindowServer {
   }
 
   std::vector<ScreenInfo> screens() override {
+    if (compositor_.ok() && compositor_.wantScales()) refresh();
     std::vector<ScreenInfo> list;
     for (const auto& o : currentOutputs()) {
       ScreenInfo& info = list.emplace_back();

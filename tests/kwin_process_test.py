@@ -3,7 +3,7 @@ script they load into it: window-list against KWin's own account of its windows 
 XWayland windows, two outputs, a minimized window, another desktop), window-bounds through
 move, resize, minimize, activate and close with window-list and sensors running beside it,
 sensors' window lines, eventtap's refusal, the selector driven by KWin's fake input device,
-without a compositor and losing it, and a KWin that stops answering."""
+without a compositor and losing it, scaled outputs, and a KWin that stops answering."""
 import json
 import os
 import shutil
@@ -291,12 +291,13 @@ class OnKWin(unittest.TestCase):
         self.assertEqual((out, p.returncode), (CANCELLED, 0), err)
 
 
-    def test_a_kwin_that_stops_answering(self):
-        k = self.kwin()
+    def test_scaled_outputs_and_a_kwin_that_stops_answering(self):
+        k = self.kwin(scale=1.5)
         k.gtk("Followed", "wayland")
         k.wait_for(lambda w: "Followed" in w)
         tool = self.follow(k, self.listing(k)[0]["id"])
-        tool.wait_for(lambda l: l["status"] == "visible")
+        # The output's scale (a fractional one, which wl_output's integer scale rounds up).
+        self.assertEqual(tool.wait_for(lambda l: l["status"] == "visible")["scaleFactor"], 1.5)
         os.killpg(k.proc.pid, signal.SIGSTOP)
         self.addCleanup(os.killpg, k.proc.pid, signal.SIGCONT)
         # As when the window server is gone: nothing listed, within the tools' deadlines.

@@ -85,6 +85,28 @@ TEST(KWinState, ScreensWindowsOrderAndFocus) {
   EXPECT_EQ(state->uuids[1].number, front.id);
 }
 
+TEST(KWinState, OutputScalesFromWaylandFollowTheirScreens) {
+  EXPECT_EQ(outputScale(2560, 1600, 0, 1280, 800, 2), 2.0);
+  EXPECT_EQ(outputScale(1920, 1080, 0, 1536, 864, 2), 1.25);  // fractional: wl_output says 2
+  EXPECT_EQ(outputScale(1080, 1920, 1, 1536, 864, 2), 1.25);  // a quarter turn
+  EXPECT_EQ(outputScale(0, 0, 0, 0, 0, 3), 3.0);              // no logical size
+  EXPECT_EQ(outputScale(0, 0, 0, 0, 0, 0), 1.0);
+
+  auto names = programs();
+  // The main screen is KWin's second; the other one's logical rect moved (origin kept).
+  const std::string json =
+      R"({"screens": [[640, 0, 640, 400], [0, 0, 1280, 800], [0, 800, 100, 100]], "w": []})";
+  const auto state =
+      parseState(json, names, {{Rect{0, 0, 1280, 800}, 1.5}, {Rect{640, 0, 1280, 800}, 2}});
+  ASSERT_TRUE(state);
+  const auto& outputs = state->snapshot.outputs;
+  ASSERT_EQ(outputs.size(), 3u);
+  EXPECT_EQ(outputs[0].scale, 1.5);
+  EXPECT_EQ(outputs[1].scale, 2.0);
+  EXPECT_EQ(outputs[2].scale, 1.0);
+  EXPECT_EQ(state->screens[0], (Rect{640, 0, 640, 400}));
+}
+
 TEST(KWinState, MalformedMessagesAreNotSnapshots) {
   auto names = programs();
   for (const char* text : {"", "[]", "{\"w\": []}", "{\"screens\": [[0, 0, 1]], \"w\": []}",

@@ -36,9 +36,10 @@ def available():
 
 
 class KWin:
-    def __init__(self, xwayland=False, outputs=2):
+    def __init__(self, xwayland=False, outputs=2, scale=None):
         self.xwayland = xwayland
         self.outputs = outputs
+        self.scale = scale
         self.dir = None
         self.bus = None
         self.proc = None
@@ -74,6 +75,9 @@ class KWin:
                    "--no-global-shortcuts", "--no-kactivities", "--socket", "wayland-0"]
         if self.xwayland:
             command.append("--xwayland")
+        if self.scale:
+            # Every output's scale: its logical size is the pixel size over it.
+            command += ["--scale", str(self.scale)]
         self.log = open(os.path.join(self.dir, "kwin.log"), "w")
         self.proc = subprocess.Popen(command, env=env, stdout=self.log, stderr=self.log,
                                      start_new_session=True)

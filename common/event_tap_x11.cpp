@@ -116,7 +116,7 @@ class X11EventTap : public EventTap {
     // is in, every event the server made before it is in XCB's queue.
     auto* c = session_.connection();
     if (xcb_connection_has_error(c)) return;
-    adopt(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    x11::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus(c));
     if (recorded_) recorded_->drain();  // the positions of those events, sent before them
     drain();
   }
@@ -170,6 +170,9 @@ class X11EventTap : public EventTap {
   void setUpKeyboard() {
     auto* c = session_.connection();
     std::uint8_t firstEvent = 0;
+    // libxkbcommon waits for its replies with no deadline: it is asked only of a server that
+    // has just answered.
+    if (!x11::extension(c, &xcb_xkb_id)) return;
     if (!xkb_x11_setup_xkb_extension(
             c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
             XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, &firstEvent, nullptr)) {
@@ -201,6 +204,7 @@ class X11EventTap : public EventTap {
   // The keymap and its state afresh from the server (at start and when the layout changes).
   void loadKeymap() {
     auto* c = session_.connection();
+    if (!x11::sync(c)) return;
     xkb_keymap* keymap =
         xkb_x11_keymap_new_from_device(context_, c, keyboard_, XKB_KEYMAP_COMPILE_NO_FLAGS);
     if (!keymap) return;
@@ -220,8 +224,8 @@ class X11EventTap : public EventTap {
     scrollAxes_.clear();
     if (!wants(kCGEventScrollWheel)) return;
     auto* c = session_.connection();
-    auto reply = adopt(xcb_input_xi_query_device_reply(
-        c, xcb_input_xi_query_device(c, XCB_INPUT_DEVICE_ALL), nullptr));
+    auto reply = x11::reply<xcb_input_xi_query_device_reply_t>(
+        c, xcb_input_xi_query_device(c, XCB_INPUT_DEVICE_ALL));
     if (!reply) return;
     for (auto info = xcb_input_xi_query_device_infos_iterator(reply.get()); info.rem;
          xcb_input_xi_device_info_next(&info)) {
@@ -433,7 +437,7 @@ class X11EventTap : public EventTap {
     // is the one of the moment the callback asks, which a recorder held up can see after the
     // pointer has moved on.
     auto* c = session_.connection();
-    auto reply = adopt(xcb_query_pointer_reply(c, xcb_query_pointer(c, session_.root()), nullptr));
+    auto reply = x11::reply<xcb_query_pointer_reply_t>(c, xcb_query_pointer(c, session_.root()));
     if (!reply) return {};
     return points_.toPoints(reply->root_x, reply->root_y);
   }
@@ -465,10 +469,10 @@ class X11EventTaps : public EventTaps {
     x11::Session* session = x11::Session::get();
     if (!session) return nullptr;
     auto* c = session->connection();
-    const auto* xi = xcb_get_extension_data(c, &xcb_input_id);
-    if (!xi || !xi->present) return nullptr;
+    const auto* xi = x11::extension(c, &xcb_input_id);
+    if (!xi) return nullptr;
     auto version =
-        adopt(xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
+        x11::reply<xcb_input_xi_query_version_reply_t>(c, xcb_input_xi_query_version(c, 2, 2));
     if (!version || version->major_version < 2 ||
         (version->major_version == 2 && version->minor_version < 2)) {
       return nullptr;

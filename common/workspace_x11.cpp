@@ -64,6 +64,26 @@ class X11Workspace : public Workspace {
 
   std::optional<RunningApplication> frontmostApplication() override {
     if (!session_ || !session_->usable()) return std::nullopt;
+    return whole([this] { return readFrontmost(); });
+  }
+
+  std::optional<RunningApplication> runningApplication(std::int32_t pid) override {
+    if (!session_ || !session_->usable()) return std::nullopt;
+    return whole([this, pid] { return readApplication(pid); });
+  }
+
+ private:
+  // What `read` gives, unless a reply it waited for did not come in time: then nothing rather
+  // than an application described in part.
+  template <typename Read>
+  std::optional<RunningApplication> whole(Read read) {
+    const auto unanswered = x11::unanswered(session_->connection());
+    auto app = read();
+    if (x11::unanswered(session_->connection()) != unanswered) return std::nullopt;
+    return app;
+  }
+
+  std::optional<RunningApplication> readFrontmost() {
     const xcb_window_t front = frontWindow();
     if (front == XCB_WINDOW_NONE) return std::nullopt;
     // The window's properties travel with the window server's requests.
@@ -83,8 +103,7 @@ class X11Workspace : public Workspace {
     return app;
   }
 
-  std::optional<RunningApplication> runningApplication(std::int32_t pid) override {
-    if (!session_ || !session_->usable()) return std::nullopt;
+  std::optional<RunningApplication> readApplication(std::int32_t pid) {
     std::vector<Owned> mine;
     for (auto& o : ownersOf(windows_->copyWindowInfo(kCGWindowListExcludeDesktopElements, 0))) {
       if (o.pid == pid) mine.push_back(std::move(o));
@@ -102,7 +121,6 @@ class X11Workspace : public Workspace {
     return regular ? regular : first;
   }
 
- private:
   // _NET_ACTIVE_WINDOW when a window manager runs (its check window names itself), else the
   // top-level window of the input focus.
   xcb_window_t frontWindow() {

@@ -28,6 +28,7 @@
 #undef explicit
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -173,14 +174,19 @@ class X11EventTap : public EventTap {
     // libxkbcommon waits for its replies with no deadline: it is asked only of a server that
     // has just answered.
     if (!x11::extension(c, &xcb_xkb_id)) return;
-    if (!xkb_x11_setup_xkb_extension(
-            c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
-            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, &firstEvent, nullptr)) {
-      return;  // keys still come, without text
-    }
+    auto keyboard = std::make_shared<std::int32_t>(-1);
+    auto event = std::make_shared<std::uint8_t>(0);
+    const bool answered = x11::runWithin([c, keyboard, event] {
+      if (xkb_x11_setup_xkb_extension(
+              c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+              XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, event.get(), nullptr)) {
+        *keyboard = xkb_x11_get_core_keyboard_device_id(c);
+      }
+    });
+    if (!answered || *keyboard < 0) return;  // keys still come, without text
+    firstEvent = *event;
     xkbEvent_ = firstEvent;
-    keyboard_ = xkb_x11_get_core_keyboard_device_id(c);
-    if (keyboard_ < 0) return;
+    keyboard_ = *keyboard;
     context_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     if (!context_) return;
     loadKeymap();
@@ -204,11 +210,29 @@ class X11EventTap : public EventTap {
   // The keymap and its state afresh from the server (at start and when the layout changes).
   void loadKeymap() {
     auto* c = session_.connection();
-    if (!x11::sync(c)) return;
-    xkb_keymap* keymap =
-        xkb_x11_keymap_new_from_device(context_, c, keyboard_, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    if (!context_ || !x11::sync(c)) return;
+    struct Loaded {
+      xkb_keymap* keymap = nullptr;
+      xkb_state* state = nullptr;
+    };
+    auto loaded = std::make_shared<Loaded>();
+    xkb_context* context = context_;
+    const std::int32_t device = keyboard_;
+    if (!x11::runWithin([loaded, context, c, device] {
+          loaded->keymap =
+              xkb_x11_keymap_new_from_device(context, c, device, XKB_KEYMAP_COMPILE_NO_FLAGS);
+          if (loaded->keymap) {
+            loaded->state = xkb_x11_state_new_from_device(loaded->keymap, c, device);
+          }
+        })) {
+      // Left to the read that goes on (libxkbcommon's objects are not shared between
+      // threads): keys come without text from here on.
+      context_ = nullptr;
+      return;
+    }
+    xkb_keymap* keymap = loaded->keymap;
+    xkb_state* state = loaded->state;
     if (!keymap) return;
-    xkb_state* state = xkb_x11_state_new_from_device(keymap, c, keyboard_);
     if (!state) {
       xkb_keymap_unref(keymap);
       return;

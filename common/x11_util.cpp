@@ -159,6 +159,23 @@ void PendingConnection::abandon() {
   }
 }
 
+bool runWithin(std::function<void()> work) {
+  struct Run {
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+  };
+  auto run = std::make_shared<Run>();
+  std::thread([run, work = std::move(work)] {
+    work();
+    std::lock_guard lock(run->lock);
+    run->finished = true;
+    run->done.notify_all();
+  }).detach();
+  std::unique_lock lock(run->lock);
+  return run->done.wait_for(lock, kLibraryDeadline, [&] { return run->finished; });
+}
+
 xcb_connection_t* connectWithin(int* screen) {
   auto pending = PendingConnection::start();
   PendingConnection::Made made;

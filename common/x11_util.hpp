@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -82,6 +83,14 @@ class PendingConnection {
  private:
   std::shared_ptr<Shared> shared_;
 };
+
+// How long a library that waits for its replies with no deadline (libxkbcommon) may take.
+inline constexpr std::chrono::milliseconds kLibraryDeadline{1000};
+
+// Runs `work` on a thread of its own and waits for it until kLibraryDeadline: false when it has
+// not ended by then. It is then left to end whenever the server answers, so it must own (or the
+// caller must leave to it) everything it uses.
+bool runWithin(std::function<void()> work);
 
 // The connection, made within kConnectDeadline; null otherwise (a late one is closed).
 xcb_connection_t* connectWithin(int* screen);

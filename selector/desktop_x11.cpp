@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "canvas_cairo.hpp"
 #include "damage.hpp"
@@ -419,20 +420,28 @@ class X11Desktop final : public Desktop {
 
   void loadKeymap() {
     xkbFailed_ = true;
-    // libxkbcommon waits for its replies with no deadline: only a server that has just answered
-    // is asked.
+    // libxkbcommon waits for its replies with no deadline: it is asked only of a server that has
+    // just answered, on a thread of its own that is left behind when it takes too long.
     if (!x11::sync(c_)) return;
-    if (!xkb_x11_setup_xkb_extension(
-            c_, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
-            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr)) {
-      return;
-    }
     if (!xkbContext_) xkbContext_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     if (!xkbContext_) return;
-    const std::int32_t device = xkb_x11_get_core_keyboard_device_id(c_);
-    if (device < 0) return;
-    xkbKeymap_ =
-        xkb_x11_keymap_new_from_device(xkbContext_, c_, device, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    auto keymap = std::make_shared<xkb_keymap*>(nullptr);
+    xkb_context* context = xkbContext_;
+    xcb_connection_t* c = c_;
+    if (!x11::runWithin([keymap, context, c] {
+          if (!xkb_x11_setup_xkb_extension(
+                  c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+                  XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr)) {
+            return;
+          }
+          const std::int32_t device = xkb_x11_get_core_keyboard_device_id(c);
+          if (device < 0) return;
+          *keymap = xkb_x11_keymap_new_from_device(context, c, device, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        })) {
+      xkbContext_ = nullptr;  // left to the read that goes on
+      return;
+    }
+    xkbKeymap_ = *keymap;
     if (!xkbKeymap_) return;
     xkbState_ = xkb_state_new(xkbKeymap_);
     xkbFailed_ = xkbState_ == nullptr;

@@ -25,6 +25,15 @@ ANSWER = 6.0
 STOP = 3.0
 
 
+def takes_sigterm(pid):
+    """Whether the process handles SIGTERM itself: eventtap does once it is recording."""
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("SigCgt:"):
+                return bool(int(line.split()[1], 16) & (1 << (signal.SIGTERM - 1)))
+    return False
+
+
 def first_line(proc, stream):
     got = []
     reader = threading.Thread(target=lambda: got.append(getattr(proc, stream).readline()),
@@ -117,7 +126,11 @@ class StuckServer(unittest.TestCase):
         self.assertEqual(json.loads(sensors.line())["type"], "window")
         selector = Tool(self, [SELECTOR, "select"], self.env)
         recorder = Tool(self, [EVENTTAP, log], self.env)
-        time.sleep(1.5)  # every tool past its start-up
+        deadline = time.time() + 20
+        while not takes_sigterm(recorder.proc.pid):
+            self.assertLess(time.time(), deadline, "eventtap never started recording")
+            time.sleep(0.02)
+        time.sleep(0.5)
         self.stop_server()
         # Long enough for waits without a deadline to show, and for pollers to have given up
         # on several replies.
@@ -135,6 +148,20 @@ class StuckServer(unittest.TestCase):
             recorder.terminate()
             with open(log) as f:
                 self.assertIn("durationMs", json.load(f))
+
+    def test_stopped_during_the_start(self):
+        # Each start-up step that waits on the server, or on a program that asks it (the
+        # session bus looked up through the display), is met at one of these moments.
+        with tempfile.TemporaryDirectory() as tmp:
+            for delay in (0.01, 0.03, 0.05, 0.08, 0.15, 0.3):
+                with self.subTest(delay=delay):
+                    tool = Tool(self, [EVENTTAP, os.path.join(tmp, "log.json")], self.env)
+                    time.sleep(delay)
+                    os.kill(self.x.procs[0].pid, signal.SIGSTOP)
+                    time.sleep(1.2)
+                    if tool.proc.poll() is None:
+                        tool.terminate()
+                    os.kill(self.x.procs[0].pid, signal.SIGCONT)
 
 
 if __name__ == "__main__":

@@ -16,7 +16,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Per connection: the request whose reply missed its deadline, while it has not come.
+// Per connection: the request whose reply missed its deadline, while it has not come, and how
+// many waits have given up (unanswered()).
 std::mutex stallsLock;
 std::map<xcb_connection_t*, unsigned> stalls;
 std::map<xcb_connection_t*, std::uint64_t> givenUp;

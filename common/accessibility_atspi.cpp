@@ -56,8 +56,12 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "accessibility_roles.hpp"
@@ -67,6 +71,8 @@ namespace orvane {
 namespace {
 
 constexpr int kBusTimeoutMs = 2000;
+// How long finding the session bus's address may take (see sessionBusAddress).
+constexpr int kBusAddressTimeoutMs = 1000;
 constexpr int kCallTimeoutMs = kAccessibilityCallTimeoutMs;
 constexpr int kMaxHitDepth = 64;
 
@@ -86,6 +92,36 @@ int callTimeoutMs(int longestMs) {
 }
 
 bool pastCallDeadline() { return tCallDeadlineMs && steadyNowMs() >= *tCallDeadlineMs; }
+
+// The session bus's address. With none in the environment GIO runs dbus-launch to find the
+// display's own bus and waits for it with no deadline; dbus-launch asks the X server, so a
+// server that does not answer would hold up the caller for ever. The look-up runs on a thread
+// of its own (left behind when it does not end) and is waited for kBusAddressTimeoutMs.
+std::optional<std::string> sessionBusAddress() {
+  struct Lookup {
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+    std::optional<std::string> address;
+  };
+  auto lookup = std::make_shared<Lookup>();
+  std::thread([lookup] {
+    GError* error = nullptr;
+    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    g_clear_error(&error);
+    std::lock_guard lock(lookup->lock);
+    if (address) lookup->address = address;
+    g_free(address);
+    lookup->finished = true;
+    lookup->done.notify_all();
+  }).detach();
+  std::unique_lock lock(lookup->lock);
+  if (!lookup->done.wait_for(lock, std::chrono::milliseconds(kBusAddressTimeoutMs),
+                             [&] { return lookup->finished; })) {
+    return std::nullopt;
+  }
+  return lookup->address;
+}
 
 // libatspi's wait for the calls that follow. It is one setting for the whole process, so it
 // is set again before every call that may reach an application.
@@ -438,15 +474,14 @@ class AtspiAccessibility : public Accessibility {
   GDBusConnection* sessionBus() {
     if (session_ || sessionTried_) return session_;
     sessionTried_ = true;
-    Error error;
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, error.out());
+    const auto address = sessionBusAddress();
     if (!address) return nullptr;
+    Error error;
     session_ = g_dbus_connection_new_for_address_sync(
-        address,
+        address->c_str(),
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, error.out());
-    g_free(address);
     return session_;
   }
 

@@ -28,6 +28,7 @@
 #undef explicit
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -116,7 +117,7 @@ class X11EventTap : public EventTap {
     // is in, every event the server made before it is in XCB's queue.
     auto* c = session_.connection();
     if (xcb_connection_has_error(c)) return;
-    adopt(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    x11::reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus(c));
     if (recorded_) recorded_->drain();  // the positions of those events, sent before them
     drain();
   }
@@ -170,14 +171,22 @@ class X11EventTap : public EventTap {
   void setUpKeyboard() {
     auto* c = session_.connection();
     std::uint8_t firstEvent = 0;
-    if (!xkb_x11_setup_xkb_extension(
-            c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
-            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, &firstEvent, nullptr)) {
-      return;  // keys still come, without text
-    }
+    // libxkbcommon waits for its replies with no deadline: it is asked only of a server that
+    // has just answered.
+    if (!x11::extension(c, &xcb_xkb_id)) return;
+    auto keyboard = std::make_shared<std::int32_t>(-1);
+    auto event = std::make_shared<std::uint8_t>(0);
+    const bool answered = x11::runWithin([c, keyboard, event] {
+      if (xkb_x11_setup_xkb_extension(
+              c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+              XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, event.get(), nullptr)) {
+        *keyboard = xkb_x11_get_core_keyboard_device_id(c);
+      }
+    });
+    if (!answered || *keyboard < 0) return;  // keys still come, without text
+    firstEvent = *event;
     xkbEvent_ = firstEvent;
-    keyboard_ = xkb_x11_get_core_keyboard_device_id(c);
-    if (keyboard_ < 0) return;
+    keyboard_ = *keyboard;
     context_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     if (!context_) return;
     loadKeymap();
@@ -201,10 +210,29 @@ class X11EventTap : public EventTap {
   // The keymap and its state afresh from the server (at start and when the layout changes).
   void loadKeymap() {
     auto* c = session_.connection();
-    xkb_keymap* keymap =
-        xkb_x11_keymap_new_from_device(context_, c, keyboard_, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    if (!context_ || !x11::sync(c)) return;
+    struct Loaded {
+      xkb_keymap* keymap = nullptr;
+      xkb_state* state = nullptr;
+    };
+    auto loaded = std::make_shared<Loaded>();
+    xkb_context* context = context_;
+    const std::int32_t device = keyboard_;
+    if (!x11::runWithin([loaded, context, c, device] {
+          loaded->keymap =
+              xkb_x11_keymap_new_from_device(context, c, device, XKB_KEYMAP_COMPILE_NO_FLAGS);
+          if (loaded->keymap) {
+            loaded->state = xkb_x11_state_new_from_device(loaded->keymap, c, device);
+          }
+        })) {
+      // Left to the read that goes on (libxkbcommon's objects are not shared between
+      // threads): keys come without text from here on.
+      context_ = nullptr;
+      return;
+    }
+    xkb_keymap* keymap = loaded->keymap;
+    xkb_state* state = loaded->state;
     if (!keymap) return;
-    xkb_state* state = xkb_x11_state_new_from_device(keymap, c, keyboard_);
     if (!state) {
       xkb_keymap_unref(keymap);
       return;
@@ -220,8 +248,8 @@ class X11EventTap : public EventTap {
     scrollAxes_.clear();
     if (!wants(kCGEventScrollWheel)) return;
     auto* c = session_.connection();
-    auto reply = adopt(xcb_input_xi_query_device_reply(
-        c, xcb_input_xi_query_device(c, XCB_INPUT_DEVICE_ALL), nullptr));
+    auto reply = x11::reply<xcb_input_xi_query_device_reply_t>(
+        c, xcb_input_xi_query_device(c, XCB_INPUT_DEVICE_ALL));
     if (!reply) return;
     for (auto info = xcb_input_xi_query_device_infos_iterator(reply.get()); info.rem;
          xcb_input_xi_device_info_next(&info)) {
@@ -433,7 +461,7 @@ class X11EventTap : public EventTap {
     // is the one of the moment the callback asks, which a recorder held up can see after the
     // pointer has moved on.
     auto* c = session_.connection();
-    auto reply = adopt(xcb_query_pointer_reply(c, xcb_query_pointer(c, session_.root()), nullptr));
+    auto reply = x11::reply<xcb_query_pointer_reply_t>(c, xcb_query_pointer(c, session_.root()));
     if (!reply) return {};
     return points_.toPoints(reply->root_x, reply->root_y);
   }
@@ -465,10 +493,10 @@ class X11EventTaps : public EventTaps {
     x11::Session* session = x11::Session::get();
     if (!session) return nullptr;
     auto* c = session->connection();
-    const auto* xi = xcb_get_extension_data(c, &xcb_input_id);
-    if (!xi || !xi->present) return nullptr;
+    const auto* xi = x11::extension(c, &xcb_input_id);
+    if (!xi) return nullptr;
     auto version =
-        adopt(xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
+        x11::reply<xcb_input_xi_query_version_reply_t>(c, xcb_input_xi_query_version(c, 2, 2));
     if (!version || version->major_version < 2 ||
         (version->major_version == 2 && version->minor_version < 2)) {
       return nullptr;

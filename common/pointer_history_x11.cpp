@@ -43,20 +43,15 @@ std::optional<RootPixel> PointerHistory::match(std::uint8_t type, std::uint8_t d
 std::unique_ptr<RecordedPointer> RecordedPointer::open(xcb_connection_t* tap) {
   // The data connection is given over to the context's stream of replies, so it is one of
   // its own; the context goes with it when it closes.
-  xcb_connection_t* data = xcb_connect(nullptr, nullptr);
-  if (!data || xcb_connection_has_error(data)) {
-    if (data) xcb_disconnect(data);
-    return nullptr;
-  }
+  xcb_connection_t* data = connectWithin(nullptr);
+  if (!data) return nullptr;
   auto fail = [data] {
-    xcb_disconnect(data);
+    disconnect(data);
     return nullptr;
   };
-  const auto* ext = xcb_get_extension_data(data, &xcb_record_id);
-  if (!ext || !ext->present) return fail();
-  auto version = adopt(xcb_record_query_version_reply(
-      data, xcb_record_query_version(data, XCB_RECORD_MAJOR_VERSION, XCB_RECORD_MINOR_VERSION),
-      nullptr));
+  if (!extension(data, &xcb_record_id)) return fail();
+  auto version = x11::reply<xcb_record_query_version_reply_t>(
+      data, xcb_record_query_version(data, XCB_RECORD_MAJOR_VERSION, XCB_RECORD_MINOR_VERSION));
   if (!version) return fail();
 
   const xcb_record_context_t context = xcb_generate_id(data);
@@ -64,10 +59,10 @@ std::unique_ptr<RecordedPointer> RecordedPointer::open(xcb_connection_t* tap) {
   xcb_record_range_t range{};
   range.device_events.first = XCB_KEY_PRESS;  // key and button presses and releases
   range.device_events.last = XCB_BUTTON_RELEASE;
-  if (auto error = adopt(xcb_request_check(
-          data, xcb_record_create_context_checked(data, context, 0, 1, 1, &clients, &range)))) {
-    return fail();
-  }
+  const auto created = xcb_record_create_context_checked(data, context, 0, 1, 1, &clients, &range);
+  // Once the round trip is back, the check finds the answer already read.
+  if (!sync(data)) return fail();
+  if (auto error = adopt(xcb_request_check(data, created))) return fail();
   const auto cookie = xcb_record_enable_context(data, context);
   xcb_flush(data);
   if (xcb_connection_has_error(data)) return fail();
@@ -77,7 +72,7 @@ std::unique_ptr<RecordedPointer> RecordedPointer::open(xcb_connection_t* tap) {
 RecordedPointer::RecordedPointer(xcb_connection_t* tap, xcb_connection_t* data, unsigned sequence)
     : tap_(tap), data_(data), sequence_(sequence) {}
 
-RecordedPointer::~RecordedPointer() { xcb_disconnect(data_); }
+RecordedPointer::~RecordedPointer() { disconnect(data_); }
 
 bool RecordedPointer::drain() {
   while (!ended_) {
@@ -121,7 +116,7 @@ std::optional<RootPixel> RecordedPointer::match(std::uint8_t type, std::uint8_t 
   if (ended_) return std::nullopt;
   // The server writes an event's record before it takes the next request: once a round trip
   // on the tap's connection is back, the record of every event received there has been sent.
-  adopt(xcb_get_input_focus_reply(tap_, xcb_get_input_focus(tap_), nullptr));
+  x11::reply<xcb_get_input_focus_reply_t>(tap_, xcb_get_input_focus(tap_));
   drain();
   return history_.match(type, detail);
 }

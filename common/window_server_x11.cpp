@@ -87,9 +87,14 @@ class X11WindowServer final : public WindowServer {
 
   std::optional<std::vector<RecordValue>> copyWindowInfo(std::uint32_t options,
                                                          std::uint32_t relativeToWindow) override {
-    if (!session_ || session_->broken()) return std::nullopt;
+    if (!session_) return std::nullopt;
+    // A server that is gone has no windows left; one that does not answer tells nothing.
+    if (session_->broken()) return std::vector<RecordValue>{};
+    if (!session_->answering()) return std::nullopt;
+    const auto unanswered = x11::unanswered(session_->connection());
     auto result = snapshot(options, relativeToWindow);
     session_->settle();
+    if (x11::unanswered(session_->connection()) != unanswered) return std::nullopt;
     return result;
   }
 
@@ -122,8 +127,7 @@ class X11WindowServer final : public WindowServer {
   std::optional<Point> cursorLocation() override {
     if (!session_) return std::nullopt;
     auto* c = session_->connection();
-    auto pointer =
-        adopt(xcb_query_pointer_reply(c, xcb_query_pointer(c, session_->root()), nullptr));
+    auto pointer = x11::reply<xcb_query_pointer_reply_t>(c, xcb_query_pointer(c, session_->root()));
     if (!pointer) return std::nullopt;
     return currentLayout().toPoints(pointer->root_x, pointer->root_y);
   }
@@ -175,7 +179,7 @@ class X11WindowServer final : public WindowServer {
   bool topLevelClients(xcb_query_tree_cookie_t treeCookie, x11::PendingProperty stackingCookie,
                        x11::PendingWindowManager& manager, std::vector<xcb_window_t>& out) {
     auto* c = session_->connection();
-    auto tree = adopt(xcb_query_tree_reply(c, treeCookie, nullptr));
+    auto tree = x11::reply<xcb_query_tree_reply_t>(c, treeCookie);
     auto stacking = x11::takeProperty(c, stackingCookie);
     if (!tree) {
       session_->windowManagerRuns(manager);  // its replies, so that none stays queued
@@ -195,7 +199,7 @@ class X11WindowServer final : public WindowServer {
     std::vector<x11::Reply<xcb_get_window_attributes_reply_t>> attrs;
     attrs.reserve(tops.size());
     for (auto cookie : attrCookies) {
-      attrs.push_back(adopt(xcb_get_window_attributes_reply(c, cookie, nullptr)));
+      attrs.push_back(x11::reply<xcb_get_window_attributes_reply_t>(c, cookie));
     }
     const bool managed = session_->windowManagerRuns(manager) && stacking.has_value();
     auto viewableInputOutput = [](const auto& a) {
@@ -245,7 +249,7 @@ class X11WindowServer final : public WindowServer {
       for (auto& [i, w] : level) trees.push_back(xcb_query_tree(c, w));
       std::vector<std::pair<size_t, xcb_window_t>> next;
       for (size_t k = 0; k < level.size(); ++k) {
-        auto sub = adopt(xcb_query_tree_reply(c, trees[k], nullptr));
+        auto sub = x11::reply<xcb_query_tree_reply_t>(c, trees[k]);
         if (!sub) continue;
         const auto* kids = xcb_query_tree_children(sub.get());
         for (int j = 0; j < xcb_query_tree_children_length(sub.get()); ++j) {
@@ -365,9 +369,9 @@ class X11WindowServer final : public WindowServer {
   std::optional<Dictionary> take(xcb_window_t w, Requests& r, std::uint32_t options,
                                  bool& needsName, bool& needsPid) {
     auto* c = session_->connection();
-    auto attrs = adopt(xcb_get_window_attributes_reply(c, r.attrs, nullptr));
-    auto geometry = adopt(xcb_get_geometry_reply(c, r.geometry, nullptr));
-    auto position = adopt(xcb_translate_coordinates_reply(c, r.position, nullptr));
+    auto attrs = x11::reply<xcb_get_window_attributes_reply_t>(c, r.attrs);
+    auto geometry = x11::reply<xcb_get_geometry_reply_t>(c, r.geometry);
+    auto position = x11::reply<xcb_translate_coordinates_reply_t>(c, r.position);
     auto netName = x11::takeProperty(c, r.netName);
     auto wmClass = x11::takeProperty(c, r.wmClass);
     auto type = x11::takeProperty(c, r.type);
@@ -377,7 +381,7 @@ class X11WindowServer final : public WindowServer {
     auto gtkExtents = x11::takeProperty(c, r.gtkExtents);
     std::optional<std::uint32_t> pid;  // from the X server: a local client's process
     if (r.askedRes) {
-      auto ids = adopt(xcb_res_query_client_ids_reply(c, r.res, nullptr));
+      auto ids = x11::reply<xcb_res_query_client_ids_reply_t>(c, r.res);
       if (ids) {
         for (auto it = xcb_res_query_client_ids_ids_iterator(ids.get()); it.rem;
              xcb_res_client_id_value_next(&it)) {

@@ -63,7 +63,27 @@ class X11Workspace : public Workspace {
   }
 
   std::optional<RunningApplication> frontmostApplication() override {
-    if (!session_ || session_->broken()) return std::nullopt;
+    if (!session_ || !session_->usable()) return std::nullopt;
+    return whole([this] { return readFrontmost(); });
+  }
+
+  std::optional<RunningApplication> runningApplication(std::int32_t pid) override {
+    if (!session_ || !session_->usable()) return std::nullopt;
+    return whole([this, pid] { return readApplication(pid); });
+  }
+
+ private:
+  // What `read` gives, unless a reply it waited for did not come in time: then nothing rather
+  // than an application described in part.
+  template <typename Read>
+  std::optional<RunningApplication> whole(Read read) {
+    const auto unanswered = x11::unanswered(session_->connection());
+    auto app = read();
+    if (x11::unanswered(session_->connection()) != unanswered) return std::nullopt;
+    return app;
+  }
+
+  std::optional<RunningApplication> readFrontmost() {
     const xcb_window_t front = frontWindow();
     if (front == XCB_WINDOW_NONE) return std::nullopt;
     // The window's properties travel with the window server's requests.
@@ -83,8 +103,7 @@ class X11Workspace : public Workspace {
     return app;
   }
 
-  std::optional<RunningApplication> runningApplication(std::int32_t pid) override {
-    if (!session_ || session_->broken()) return std::nullopt;
+  std::optional<RunningApplication> readApplication(std::int32_t pid) {
     std::vector<Owned> mine;
     for (auto& o : ownersOf(windows_->copyWindowInfo(kCGWindowListExcludeDesktopElements, 0))) {
       if (o.pid == pid) mine.push_back(std::move(o));
@@ -102,7 +121,6 @@ class X11Workspace : public Workspace {
     return regular ? regular : first;
   }
 
- private:
   // _NET_ACTIVE_WINDOW when a window manager runs (its check window names itself), else the
   // top-level window of the input focus.
   xcb_window_t frontWindow() {
@@ -113,7 +131,7 @@ class X11Workspace : public Workspace {
     auto focusCookie = xcb_get_input_focus(c);
     const bool managed = session_->windowManagerRuns(manager);
     auto activeWindow = firstCardinal(x11::takeProperty(c, active));
-    auto focus = adopt(xcb_get_input_focus_reply(c, focusCookie, nullptr));
+    auto focus = x11::reply<xcb_get_input_focus_reply_t>(c, focusCookie);
     if (managed) return activeWindow.value_or(XCB_WINDOW_NONE);
     if (!focus || focus->focus == XCB_WINDOW_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT ||
         focus->focus == session_->root()) {
@@ -122,7 +140,7 @@ class X11Workspace : public Workspace {
     // Up to the root's child.
     xcb_window_t w = focus->focus;
     for (int depth = 0; depth < 64; ++depth) {
-      auto tree = adopt(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
+      auto tree = x11::reply<xcb_query_tree_reply_t>(c, xcb_query_tree(c, w));
       if (!tree) return XCB_WINDOW_NONE;
       if (tree->parent == session_->root() || tree->parent == XCB_WINDOW_NONE) return w;
       w = tree->parent;

@@ -20,6 +20,7 @@ std::uint64_t nowMs() {
 
 std::mutex openLock;
 Session* opened = nullptr;
+std::shared_ptr<PendingConnection> connecting;  // an attempt not taken yet
 
 }  // namespace
 
@@ -58,20 +59,28 @@ std::vector<Event> Inbox::take() {
 Session* Session::get() {
   std::lock_guard lock(openLock);
   if (opened) return opened;
-  int screenNumber = 0;
-  xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
-  if (!c || xcb_connection_has_error(c)) {
-    if (c) xcb_disconnect(c);
-    return nullptr;
+  // Only the first caller of an attempt waits for it: a server that accepts connections but
+  // does not answer costs one deadline, and later callers see whether it has come since.
+  bool first = false;
+  if (!connecting) {
+    connecting = PendingConnection::start();
+    first = true;
   }
+  PendingConnection::Made made;
+  const auto state =
+      connecting->wait(first ? kConnectDeadline : std::chrono::milliseconds(0), made);
+  if (state == PendingConnection::State::Waiting) return nullptr;
+  connecting.reset();
+  if (state == PendingConnection::State::Failed) return nullptr;
+  xcb_connection_t* c = made.c;
   auto it = xcb_setup_roots_iterator(xcb_get_setup(c));
-  if (screenNumber < 0 || screenNumber >= it.rem) {
+  if (made.screen < 0 || made.screen >= it.rem) {
     xcb_disconnect(c);
     return nullptr;
   }
-  for (int i = 0; i < screenNumber; ++i) xcb_screen_next(&it);
+  for (int i = 0; i < made.screen; ++i) xcb_screen_next(&it);
   // Never closed: the backends of a process use it until the process ends.
-  opened = new Session(c, screenNumber, it.data);
+  opened = new Session(c, made.screen, it.data);
   return opened;
 }
 
@@ -80,31 +89,33 @@ Session::Session(xcb_connection_t* c, int screenNumber, xcb_screen_t* screen)
   // Extension look-ups and version checks travel together: two round trips.
   xcb_prefetch_extension_data(c, &xcb_randr_id);
   xcb_prefetch_extension_data(c, &xcb_res_id);
-  const auto* randr = xcb_get_extension_data(c, &xcb_randr_id);
-  const auto* res = xcb_get_extension_data(c, &xcb_res_id);
-  hasRandr_ = randr && randr->present;
-  hasRes_ = res && res->present;
+  const auto* randr = extension(c, &xcb_randr_id);
+  const auto* res = extension(c, &xcb_res_id);
+  hasRandr_ = randr != nullptr;
+  hasRes_ = res != nullptr;
   xcb_randr_query_version_cookie_t randrVersion{};
   xcb_res_query_version_cookie_t resVersion{};
   if (hasRandr_) randrVersion = xcb_randr_query_version(c, 1, 5);
   if (hasRes_) resVersion = xcb_res_query_version(c, 1, 2);
   if (hasRandr_) {
-    auto version = adopt(xcb_randr_query_version_reply(c, randrVersion, nullptr));
+    auto version = reply<xcb_randr_query_version_reply_t>(c, randrVersion);
     hasRandr_ = version && (version->major_version > 1 || version->minor_version >= 5);
   }
   if (hasRes_) {
-    auto version = adopt(xcb_res_query_version_reply(c, resVersion, nullptr));
+    auto version = reply<xcb_res_query_version_reply_t>(c, resVersion);
     hasRes_ = version && (version->server_major > 1 || version->server_minor >= 2);
   }
 }
+
+bool Session::answering() const { return x11::answering(c_); }
 
 xcb_atom_t Session::atom(std::string_view name) {
   {
     std::lock_guard lock(atomsLock_);
     if (auto it = atoms_.find(name); it != atoms_.end()) return it->second;
   }
-  auto reply = adopt(xcb_intern_atom_reply(
-      c_, xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
+  auto reply = x11::reply<xcb_intern_atom_reply_t>(
+      c_, xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(name.size()), name.data()));
   if (!reply) return XCB_ATOM_NONE;
   std::lock_guard lock(atomsLock_);
   atoms_.emplace(std::string(name), reply->atom);
@@ -126,7 +137,7 @@ std::vector<xcb_atom_t> Session::atoms(const std::vector<std::string_view>& name
     }
   }
   for (auto [i, cookie] : asked) {
-    auto reply = adopt(xcb_intern_atom_reply(c_, cookie, nullptr));
+    auto reply = x11::reply<xcb_intern_atom_reply_t>(c_, cookie);
     if (!reply) continue;
     out[i] = reply->atom;
     std::lock_guard lock(atomsLock_);
@@ -140,8 +151,8 @@ xcb_atom_t Session::existingAtom(std::string_view name) {
     std::lock_guard lock(atomsLock_);
     if (auto it = atoms_.find(name); it != atoms_.end()) return it->second;
   }
-  auto reply = adopt(xcb_intern_atom_reply(
-      c_, xcb_intern_atom(c_, 1, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
+  auto reply = x11::reply<xcb_intern_atom_reply_t>(
+      c_, xcb_intern_atom(c_, 1, static_cast<std::uint16_t>(name.size()), name.data()));
   if (!reply || reply->atom == XCB_ATOM_NONE) return XCB_ATOM_NONE;
   std::lock_guard lock(atomsLock_);
   atoms_.emplace(std::string(name), reply->atom);
@@ -163,7 +174,7 @@ Layout Session::takeLayout(const PendingLayout& pending) {
     if (auto dpi = xftDpi(resources->bytes)) layout.scale = *dpi / 96.0;
   }
   if (pending.monitors) {
-    if (auto reply = adopt(xcb_randr_get_monitors_reply(c_, *pending.monitors, nullptr))) {
+    if (auto reply = x11::reply<xcb_randr_get_monitors_reply_t>(c_, *pending.monitors)) {
       for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
            xcb_randr_monitor_info_next(&it)) {
         const auto* info = it.data;

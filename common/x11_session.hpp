@@ -89,6 +89,10 @@ class Session {
   xcb_screen_t* screen() const { return screen_; }
   int screenNumber() const { return screenNumber_; }
   bool broken() const { return xcb_connection_has_error(c_) != 0; }
+  // False while the server has not answered a request in time (x11::answering): callers that
+  // poll skip their turn rather than send requests a stopped server would never read.
+  bool answering() const;
+  bool usable() const { return !broken() && answering(); }
   bool hasRandr() const { return hasRandr_; }  // 1.5: monitors
   bool hasRes() const { return hasRes_; }      // 1.2: client pids
 

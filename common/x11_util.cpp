@@ -1,9 +1,192 @@
 #include "x11_util.hpp"
 
+#include <poll.h>
+#include <xcb/xcbext.h>
+
+#include <algorithm>
 #include <charconv>
+#include <condition_variable>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
 
 namespace orvane::x11 {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Per connection: the request whose reply missed its deadline, while it has not come, and how
+// many waits have given up (unanswered()).
+std::mutex stallsLock;
+std::map<xcb_connection_t*, unsigned> stalls;
+std::map<xcb_connection_t*, std::uint64_t> givenUp;
+
+// Called with stallsLock held. Takes the late reply when it has come.
+bool answeringLocked(xcb_connection_t* c) {
+  auto it = stalls.find(c);
+  if (it == stalls.end()) return true;
+  void* late = nullptr;
+  xcb_generic_error_t* error = nullptr;
+  if (!xcb_poll_for_reply(c, it->second, &late, &error)) return false;
+  std::free(late);
+  std::free(error);
+  stalls.erase(it);
+  return true;
+}
+
+}  // namespace
+
+void disconnect(xcb_connection_t* c) {
+  {
+    std::lock_guard lock(stallsLock);
+    stalls.erase(c);
+    givenUp.erase(c);
+  }
+  xcb_disconnect(c);
+}
+
+std::uint64_t unanswered(xcb_connection_t* c) {
+  std::lock_guard lock(stallsLock);
+  auto it = givenUp.find(c);
+  return it == givenUp.end() ? 0 : it->second;
+}
+
+bool answering(xcb_connection_t* c) {
+  std::lock_guard lock(stallsLock);
+  return answeringLocked(c);
+}
+
+void* waitForReply(xcb_connection_t* c, unsigned sequence) {
+  if (xcb_connection_has_error(c)) return nullptr;
+  {
+    std::lock_guard lock(stallsLock);
+    if (!answeringLocked(c)) {
+      xcb_discard_reply(c, sequence);
+      ++givenUp[c];
+      return nullptr;
+    }
+  }
+  // The request may still be in XCB's buffer; a reply is only polled for once it is sent.
+  xcb_flush(c);
+  const auto deadline = Clock::now() + kReplyDeadline;
+  const int fd = xcb_get_file_descriptor(c);
+  for (;;) {
+    void* reply = nullptr;
+    xcb_generic_error_t* error = nullptr;
+    // Also takes a reply another thread's read brought in, which no poll of the socket shows.
+    if (xcb_poll_for_reply(c, sequence, &reply, &error)) {
+      std::free(error);
+      return reply;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    // Short steps, for a reply read by another thread.
+    ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 10)));
+  }
+  std::lock_guard lock(stallsLock);
+  ++givenUp[c];
+  if (stalls.count(c)) {
+    xcb_discard_reply(c, sequence);
+  } else {
+    stalls.emplace(c, sequence);  // its late reply tells that the server answers again
+  }
+  return nullptr;
+}
+
+bool sync(xcb_connection_t* c) {
+  return reply<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus(c)) != nullptr;
+}
+
+const xcb_query_extension_reply_t* extension(xcb_connection_t* c, xcb_extension_t* ext) {
+  xcb_prefetch_extension_data(c, ext);
+  if (!sync(c)) return nullptr;
+  const auto* data = xcb_get_extension_data(c, ext);
+  return data && data->present ? data : nullptr;
+}
+
+struct PendingConnection::Shared {
+  std::mutex lock;
+  std::condition_variable changed;
+  State state = State::Waiting;
+  Made made;
+  bool abandoned = false;
+};
+
+std::shared_ptr<PendingConnection> PendingConnection::start() {
+  auto pending = std::make_shared<PendingConnection>();
+  pending->shared_ = std::make_shared<Shared>();
+  // Detached: xcb_connect may never return, and the process must still be able to end.
+  std::thread([shared = pending->shared_] {
+    int screen = 0;
+    xcb_connection_t* c = xcb_connect(nullptr, &screen);
+    if (c && xcb_connection_has_error(c)) {
+      xcb_disconnect(c);
+      c = nullptr;
+    }
+    std::unique_lock lock(shared->lock);
+    if (shared->abandoned) {
+      lock.unlock();
+      if (c) xcb_disconnect(c);
+      return;
+    }
+    shared->state = c ? State::Made : State::Failed;
+    shared->made = {c, screen};
+    shared->changed.notify_all();
+  }).detach();
+  return pending;
+}
+
+PendingConnection::State PendingConnection::wait(std::chrono::milliseconds timeout, Made& made) {
+  std::unique_lock lock(shared_->lock);
+  shared_->changed.wait_for(lock, timeout, [&] { return shared_->state != State::Waiting; });
+  if (shared_->state == State::Made) {
+    made = shared_->made;
+    shared_->made = {};
+  }
+  return shared_->state;
+}
+
+void PendingConnection::abandon() {
+  std::unique_lock lock(shared_->lock);
+  shared_->abandoned = true;
+  if (shared_->made.c) {
+    xcb_connection_t* c = shared_->made.c;
+    shared_->made = {};
+    lock.unlock();
+    xcb_disconnect(c);
+  }
+}
+
+bool runWithin(std::function<void()> work) {
+  struct Run {
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+  };
+  auto run = std::make_shared<Run>();
+  std::thread([run, work = std::move(work)] {
+    work();
+    std::lock_guard lock(run->lock);
+    run->finished = true;
+    run->done.notify_all();
+  }).detach();
+  std::unique_lock lock(run->lock);
+  return run->done.wait_for(lock, kLibraryDeadline, [&] { return run->finished; });
+}
+
+xcb_connection_t* connectWithin(int* screen) {
+  auto pending = PendingConnection::start();
+  PendingConnection::Made made;
+  if (pending->wait(kConnectDeadline, made) == PendingConnection::State::Made) {
+    if (screen) *screen = made.screen;
+    return made.c;
+  }
+  pending->abandon();
+  return nullptr;
+}
 
 PendingProperty requestProperty(xcb_connection_t* c, xcb_window_t w, xcb_atom_t property,
                                 xcb_atom_t type, std::uint32_t longLength) {
@@ -11,7 +194,7 @@ PendingProperty requestProperty(xcb_connection_t* c, xcb_window_t w, xcb_atom_t 
 }
 
 std::optional<Property> takeProperty(xcb_connection_t* c, PendingProperty pending) {
-  auto reply = adopt(xcb_get_property_reply(c, pending.cookie, nullptr));
+  auto reply = x11::reply<xcb_get_property_reply_t>(c, pending.cookie);
   if (!reply || reply->type == XCB_ATOM_NONE) return std::nullopt;
   Property p;
   p.type = reply->type;

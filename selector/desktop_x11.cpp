@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "canvas_cairo.hpp"
 #include "damage.hpp"
@@ -47,7 +48,7 @@ class X11Desktop final : public Desktop {
  public:
   bool connect() override {
     session_ = orvane::x11::Session::get();
-    if (!session_ || session_->broken()) return false;
+    if (!session_ || !session_->usable()) return false;
     c_ = session_->connection();
     screen_ = session_->screen();
     root_ = session_->root();
@@ -61,9 +62,9 @@ class X11Desktop final : public Desktop {
     const std::string cm = "_NET_WM_CM_S" + std::to_string(session_->screenNumber());
     auto cmAtom = xcb_intern_atom(c, 0, static_cast<std::uint16_t>(cm.size()), cm.c_str());
     auto layout = session_->requestLayout();
-    if (auto reply = adopt(xcb_intern_atom_reply(c, cmAtom, nullptr))) {
+    if (auto reply = x11::reply<xcb_intern_atom_reply_t>(c, cmAtom)) {
       auto owner =
-          adopt(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, reply->atom), nullptr));
+          x11::reply<xcb_get_selection_owner_reply_t>(c, xcb_get_selection_owner(c, reply->atom));
       composited_ = owner && owner->owner != XCB_WINDOW_NONE;
     }
     layout_ = session_->takeLayout(layout);
@@ -154,9 +155,9 @@ class X11Desktop final : public Desktop {
     }
     const xcb_window_t w = overlays_[i].window;
     xcb_set_input_focus(c_, XCB_INPUT_FOCUS_PARENT, w, XCB_CURRENT_TIME);
-    auto reply = adopt(xcb_grab_keyboard_reply(
-        c_, xcb_grab_keyboard(c_, 0, w, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-        nullptr));
+    auto reply = x11::reply<xcb_grab_keyboard_reply_t>(
+        c_,
+        xcb_grab_keyboard(c_, 0, w, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
     grabbed_ = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
     if (grabbed_) keyOverlay_ = i;
     focused_ = i;
@@ -178,6 +179,9 @@ class X11Desktop final : public Desktop {
     if (pixels.empty()) return;
     if (!o.backSurface) {
       // Cairo's first surface on the connection asks the server a few questions: after the map.
+      // Cairo waits for those answers with no deadline: only a server that has just answered
+      // is asked.
+      if (!x11::sync(c_)) return;
       o.backSurface = cairo_xcb_surface_create(c_, o.back, visual_, std::max(o.monitor.width, 1),
                                                std::max(o.monitor.height, 1));
     }
@@ -196,7 +200,8 @@ class X11Desktop final : public Desktop {
 
   void fillWithBackground(cairo_t* cr, std::size_t i) override {
     cairo_save(cr);
-    if (!composited_ && !screenshotSurface_ && screenshot_ != XCB_NONE && rootVisualType_) {
+    if (!composited_ && !screenshotSurface_ && screenshot_ != XCB_NONE && rootVisualType_ &&
+        x11::sync(c_)) {
       screenshotSurface_ = cairo_xcb_surface_create(
           c_, screenshot_, rootVisualType_, screen_->width_in_pixels, screen_->height_in_pixels);
     }
@@ -415,17 +420,28 @@ class X11Desktop final : public Desktop {
 
   void loadKeymap() {
     xkbFailed_ = true;
-    if (!xkb_x11_setup_xkb_extension(
-            c_, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
-            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr)) {
-      return;
-    }
+    // libxkbcommon waits for its replies with no deadline: it is asked only of a server that has
+    // just answered, on a thread of its own that is left behind when it takes too long.
+    if (!x11::sync(c_)) return;
     if (!xkbContext_) xkbContext_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     if (!xkbContext_) return;
-    const std::int32_t device = xkb_x11_get_core_keyboard_device_id(c_);
-    if (device < 0) return;
-    xkbKeymap_ =
-        xkb_x11_keymap_new_from_device(xkbContext_, c_, device, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    auto keymap = std::make_shared<xkb_keymap*>(nullptr);
+    xkb_context* context = xkbContext_;
+    xcb_connection_t* c = c_;
+    if (!x11::runWithin([keymap, context, c] {
+          if (!xkb_x11_setup_xkb_extension(
+                  c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+                  XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr)) {
+            return;
+          }
+          const std::int32_t device = xkb_x11_get_core_keyboard_device_id(c);
+          if (device < 0) return;
+          *keymap = xkb_x11_keymap_new_from_device(context, c, device, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        })) {
+      xkbContext_ = nullptr;  // left to the read that goes on
+      return;
+    }
+    xkbKeymap_ = *keymap;
     if (!xkbKeymap_) return;
     xkbState_ = xkb_state_new(xkbKeymap_);
     xkbFailed_ = xkbState_ == nullptr;
@@ -487,7 +503,8 @@ class X11Desktop final : public Desktop {
     if (!cursorLoaded_) {
       cursorLoaded_ = true;
       xcb_cursor_context_t* ctx = nullptr;
-      if (xcb_cursor_context_new(c_, screen_, &ctx) >= 0) {
+      // The cursor library asks its questions with no deadline, as cairo does.
+      if (x11::sync(c_) && xcb_cursor_context_new(c_, screen_, &ctx) >= 0) {
         // "hand2" is the pointing hand of the core cursor font and of cursor themes alike.
         cursor_ = xcb_cursor_load_cursor(ctx, "hand2");
         xcb_cursor_context_free(ctx);

@@ -26,7 +26,7 @@ class CachingWindowServer final : public WindowServer {
  public:
   explicit CachingWindowServer(std::unique_ptr<WindowServer> inner)
       : inner_(std::move(inner)), session_(x11::Session::get()) {
-    if (!session_ || session_->broken()) return;
+    if (!session_ || !session_->usable()) return;
     // Only what can drop the snapshot is kept until the next request.
     inbox_ = session_->subscribe(
         {}, [this](const xcb_generic_event_t* e) { return selectedHere(e->response_type & 0x7f); });

@@ -25,10 +25,10 @@ class X11Activator {
   }
 
   void activate(std::int32_t pid) {
-    if (!session_ || session_->broken()) return;
+    if (!session_ || !session_->usable()) return;
     auto* c = session_->connection();
     auto attrs =
-        adopt(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, windowId_), nullptr));
+        x11::reply<xcb_get_window_attributes_reply_t>(c, xcb_get_window_attributes(c, windowId_));
     xcb_window_t target = windowId_;
     bool viewable = attrs && attrs->map_state == XCB_MAP_STATE_VIEWABLE;
     if (!attrs) {

@@ -39,13 +39,22 @@ Arguments parseArguments(const std::vector<std::string>& arguments) {
   return result;
 }
 
-std::optional<WindowRecord> windowInfo(WindowServer& server, std::uint32_t windowId) {
-  const auto records = recordsOf(server.copyWindowInfo(kSingleWindowSnapshot, windowId));
-  if (!records) return std::nullopt;
-  for (const auto& record : *records) {
+namespace {
+
+std::optional<WindowRecord> windowIn(const std::vector<WindowRecord>& records,
+                                     std::uint32_t windowId) {
+  for (const auto& record : records) {
     if (readUInt32(record, kCGWindowNumber) == windowId) return record;
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<WindowRecord> windowInfo(WindowServer& server, std::uint32_t windowId) {
+  const auto records = recordsOf(server.copyWindowInfo(kSingleWindowSnapshot, windowId));
+  if (!records) return std::nullopt;
+  return windowIn(*records, windowId);
 }
 
 std::optional<DisplayMatch> displayForWindow(WindowServer& server, const Rect& bounds) {
@@ -100,7 +109,12 @@ std::int32_t WindowBoundsPoller::lastOwnerPid() const {
 }
 
 void WindowBoundsPoller::tick() {
-  const auto record = windowInfo(server, windowId);
+  const auto records = recordsOf(server.copyWindowInfo(kSingleWindowSnapshot, windowId));
+  // A window server that did not answer tells nothing of a window already reported: it stays
+  // as it was until the next answer. Before the first report, that counts as a miss (no
+  // window server at all).
+  if (!records && !lastSignature.empty()) return;
+  const auto record = records ? windowIn(*records, windowId) : std::nullopt;
   if (!record) {
     ++missingCount;
     // A window list can miss a window for a tick or two while it is being changed.

@@ -152,6 +152,21 @@ TEST_F(PollerTest, TransientGapPrintsNothingAndResetsTheCount) {
   EXPECT_TRUE(lines().empty());
 }
 
+TEST_F(PollerTest, AWindowServerThatDoesNotAnswerClosesOnlyAWindowNeverSeen) {
+  server.windows = std::nullopt;
+  for (int i = 0; i < 3; ++i) poller.tick();
+  EXPECT_EQ(lines().size(), 1u);  // as without a display
+  show(window({10, 10, 300, 200}));
+  poller.tick();
+  lines();
+  server.windows = std::nullopt;
+  for (int i = 0; i < 10; ++i) poller.tick();
+  EXPECT_TRUE(lines().empty());
+  hide();
+  for (int i = 0; i < 3; ++i) poller.tick();
+  EXPECT_EQ(lines().size(), 1u);
+}
+
 TEST_F(PollerTest, WindowBackAfterClosedIsPrintedAgain) {
   show(window({10, 10, 300, 200}));
   poller.tick();

@@ -19,7 +19,7 @@
 // focused object reached another way included, is asked on every read.
 // NOTE: ATK tells no change of a name or description that was never set before, so these are
 // never kept from events.
-// The element at a position: the window-server snapshot names the window under the point, its
+// The element at a position: the window server names the window under the point, its
 // pid names the application, its frame under the point answers GetAccessibleAtPoint, and the
 // answer is asked again, down to the deepest element (an element that answers itself or an
 // element seen before, or depth 64, ends the descent). Every call is a round trip to the
@@ -61,6 +61,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -184,6 +185,12 @@ struct AtspiNode : AXElement::Node {
   GRef<AtspiAccessible> object;  // of an object
   // The role of an object answered by an element-at-position query, read by that query.
   std::optional<AXRoleName> role;
+  // An object answered by an element-at-position query is read at once, by the one who
+  // asked: its name, description and child count come in one call, made on the first read of
+  // any of them and kept.
+  bool answered = false;
+  mutable bool textsRead = false;
+  mutable std::optional<atspi::NameAndDescription> texts;
   AtspiNode(Kind k, std::int32_t p, GRef<AtspiAccessible> o,
             std::optional<AXRoleName> r = std::nullopt)
       : kind(k), pid(p), object(std::move(o)), role(std::move(r)) {}
@@ -230,6 +237,7 @@ class AtspiAccessibility : public Accessibility {
   explicit AtspiAccessibility(AtspiDesktopSide side) : side_(std::move(side)) {
     if (!side_.reachable()) return;
     if (!probeBus()) return;
+    quietLibraryMessages();
     const int status = atspi_init();
     if (status != 0 && status != 1) return;
     active_ = true;
@@ -247,6 +255,31 @@ class AtspiAccessibility : public Accessibility {
       }
     }
     if (session_) g_object_unref(session_);
+  }
+
+  // A call that misses its deadline makes libatspi write to standard error ("Couldn't get
+  // application list", then an unref of the list it never got), which the tools' hosts would
+  // read as ours. Its own domains are kept quiet; of GLib's object messages only that one
+  // unref is dropped.
+  static void quietLibraryMessages() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+      const auto levels =
+          static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
+      auto drop = [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {};
+      g_log_set_handler("dbind", levels, drop, nullptr);
+      g_log_set_handler("atspi", levels, drop, nullptr);
+      g_log_set_handler(
+          "GLib-GObject", G_LOG_LEVEL_CRITICAL,
+          [](const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+            if (message && std::string_view(message).starts_with(
+                               "g_object_unref: assertion 'G_IS_OBJECT (object)' failed")) {
+              return;
+            }
+            g_log_default_handler(domain, level, message, nullptr);
+          },
+          nullptr);
+    });
   }
 
   // NOTE: only a listener makes the applications send events, and then every one of them
@@ -314,6 +347,19 @@ class AtspiAccessibility : public Accessibility {
         if ((attribute == kAttrRole || attribute == kAttrSubrole) && node->role) {
           return axRoleAttribute(*node->role, attribute);
         }
+        if (node->answered && (attribute == kAttrTitle || attribute == kAttrDescription ||
+                               attribute == kAttrChildren)) {
+          if (!node->textsRead) {
+            node->textsRead = true;
+            node->texts =
+                atspi::readNameAndDescription(node->object.get(), callTimeoutMs(kCallTimeoutMs));
+          }
+          if (node->texts && attribute == kAttrTitle) return node->texts->name;
+          if (node->texts && attribute == kAttrDescription) return node->texts->description;
+          if (node->texts && attribute == kAttrChildren && node->texts->childCount == 0) {
+            return std::vector<AXElement>{};
+          }
+        }
         return objectAttribute(node->object.get(), attribute);
     }
     return std::nullopt;
@@ -335,27 +381,63 @@ class AtspiAccessibility : public Accessibility {
     if (!active_ || !node || node->kind != AtspiNode::Kind::systemWide) return std::nullopt;
     limitNextCalls();
     const Point point{x, y};
-    const auto pid = windowOwnerAt(point);
-    if (!pid) return std::nullopt;
+    const auto owner = windowOwnerAt(point);
+    if (!owner) return std::nullopt;
     const Point pixels = side_.pointsToPixels(point);
     const int px = static_cast<int>(pixels.x), py = static_cast<int>(pixels.y);
-    // The frames found by the last query are asked first; a window opened since may lie above
-    // them, so only an active one is believed without reading the frames again.
-    FrameAt found;
-    if (auto* known = application(*pid, false)) found = frameAt(known->frames, pixels);
-    if (!found.active) {
-      auto topLevel = applicationFrames(*pid);
-      if (!topLevel) return std::nullopt;
-      found = frameAt(*topLevel, pixels);
-      if (auto* known = application(*pid, false)) known->frames = std::move(*topLevel);
-    }
-    GRef<AtspiAccessible> frame = std::move(found.frame);
-    if (!frame) return std::nullopt;
-    // NOTE: Chromium may answer the element asked, or a child that is not among its children;
-    // the descent ends when an answer repeats.
+    // The frame last found active for the same window is asked straight away: a window keeps
+    // its frame. When that frame has nothing at the point, or no longer answers, the frames
+    // are looked at as for a window not seen before.
     std::vector<GRef<AtspiAccessible>> path;
-    path.push_back(std::move(frame));
+    if (auto* known = application(owner->pid, false);
+        known && known->window == owner->window && known->windowFrame) {
+      path.push_back(GRef<AtspiAccessible>::share(known->windowFrame.get()));
+      if (!descend(path, px, py)) {
+        known->windowFrame = {};
+        path.clear();
+      }
+    }
+    if (path.empty()) {
+      auto frame = frameUnder(*owner, pixels);
+      if (!frame) return std::nullopt;
+      path.push_back(std::move(frame));
+      descend(path, px, py);
+    }
+    auto [hit, role] = controlLabelledBy(path);
+    auto answer = std::make_shared<AtspiNode>(AtspiNode::Kind::object, -1, std::move(path[hit]),
+                                              std::move(role));
+    answer->answered = true;
+    return AXElement(std::shared_ptr<const AtspiNode>(std::move(answer)));
+  }
+
+ private:
+  // The frame of the owner's application under the point (pixels). The frames found by the
+  // last query are asked first; a window opened since may lie above them, so only an active
+  // one is believed without reading the frames again. An active frame is remembered as the
+  // window's.
+  GRef<AtspiAccessible> frameUnder(const WindowServer::WindowOwner& owner, Point pixels) {
+    FrameAt found;
+    if (auto* known = application(owner.pid, false)) found = frameAt(known->frames, pixels);
+    if (!found.active) {
+      auto topLevel = applicationFrames(owner.pid);
+      if (!topLevel) return {};
+      found = frameAt(*topLevel, pixels);
+      if (auto* known = application(owner.pid, false)) known->frames = std::move(*topLevel);
+    }
+    if (auto* known = application(owner.pid, false); known && found.active) {
+      known->window = owner.window;
+      known->windowFrame = GRef<AtspiAccessible>::share(found.frame.get());
+    }
+    return std::move(found.frame);
+  }
+
+  // Asks the last element of `path` for its child at the point, and that one again, down to
+  // the deepest; false when the first question got no answer.
+  // NOTE: Chromium may answer the element asked, or a child that is not among its children;
+  // the descent ends when an answer repeats.
+  static bool descend(std::vector<GRef<AtspiAccessible>>& path, int px, int py) {
     std::set<AtspiAccessible*> seen{path.back().get()};
+    const std::size_t start = path.size();
     for (int depth = 0; depth < kMaxHitDepth; ++depth) {
       GRef<AtspiComponent> component(atspi_accessible_get_component_iface(path.back().get()));
       if (!component) break;
@@ -365,11 +447,9 @@ class AtspiAccessibility : public Accessibility {
       if (error || !child || !seen.insert(child.get()).second) break;
       path.push_back(std::move(child));
     }
-    auto [hit, role] = controlLabelledBy(path);
-    return wrap(std::move(path[hit]), std::move(role));
+    return path.size() > start;
   }
 
- private:
   // The element a descent ends at: its last answer, or the control that answer is the text of.
   // NOTE: a browser answers the text inside a button ("Go" inside the button "Go"), where the
   // platform's own hit test, like macOS's, ends at the control whose name is that text. Only
@@ -535,6 +615,9 @@ class AtspiAccessibility : public Accessibility {
     WindowRoles windowRoles;
     // Its frames as the last element-at-position query read them.
     std::vector<GRef<AtspiAccessible>> frames;
+    // The window the last query found an active frame under, and that frame.
+    std::int64_t window = 0;
+    GRef<AtspiAccessible> windowFrame;
   };
 
   // The AT-SPI application of a process, looked up among the desktop's applications. One
@@ -560,7 +643,7 @@ class AtspiAccessibility : public Accessibility {
       if (!app) continue;
       const guint appPid = atspi_accessible_get_process_id(app.get(), error.out());
       if (error || static_cast<std::int32_t>(appPid) != pid) continue;
-      return &(applications_[pid] = KnownApplication{std::move(app), {}, {}});
+      return &(applications_[pid] = KnownApplication{std::move(app), {}, {}, 0, {}});
     }
     return nullptr;
   }
@@ -858,18 +941,10 @@ class AtspiAccessibility : public Accessibility {
   }
 
   // The owner of the front-most on-screen window that contains the point.
-  std::optional<std::int32_t> windowOwnerAt(Point point) {
+  std::optional<WindowServer::WindowOwner> windowOwnerAt(Point point) {
     if (!windows_) windows_ = side_.makeWindowServer();
     if (!windows_) return std::nullopt;
-    auto records = recordsOf(windows_->copyWindowInfo(kOnScreenSnapshot, 0));
-    if (!records) return std::nullopt;
-    for (const auto& record : *records) {
-      const RecordValue* bounds = find(record, kCGWindowBounds);
-      auto rect = bounds ? rectFromDictionary(*bounds) : std::nullopt;
-      if (!rect || !containsPoint(*rect, point)) continue;
-      return readInt32(record, kCGWindowOwnerPID);
-    }
-    return std::nullopt;
+    return windows_->ownerAt(point);
   }
 
   AtspiDesktopSide side_;

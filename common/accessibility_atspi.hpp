@@ -25,7 +25,7 @@ struct AtspiDesktopSide {
   // AT-SPI screen coordinates (the display's pixels) to global points, and back.
   std::function<Rect(const Rect&)> pixelsToPoints;
   std::function<Point(Point)> pointsToPixels;
-  // The window server whose on-screen snapshot names the window under a point; made once, on
+  // The window server that names the window under a point (WindowServer::ownerAt); made once, on
   // the first element-at-position query.
   std::function<std::unique_ptr<WindowServer>()> makeWindowServer;
 

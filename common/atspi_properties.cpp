@@ -16,6 +16,7 @@ using Message = std::unique_ptr<DBusMessage, MessageUnref>;
 std::optional<NameAndDescription> nameAndDescriptionOf(DBusMessage* reply) {
   if (!reply) return std::nullopt;
   std::optional<std::string> name, description;
+  std::int32_t childCount = -1;
   DBusMessageIter it, dict;
   if (!dbus_message_iter_init(reply, &it) ||
       dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_ARRAY) {
@@ -37,12 +38,17 @@ std::optional<NameAndDescription> nameAndDescriptionOf(DBusMessage* reply) {
         dbus_message_iter_get_basic(&variant, &text);
         if (std::string_view(key) == "Name") name = text ? text : "";
         if (std::string_view(key) == "Description") description = text ? text : "";
+      } else if (dbus_message_iter_get_arg_type(&variant) == DBUS_TYPE_INT32 &&
+                 std::string_view(key) == "ChildCount") {
+        dbus_int32_t count = -1;
+        dbus_message_iter_get_basic(&variant, &count);
+        childCount = count < 0 ? -1 : count;
       }
     }
     dbus_message_iter_next(&dict);
   }
   if (!name || !description) return std::nullopt;
-  return NameAndDescription{std::move(*name), std::move(*description)};
+  return NameAndDescription{std::move(*name), std::move(*description), childCount};
 }
 
 std::optional<NameAndDescription> readNameAndDescription(AtspiAccessible* object, int timeoutMs) {

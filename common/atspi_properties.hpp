@@ -15,6 +15,7 @@
 #include <atspi/atspi.h>
 #include <dbus/dbus.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -23,14 +24,17 @@ namespace orvane::atspi {
 struct NameAndDescription {
   std::string name;
   std::string description;
+  // The "ChildCount" of the same answer; -1 when it had none.
+  std::int32_t childCount = -1;
 };
 
 // The accessible name and description of an object in one call that waits at most timeoutMs;
 // nothing when the object cannot be called, the call fails, or the answer lacks either.
 std::optional<NameAndDescription> readNameAndDescription(AtspiAccessible* object, int timeoutMs);
 
-// The "Name" and "Description" texts of a reply to Properties.GetAll (an a{sv} dictionary);
-// nothing when the reply is not such a dictionary or either is missing or not text.
+// The "Name" and "Description" texts of a reply to Properties.GetAll (an a{sv} dictionary),
+// with its "ChildCount"; nothing when the reply is not such a dictionary or either text is
+// missing or not text.
 std::optional<NameAndDescription> nameAndDescriptionOf(DBusMessage* reply);
 
 }  // namespace orvane::atspi

@@ -51,6 +51,15 @@ class WindowServer {
     (void)changed;
     return false;
   }
+
+  // The front-most on-screen window at `point` (global points) and its process: the first
+  // record of the on-screen snapshot whose bounds hold it. A window server that can answer
+  // without describing every window does so.
+  struct WindowOwner {
+    std::int64_t window = 0;
+    std::int32_t pid = 0;
+  };
+  virtual std::optional<WindowOwner> ownerAt(Point point);
 };
 
 // The active display identifiers in the window server's order (main display first).

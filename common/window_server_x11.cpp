@@ -132,6 +132,25 @@ class X11WindowServer final : public WindowServer {
     return currentLayout().toPoints(pointer->root_x, pointer->root_y);
   }
 
+  // The window under the point as the X server stacks it (TranslateCoordinates from the root),
+  // its client (itself, or the descendant carrying WM_STATE a level or two down), and that
+  // client described alone: a few small round trips instead of describing every window. When
+  // the answer is not plainly the snapshot's (the point in a client's invisible margin, a window
+  // that is not drawn, no client), the snapshot decides.
+  std::optional<WindowOwner> ownerAt(Point point) override {
+    if (!session_ || !session_->usable()) return std::nullopt;
+    auto client = clientAt(point);
+    if (!client) return WindowServer::ownerAt(point);
+    auto described = describe({*client}, kOnScreenSnapshot, nullptr);
+    session_->settle();
+    const auto* record = described.empty() ? nullptr : std::get_if<Dictionary>(&described[0].data);
+    const RecordValue* bounds = record ? find(*record, kCGWindowBounds) : nullptr;
+    auto rect = bounds ? rectFromDictionary(*bounds) : std::nullopt;
+    auto pid = record ? readInt32(*record, kCGWindowOwnerPID) : std::nullopt;
+    if (!rect || !containsPoint(*rect, point) || !pid) return WindowServer::ownerAt(point);
+    return WindowOwner{static_cast<std::int64_t>(*client), *pid};
+  }
+
   std::vector<ScreenInfo> screens() override {
     std::vector<ScreenInfo> list;
     if (!session_) return list;
@@ -163,6 +182,51 @@ class X11WindowServer final : public WindowServer {
     layout_ = session_->takeLayout(layout);
     if (!topLevelClients(tree, stacking, manager, clients)) return std::nullopt;
     return describe(clients, options, nullptr);
+  }
+
+  // The client window of the top-level window the X server finds at the point; nothing when
+  // none is found or the top-level window is not one the snapshot lists.
+  std::optional<xcb_window_t> clientAt(Point point) {
+    auto* c = session_->connection();
+    layout_ = currentLayout();
+    const Point pixels = layout_.toPixels(point);
+    auto at = x11::reply<xcb_translate_coordinates_reply_t>(
+        c, xcb_translate_coordinates(c, session_->root(), session_->root(),
+                                     static_cast<std::int16_t>(pixels.x),
+                                     static_cast<std::int16_t>(pixels.y)));
+    if (!at || at->child == XCB_WINDOW_NONE) return std::nullopt;
+    const xcb_window_t top = at->child;
+    auto attrsCookie = xcb_get_window_attributes(c, top);
+    auto stateCookie = x11::requestProperty(c, top, atoms_[WM_STATE], XCB_ATOM_ANY, 2);
+    auto attrs = x11::reply<xcb_get_window_attributes_reply_t>(c, attrsCookie);
+    auto state = x11::takeProperty(c, stateCookie);
+    if (!attrs || attrs->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT) return std::nullopt;
+    if (state || attrs->override_redirect) return top;
+    // A reparenting window manager's frame: its client a level or two down.
+    std::vector<xcb_window_t> level{top};
+    for (int depth = 0; depth < 2 && !level.empty(); ++depth) {
+      std::vector<xcb_query_tree_cookie_t> trees;
+      for (auto w : level) trees.push_back(xcb_query_tree(c, w));
+      std::vector<xcb_window_t> next;
+      for (auto cookie : trees) {
+        auto sub = x11::reply<xcb_query_tree_reply_t>(c, cookie);
+        if (!sub) continue;
+        const auto* kids = xcb_query_tree_children(sub.get());
+        next.insert(next.end(), kids, kids + xcb_query_tree_children_length(sub.get()));
+      }
+      std::vector<x11::PendingProperty> states;
+      for (auto w : next) {
+        states.push_back(x11::requestProperty(c, w, atoms_[WM_STATE], XCB_ATOM_ANY, 2));
+      }
+      std::optional<xcb_window_t> found;
+      for (size_t k = 0; k < next.size(); ++k) {
+        // Every reply is taken, so that none stays queued.
+        if (x11::takeProperty(c, states[k]) && !found) found = next[k];
+      }
+      if (found) return found;
+      level = std::move(next);
+    }
+    return std::nullopt;
   }
 
   // The layout as read with the latest snapshot, or afresh when that is older than a moment,

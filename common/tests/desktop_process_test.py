@@ -149,6 +149,25 @@ class AccessibleFixture(unittest.TestCase):
         self.assertEqual((hit["AXRole"], hit["AXTitle"]), ("AXButton", "Go"))
         # Outside every window: nothing.
         self.assertEqual(self.probe.ask("at %d %d" % (-700, 580)), {"none": True})
+        # Another application's window moved over the button answers there, and the button
+        # again once that window has moved away: the window under the point decides, not the
+        # frame found there before.
+        x, y, w, h = self.app.where("button")
+        at = "at %d %d" % (x - OFFSET_X + w // 2, y + h // 2)
+        self.assertEqual(self.probe.ask(at)["AXTitle"], "Save")
+        self.x.run("xdotool", "windowmove", "--sync", str(self.other.window), str(x - 20),
+                   str(y - 20))
+        self.activate(self.other)
+        try:
+            hit = self.probe.until(at, lambda a: a.get("AXTitle") != "Save")
+            fx, fy, fw, fh = hit["AXFrame"]
+            self.assertTrue(fx <= x - OFFSET_X + w // 2 < fx + fw and fy <= y + h // 2 < fy + fh,
+                            hit)
+        finally:
+            self.x.run("xdotool", "windowmove", "--sync", str(self.other.window), "1500", "300")
+            self.activate(self.app)
+        self.assertEqual(self.probe.until(at, lambda a: a.get("AXTitle") == "Save")["AXFrame"],
+                         [x - OFFSET_X, y, w, h])
 
     def test_address_bar_and_focused_window_title(self):
         x, y, w, h = self.app.where("address")

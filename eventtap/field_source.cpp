@@ -6,6 +6,10 @@ namespace {
 constexpr auto kPumpInterval = std::chrono::milliseconds(50);
 // Reads made again for one answer when focus keeps moving under them.
 constexpr int kMaxRereads = 2;
+// How long a read waits for the rest of a burst of input before it begins: every request made
+// by then shares it. Input comes in bursts (a key's press and its neighbours, a click's press
+// and release), each of which would otherwise cost a read of its own after the first.
+constexpr auto kGatherTime = std::chrono::milliseconds(2);
 }  // namespace
 
 FieldWorker::FieldWorker(std::function<Reader()> start, std::function<void()> wake)
@@ -28,7 +32,9 @@ void FieldWorker::request(std::uint64_t id) {
     std::lock_guard lock(mutex_);
     if (id <= requested_) return;
     requested_ = id;
-    if (interrupt_) interrupt_();
+    // A worker busy reading sees the request when the read is over: waking it then would only
+    // cost it a turn of its loop for nothing.
+    if (interrupt_ && waiting_) interrupt_();
   }
   changed_.notify_all();
 }
@@ -58,6 +64,7 @@ void FieldWorker::work(std::function<Reader()> start) {
   for (;;) {
     if (stopping_) return;
     if (requested_ <= answered_) {
+      waiting_ = waits;
       lock.unlock();
       if (waits) {
         reader.wait();
@@ -73,8 +80,15 @@ void FieldWorker::work(std::function<Reader()> start) {
       // the input that came before.
       if (publish() && wake_) wake_();
       lock.lock();
+      waiting_ = false;
       continue;
     }
+    // A later read is never less sure of its events: it can only see more focus changes.
+    // A sleep rather than a wait on changed_: the requests meanwhile then wake nobody.
+    lock.unlock();
+    std::this_thread::sleep_for(kGatherTime);
+    lock.lock();
+    if (stopping_) return;
     const std::uint64_t target = requested_;
     lock.unlock();
     // NOTE: a wait that ended does not mean the service's events are all handled: it may

@@ -63,6 +63,9 @@ class EventTap(unittest.TestCase):
         return r
 
     def focus(self, name):
+        # A loaded fixture may handle input seconds after the display sent it: the input typed
+        # so far goes where the test sent it before focus moves.
+        self.app.send("sync", timeout=120)
         self.app.send("focus " + name)
         time.sleep(FOCUS_SETTLE)
 
@@ -134,6 +137,7 @@ class EventTap(unittest.TestCase):
         r = self.start(os.path.join(self.dir, "log.json"), "plain")
 
         def change(*commands):
+            self.app.send("sync", timeout=120)
             for command in commands:
                 self.app.send(command)
             time.sleep(FOCUS_SETTLE)

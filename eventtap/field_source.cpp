@@ -6,10 +6,6 @@ namespace {
 constexpr auto kPumpInterval = std::chrono::milliseconds(50);
 // Reads made again for one answer when focus keeps moving under them.
 constexpr int kMaxRereads = 2;
-// How long a read waits for the rest of a burst of input before it begins: every request made
-// by then shares it. Input comes in bursts (a key's press and its neighbours, a click's press
-// and release), each of which would otherwise cost a read of its own after the first.
-constexpr auto kGatherTime = std::chrono::milliseconds(2);
 }  // namespace
 
 FieldWorker::FieldWorker(std::function<Reader()> start, std::function<void()> wake)
@@ -83,12 +79,6 @@ void FieldWorker::work(std::function<Reader()> start) {
       waiting_ = false;
       continue;
     }
-    // A later read is never less sure of its events: it can only see more focus changes.
-    // A sleep rather than a wait on changed_: the requests meanwhile then wake nobody.
-    lock.unlock();
-    std::this_thread::sleep_for(kGatherTime);
-    lock.lock();
-    if (stopping_) return;
     const std::uint64_t target = requested_;
     lock.unlock();
     // NOTE: a wait that ended does not mean the service's events are all handled: it may

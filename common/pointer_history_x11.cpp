@@ -111,6 +111,10 @@ void RecordedPointer::take(const std::uint8_t* data, std::size_t length) {
 }
 
 std::optional<RootPixel> RecordedPointer::match(std::uint8_t type, std::uint8_t detail) {
+  // The records come in the order of the raw events, so one read already held is the oldest
+  // of its kind: the socket is read only when none is (a click's release usually came with
+  // its press).
+  if (auto found = history_.match(type, detail)) return found;
   drain();
   if (auto found = history_.match(type, detail)) return found;
   if (ended_) return std::nullopt;
@@ -122,6 +126,7 @@ std::optional<RootPixel> RecordedPointer::match(std::uint8_t type, std::uint8_t 
 }
 
 void RecordedPointer::skip(std::uint8_t type, std::uint8_t detail) {
+  if (history_.match(type, detail)) return;
   drain();
   history_.match(type, detail);
 }

@@ -63,6 +63,11 @@ class EventTap(unittest.TestCase):
         return r
 
     def focus(self, name):
+        # A loaded fixture may handle input seconds after the display sent it, and a loaded
+        # recorder read the field of a key late: the input typed so far goes where the test
+        # sent it, and is recorded there, before focus moves.
+        self.app.send("sync", timeout=120)
+        time.sleep(FOCUS_SETTLE)
         self.app.send("focus " + name)
         time.sleep(FOCUS_SETTLE)
 
@@ -134,6 +139,7 @@ class EventTap(unittest.TestCase):
         r = self.start(os.path.join(self.dir, "log.json"), "plain")
 
         def change(*commands):
+            self.app.send("sync", timeout=120)
             for command in commands:
                 self.app.send(command)
             time.sleep(FOCUS_SETTLE)

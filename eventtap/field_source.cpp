@@ -28,9 +28,7 @@ void FieldWorker::request(std::uint64_t id) {
     std::lock_guard lock(mutex_);
     if (id <= requested_) return;
     requested_ = id;
-    // A worker busy reading sees the request when the read is over: waking it then would only
-    // cost it a turn of its loop for nothing.
-    if (interrupt_ && waiting_) interrupt_();
+    if (interrupt_) interrupt_();
   }
   changed_.notify_all();
 }
@@ -60,7 +58,6 @@ void FieldWorker::work(std::function<Reader()> start) {
   for (;;) {
     if (stopping_) return;
     if (requested_ <= answered_) {
-      waiting_ = waits;
       lock.unlock();
       if (waits) {
         reader.wait();
@@ -76,7 +73,6 @@ void FieldWorker::work(std::function<Reader()> start) {
       // the input that came before.
       if (publish() && wake_) wake_();
       lock.lock();
-      waiting_ = false;
       continue;
     }
     const std::uint64_t target = requested_;

@@ -101,7 +101,6 @@ class FieldWorker final : public FieldSource {
   std::uint64_t answered_ = 0;
   std::vector<FieldAnswer> answers_;
   bool stopping_ = false;
-  bool waiting_ = false;  // the worker waits for the service's events, until interrupted
   std::atomic<std::uint64_t> changes_{0};  // published after the worker handled them
   std::thread thread_;
 };

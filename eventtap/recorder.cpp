@@ -1,7 +1,6 @@
 #include "recorder.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <functional>
 #include <utility>
@@ -289,7 +288,6 @@ int run(const Arguments& arguments, Platform& platform) {
   // Copies of an earlier recording of this log, left by a writer killed mid-write.
   removeStaleCopies(*arguments.outputPath);
 
-  std::atomic<bool> wakePending{false};
   // The accessibility service is reached, and used, on the worker's thread: reaching it may
   // take a while, and an application that does not answer holds up only that thread.
   FieldWorker worker(
@@ -312,12 +310,8 @@ int run(const Arguments& arguments, Platform& platform) {
         }
         return reader;
       },
-      [&platform, &recorder, &tap, &wakePending] {
-        // One pass on the main thread takes every answer there is: while one is pending, later
-        // answers wait for it rather than wake the main thread again.
-        if (wakePending.exchange(true, std::memory_order_acq_rel)) return;
-        platform.runLoop.performOnMain([&recorder, &tap, &wakePending] {
-          wakePending.store(false, std::memory_order_release);
+      [&platform, &recorder, &tap] {
+        platform.runLoop.performOnMain([&recorder, &tap] {
           // Input that came before the new mark is handed over first, and held against the
           // mark before it.
           if (tap) tap->catchUp();

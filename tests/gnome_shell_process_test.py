@@ -258,8 +258,7 @@ class OnGnomeShell(unittest.TestCase):
         g = self.gnome
         self.gtk("Editor", "--app-id", "org.orvane.Fixture")
         notes = self.gtk("Notes/Draft")
-        g.act("Editor", "Main.activateWindow(w)")
-        g.wait(lambda: g.truth()["Editor"]["focused"], "the focus")
+        g.focus("Editor")
         tool = Lines(self, g.env(), [SENSORS, "--poll-ms", "1000"], "capture-sensors-line")
         window = lambda l: l["type"] == "window"  # noqa: E731
         line = tool.next(window)

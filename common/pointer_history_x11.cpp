@@ -41,6 +41,9 @@ std::optional<RootPixel> PointerHistory::match(std::uint8_t type, std::uint8_t d
 }
 
 std::unique_ptr<RecordedPointer> RecordedPointer::open(xcb_connection_t* tap) {
+  // A server that has just let a reply pass its deadline would hold up the new connection's
+  // setup for its whole deadline as well.
+  if (!answering(tap)) return nullptr;
   // The data connection is given over to the context's stream of replies, so it is one of
   // its own; the context goes with it when it closes.
   xcb_connection_t* data = connectWithin(nullptr);

@@ -1,4 +1,5 @@
-"""The clients a test starts in a private session (fixtures, tools), ended with the session."""
+"""The clients a test starts in a private session (fixtures, tools), ended with the session,
+and what the private compositor sessions (sway, KWin, GNOME Shell) share."""
 
 import subprocess
 
@@ -22,3 +23,34 @@ def end(clients):
             if stream:
                 stream.close()
     clients.clear()
+
+
+class Session:
+    """A private compositor session as a context manager: started on entry (and stopped again
+    when the start fails), stopped on exit. A subclass gives start(), stop(), env(), its
+    `clients` list and `log_path`, the file its compositor writes to."""
+
+    LOG_TAIL = 2000  # characters of the log quoted in a failure
+
+    def __enter__(self):
+        try:
+            self.start()
+        except BaseException:
+            self.stop()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def read_log(self):
+        try:
+            with open(self.log_path) as f:
+                return f.read()[-self.LOG_TAIL:]
+        except (OSError, TypeError):
+            return ""
+
+    def spawn(self, args, **env):
+        """A client of this session (`env` added to its environment), with pipes for its
+        standard input and output; ended with the session."""
+        return spawn(self.clients, dict(self.env(), **env), args)

@@ -48,7 +48,7 @@ def available():
     return None
 
 
-class Gnome:
+class Gnome(clients.Session):
     def __init__(self, monitors=MONITORS, extensions=UUIDS, x11=True, desktop_entries=None):
         """`desktop_entries`: {desktop id: Name=} the shell finds among its applications."""
         self.monitors = monitors
@@ -59,17 +59,6 @@ class Gnome:
         self.procs = []
         self.shell = None
         self.clients = []
-
-    def __enter__(self):
-        try:
-            self.start()
-        except BaseException:
-            self.stop()
-            raise
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
 
     def _bus(self, kind):
         path = os.path.join(self.dir, kind + "-bus")
@@ -125,7 +114,7 @@ class Gnome:
                            ("welcome-dialog-last-shown-version", "'999'")):
             subprocess.run(["dconf", "write", "/org/gnome/shell/" + key, value], env=env,
                            check=True, timeout=20, capture_output=True)
-        self.log = open(os.path.join(self.dir, "shell.log"), "w")
+        self.log = open(self.log_path, "w")
         command = ["gnome-shell", "--headless", "--wayland"]
         if not self.x11:
             command.append("--no-x11")
@@ -176,12 +165,11 @@ class Gnome:
                 "[GLib.getenv('DISPLAY'), GLib.getenv('XAUTHORITY')]"), "XWayland")
         return self._x
 
-    def read_log(self):
-        try:
-            with open(os.path.join(self.dir, "shell.log")) as f:
-                return f.read()[-3000:]
-        except OSError:
-            return ""
+    LOG_TAIL = 3000
+
+    @property
+    def log_path(self):
+        return self.dir and os.path.join(self.dir, "shell.log")
 
     def gdbus(self, *args, timeout=10):
         return subprocess.run(["gdbus", "call", "--session"] + list(args), env=self.bus_env(),
@@ -300,9 +288,6 @@ class Gnome:
                              timeout=30, check=True).stdout
         header, data = out.split(b"\n", 1)
         return Shot(*map(int, header.split()), data)
-
-    def spawn(self, args, **env):
-        return clients.spawn(self.clients, dict(self.env(), **env), args)
 
     def stop(self):
         clients.end(self.clients)

@@ -35,7 +35,7 @@ def available():
     return None
 
 
-class KWin:
+class KWin(clients.Session):
     def __init__(self, xwayland=False, outputs=2, scale=None):
         self.xwayland = xwayland
         self.outputs = outputs
@@ -46,13 +46,6 @@ class KWin:
         self.display = None
         self.clients = []
         self.scripts = 0
-
-    def __enter__(self):
-        self.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
 
     def start(self):
         self.dir = tempfile.mkdtemp(prefix="orvane-kwin-")
@@ -78,7 +71,7 @@ class KWin:
         if self.scale:
             # Every output's scale: its logical size is the pixel size over it.
             command += ["--scale", str(self.scale)]
-        self.log = open(os.path.join(self.dir, "kwin.log"), "w")
+        self.log = open(self.log_path, "w")
         self.proc = subprocess.Popen(command, env=env, stdout=self.log, stderr=self.log,
                                      start_new_session=True)
         deadline = time.time() + 20
@@ -114,12 +107,9 @@ class KWin:
             time.sleep(0.05)
         raise RuntimeError("KWin started no XWayland")
 
-    def read_log(self):
-        try:
-            with open(os.path.join(self.dir, "kwin.log")) as f:
-                return f.read()[-2000:]
-        except OSError:
-            return ""
+    @property
+    def log_path(self):
+        return self.dir and os.path.join(self.dir, "kwin.log")
 
     def env(self, base=None):
         env = dict(os.environ if base is None else base)

@@ -45,7 +45,7 @@ def ensure_user():
         return pwd.getpwnam(USER)
 
 
-class Sway:
+class Sway(clients.Session):
     """`outputs`: list of (width, height, scale) for the outputs, side by side from (0, 0)."""
 
     def __init__(self, outputs=((1280, 720, 1.0),), config_extra=""):
@@ -57,13 +57,6 @@ class Sway:
         self.display = None
         self.log = None
         self.clients = []
-
-    def __enter__(self):
-        self.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
 
     def start(self):
         user = ensure_user()
@@ -81,7 +74,7 @@ class Sway:
             f.write("\n".join(lines) + "\n")
         for path in (self.runtime, config):
             os.chown(path, user.pw_uid, user.pw_gid)
-        self.log = open(os.path.join(self.runtime, "sway.log"), "w")
+        self.log = open(self.log_path, "w")
         env = {"PATH": "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin", "HOME": self.runtime,
                "XDG_RUNTIME_DIR": self.runtime, "WLR_BACKENDS": "headless",
                "WLR_RENDERER": "pixman", "WLR_LIBINPUT_NO_DEVICES": "1"}
@@ -108,17 +101,9 @@ class Sway:
         for i, (w, h, scale) in enumerate(self.outputs):
             self.msg("output HEADLESS-%d resolution %dx%d scale %s" % (i + 1, w, h, scale))
 
-    def read_log(self):
-        try:
-            with open(os.path.join(self.runtime, "sway.log")) as f:
-                return f.read()[-2000:]
-        except OSError:
-            return ""
-
-    def spawn(self, args, **env):
-        """A client of this sway (`env` added to its environment), with pipes for its standard
-        input and output; ended with sway."""
-        return clients.spawn(self.clients, dict(self.env(), **env), args)
+    @property
+    def log_path(self):
+        return self.runtime and os.path.join(self.runtime, "sway.log")
 
     def stop(self):
         clients.end(self.clients)

@@ -10,13 +10,13 @@ import os
 import signal
 import subprocess
 import sys
-import threading
 import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "harness"))
 sys.path.insert(0, os.path.join(HERE, "..", "eventtap", "tests"))
+import clients  # noqa: E402
 import gnomeenv  # noqa: E402
 import schemas  # noqa: E402
 from eventlog_check import TAP_FAILED  # noqa: E402
@@ -74,57 +74,12 @@ def result(p):
     return out, p.returncode, err
 
 
-class Lines:
-    """A running tool whose standard output is collected, one parsed line at a time."""
-
-    def __init__(self, test, env, args, schema):
-        self.proc = subprocess.Popen(args, env=env, stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        test.addCleanup(self.close)
-        self.schema, self.lines, self.seen = schema, [], 0
-        self.cond = threading.Condition()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for raw in iter(self.proc.stdout.readline, b""):
-            schemas.loads(self.schema, raw)
-            with self.cond:
-                self.lines.append(json.loads(raw))
-                self.cond.notify_all()
-
-    def next(self, predicate, timeout=TIMEOUT):
-        """The first line after the last one returned for which predicate holds."""
-        def match():
-            for i in range(self.seen, len(self.lines)):
-                if predicate(self.lines[i]):
-                    return i
-            return None
-        with self.cond:
-            self.cond.wait_for(lambda: match() is not None, timeout)
-            i = match()
-            if i is None:
-                raise AssertionError("no such line; got %s" % self.lines[self.seen:])
-            self.seen = i + 1
-            return self.lines[i]
-
-    def say(self, text):
-        self.proc.stdin.write(text.encode())
-        self.proc.stdin.flush()
-
-    def stop(self):
-        self.proc.send_signal(signal.SIGTERM)
-        rc = self.proc.wait(10)
-        return rc, self.proc.stderr.read()
-
-    def close(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-        for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
-            try:
-                stream.close()
-            except BrokenPipeError:
-                pass
+def Lines(test, env, args, schema):
+    """A running tool whose lines are checked against `schema`, ended with the test."""
+    tool = clients.ToolLines(args, env, check=lambda raw: schemas.loads(schema, raw),
+                             timeout=TIMEOUT)
+    test.addCleanup(tool.close)
+    return tool
 
 
 class OnGnomeShell(unittest.TestCase):
@@ -223,34 +178,34 @@ class OnGnomeShell(unittest.TestCase):
         # A long poll interval: lines that come sooner came from the shell's signals.
         tool = Lines(self, g.env(), [WINDOW_BOUNDS, "--window-id", str(number),
                                      "--poll-ms", "1000"], "window-bounds-line")
-        first = tool.next(lambda l: l.get("bounds", {}).get("width") == 400)
+        first = tool.wait_for(lambda l: l.get("bounds", {}).get("width") == 400)
         self.assertEqual((first["status"], first["bounds"], first["windowId"]),
                          ("visible", {"x": 100, "y": 80, "width": 400, "height": 300}, number))
         main_display = first["displayId"]
 
         started = time.time()
         g.act("Followed", "w.move_frame(true, 220, 140)")
-        line = tool.next(lambda l: l.get("bounds", {}).get("x") == 220)
+        line = tool.wait_for(lambda l: l.get("bounds", {}).get("x") == 220)
         self.assertLess(time.time() - started, 0.9)
         self.assertEqual(line["bounds"]["y"], 140)
         g.act("Followed", "w.move_resize_frame(true, 220, 140, 500, 350)")
-        line = tool.next(lambda l: l.get("bounds", {}).get("width") == 500)
+        line = tool.wait_for(lambda l: l.get("bounds", {}).get("width") == 500)
         self.assertEqual(line["bounds"]["height"], 350)
         g.act("Followed", "w.move_frame(true, 1280 + 50, 50)")
-        line = tool.next(lambda l: l.get("displayId") not in (None, main_display))
+        line = tool.wait_for(lambda l: l.get("displayId") not in (None, main_display))
         self.assertEqual(line["bounds"]["x"], 1330)
 
         # Minimized, then brought back and focused by `activate`.
         g.act("Followed", "w.minimize()")
-        tool.next(lambda l: l["status"] == "unavailable")
+        tool.wait_for(lambda l: l["status"] == "unavailable")
         g.act("Other", "Main.activateWindow(w)")
         tool.say("activate\n")
-        tool.next(lambda l: l["status"] == "visible")
+        tool.wait_for(lambda l: l["status"] == "visible")
         g.wait(lambda: g.truth()["Followed"]["focused"], "the window to be focused")
 
         followed.stdin.write("quit\n")
         followed.stdin.flush()
-        line = tool.next(lambda l: l["status"] == "closed")
+        line = tool.wait_for(lambda l: l["status"] == "closed")
         self.assertEqual(sorted(line), ["atUnixMs", "status", "windowId"])
         other.kill()
 
@@ -261,17 +216,17 @@ class OnGnomeShell(unittest.TestCase):
         g.focus("Editor")
         tool = Lines(self, g.env(), [SENSORS, "--poll-ms", "1000"], "capture-sensors-line")
         window = lambda l: l["type"] == "window"  # noqa: E731
-        line = tool.next(window)
+        line = tool.wait_for(window)
         self.assertEqual((line["app"], line["bundleId"], line["title"]),
                          ("Orvane Fixture", "org.orvane.Fixture", "Editor"))
         started = time.time()
         g.act("Notes/Draft", "Main.activateWindow(w)")
-        line = tool.next(window)
+        line = tool.wait_for(window)
         self.assertEqual((line["app"], line["bundleId"], line["title"]),
                          ("gtk_fixture", "gtk_fixture", "Notes/Draft"))
         notes.stdin.write("title Notes/Final\n")
         notes.stdin.flush()
-        line = tool.next(window)
+        line = tool.wait_for(window)
         self.assertEqual(line["title"], "Notes/Final")
         # Both came from the shell's signals, well inside one poll interval each.
         self.assertLess(time.time() - started, 1.8)

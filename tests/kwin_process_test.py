@@ -19,6 +19,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "harness"))
 sys.path.insert(0, os.path.join(HERE, "..", "eventtap", "tests"))
 from eventlog_check import TAP_FAILED  # noqa: E402
+import clients  # noqa: E402
 import kwinenv  # noqa: E402
 import schemas  # noqa: E402
 from process_main import main, programs  # noqa: E402
@@ -28,58 +29,8 @@ CLICK_TAP_UNAVAILABLE = b"[orvane/capture-sensors] click tap unavailable\n"
 CANCELLED = b'{"cancelled":true}\n'
 
 
-class Lines:
-    """A running tool whose standard output lines are collected as they come."""
-
-    def __init__(self, args, env):
-        self.proc = subprocess.Popen(args, env=env, stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.lines, self.seen, self.err = [], 0, b""
-        self.cond = threading.Condition()
-        threading.Thread(target=self._read, args=(self.proc.stdout, False), daemon=True).start()
-        threading.Thread(target=self._read, args=(self.proc.stderr, True), daemon=True).start()
-
-    def _read(self, stream, err):
-        for raw in iter(stream.readline, b""):
-            with self.cond:
-                if err:
-                    self.err += raw
-                else:
-                    self.lines.append(json.loads(raw))
-                self.cond.notify_all()
-
-    def wait_for(self, predicate, timeout=15):
-        """The first line after the last one returned for which predicate holds."""
-        with self.cond:
-            def match():
-                return next((i for i in range(self.seen, len(self.lines))
-                             if predicate(self.lines[i])), None)
-            self.cond.wait_for(lambda: match() is not None, timeout)
-            i = match()
-            if i is None:
-                raise AssertionError("no such line; got %s" % self.lines[self.seen:])
-            self.seen = i + 1
-            return self.lines[i]
-
-    def wait_err(self, text, timeout=15):
-        with self.cond:
-            if not self.cond.wait_for(lambda: text in self.err, timeout):
-                raise AssertionError("no %r on standard error: %r" % (text, self.err))
-
-    def say(self, text):
-        self.proc.stdin.write(text.encode())
-        self.proc.stdin.flush()
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-        rc = self.proc.wait(10)
-        for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
-            try:
-                stream.close()
-            except BrokenPipeError:
-                pass
-        return rc
+def Lines(args, env):
+    return clients.ToolLines(args, env)
 
 
 class OnKWin(unittest.TestCase):
@@ -187,7 +138,7 @@ class OnKWin(unittest.TestCase):
         line = tool.wait_for(lambda l: l["status"] == "closed")
         self.assertEqual(sorted(line), ["atUnixMs", "status", "windowId"])
         for t in (tool, other):
-            self.assertEqual((t.stop(), t.err), (0, b""))
+            self.assertEqual(t.stop(), (0, b""))
 
     def test_sensors_window_lines_and_eventtaps_refusal(self):
         k = self.kwin()
@@ -209,7 +160,7 @@ class OnKWin(unittest.TestCase):
         notes.stdin.flush()
         window("notes_fixture", "Notes/Final")
         tool.wait_err(CLICK_TAP_UNAVAILABLE)
-        self.assertEqual(tool.stop(), 0)
+        self.assertEqual(tool.stop()[0], 0)
 
         p = subprocess.run([EVENTTAP, os.path.join(self.data, "log.json")], env=k.env(),
                            capture_output=True, timeout=20)
@@ -309,7 +260,7 @@ class OnKWin(unittest.TestCase):
         time.sleep(2)
         self.assertIsNone(tool.proc.poll())
         start = time.time()
-        self.assertEqual(tool.stop(), 0)
+        self.assertEqual(tool.stop()[0], 0)
         self.assertLess(time.time() - start, 2)
 
 

@@ -2,19 +2,16 @@
 another output, a hidden workspace, `activate` and its end; the platform forced to Wayland
 without sway."""
 
-import json
 import os
 import re
 import shutil
-import signal
-import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "harness"))
+import clients  # noqa: E402
 import schemas  # noqa: E402
 import swayenv  # noqa: E402
 from process_main import main, programs  # noqa: E402
@@ -23,57 +20,15 @@ TOOL, WINDOW_LIST, X_FIXTURE = programs(3)
 LINE = re.compile(rb'^\{"atUnixMs":(\d+),(.*)\}\n$')
 
 
-class Tool:
+def check(raw):
+    schemas.loads("window-bounds-line", raw)
+    assert LINE.match(raw), raw
+
+
+def Tool(env, window, poll_ms=20):
     """One running tool; its lines collected as they come."""
-
-    def __init__(self, env, window, poll_ms=20):
-        self.proc = subprocess.Popen([TOOL, "--window-id", str(window), "--poll-ms", str(poll_ms)],
-                                     env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE)
-        self.lines = []
-        self.seen = 0
-        self.cond = threading.Condition()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for raw in iter(self.proc.stdout.readline, b""):
-            schemas.loads("window-bounds-line", raw)
-            assert LINE.match(raw), raw
-            with self.cond:
-                self.lines.append(json.loads(raw))
-                self.cond.notify_all()
-
-    def wait_for(self, predicate, timeout=10):
-        """The first line after the one last returned for which predicate holds (lines that
-        came while the test was acting are not missed)."""
-        def match():
-            for i in range(self.seen, len(self.lines)):
-                if predicate(self.lines[i]):
-                    return i
-            return None
-        with self.cond:
-            self.cond.wait_for(lambda: match() is not None, timeout)
-            i = match()
-            if i is None:
-                raise AssertionError("no such line; got %s" % self.lines[self.seen:])
-            self.seen = i + 1
-            return self.lines[i]
-
-    def say(self, text):
-        self.proc.stdin.write(text.encode())
-        self.proc.stdin.flush()
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-        rc = self.proc.wait(5)
-        err = self.proc.stderr.read()
-        for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
-            try:
-                stream.close()
-            except BrokenPipeError:
-                pass
-        return rc, err
+    return clients.ToolLines([TOOL, "--window-id", str(window), "--poll-ms", str(poll_ms)], env,
+                             check=check, timeout=10)
 
 
 def focused(tree):

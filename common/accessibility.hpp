@@ -170,6 +170,10 @@ class Accessibility {
   // Ends a waitForEvents() under way (or the next one) at once; callable from any thread.
   virtual void interruptWait() {}
 
+  // Whether the service reads nothing only because the display did not answer when it was
+  // made (an X server stalled at start-up): one made again once the display answers may read.
+  virtual bool madeBeforeTheDisplay() const { return false; }
+
   // Calls made from now on by the calling thread wait for an application at most until
   // `deadlineMs` on the steady clock (std::chrono::steady_clock, in milliseconds), and never
   // longer than kAccessibilityCallTimeoutMs; nothing lifts the limit. A read that would need

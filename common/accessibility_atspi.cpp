@@ -246,6 +246,8 @@ class AtspiAccessibility : public Accessibility {
     limitNextCalls();
   }
 
+  bool madeBeforeTheDisplay() const override { return side_.displayLate; }
+
   ~AtspiAccessibility() override {
     if (listener_) {
       Error error;

@@ -28,6 +28,9 @@ struct AtspiDesktopSide {
   // The window server that names the window under a point (WindowServer::ownerAt); made once, on
   // the first element-at-position query.
   std::function<std::unique_ptr<WindowServer>()> makeWindowServer;
+  // Set when the display did not answer when the side was made: nothing above is set then,
+  // and a service made again later may find it.
+  bool displayLate = false;
 
   // A side without the coordinate conversions is no desktop at all (the display could not be
   // reached): the backend then reads nothing and never calls libatspi.

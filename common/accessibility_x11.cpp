@@ -14,7 +14,11 @@ namespace orvane {
 std::unique_ptr<Accessibility> makeAccessibilityX11() {
   x11::Session* session = x11::Session::get();
   // Without the display there is no desktop: the backend reads nothing.
-  if (!session) return makeAccessibilityAtspi({});
+  if (!session) {
+    AtspiDesktopSide late;
+    late.displayLate = true;
+    return makeAccessibilityAtspi(std::move(late));
+  }
   auto points = std::make_shared<x11::PointMapping>(*session);
   AtspiDesktopSide side;
   // The root window's AT_SPI_BUS, which libatspi reads before asking the session bus.

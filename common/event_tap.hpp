@@ -111,6 +111,10 @@ class EventTaps {
   // process may not monitor input; on X11 the server has no XInput 2.2 (or no display).
   virtual std::unique_ptr<EventTap> createListenOnlyTap(std::uint64_t mask,
                                                         TapCallback callback) = 0;
+  // Whether the last tap that could not be created may be created by a later call: on X11
+  // while no display has answered (a server stalled at start-up); never on macOS, where only
+  // the user's permission makes a tap.
+  virtual bool tapMayComeLater() const { return false; }
 };
 
 std::unique_ptr<EventTaps> makeEventTapsMacOS();

@@ -491,6 +491,7 @@ class X11EventTaps : public EventTaps {
  public:
   std::unique_ptr<EventTap> createListenOnlyTap(std::uint64_t mask, TapCallback callback) override {
     x11::Session* session = x11::Session::get();
+    later_ = !session || !session->usable();
     if (!session) return nullptr;
     auto* c = session->connection();
     const auto* xi = x11::extension(c, &xcb_input_id);
@@ -503,6 +504,11 @@ class X11EventTaps : public EventTaps {
     }
     return std::make_unique<X11EventTap>(*session, xi->major_opcode, mask, std::move(callback));
   }
+
+  bool tapMayComeLater() const override { return later_; }
+
+ private:
+  bool later_ = false;
 };
 
 }  // namespace

@@ -80,14 +80,11 @@ const std::vector<std::string_view> kAtomNames = {
 
 class X11WindowServer final : public WindowServer {
  public:
-  X11WindowServer() : session_(x11::Session::get()) {
-    if (!session_) return;
-    atoms_ = session_->atoms(kAtomNames);
-  }
+  X11WindowServer() { ready(); }
 
   std::optional<std::vector<RecordValue>> copyWindowInfo(std::uint32_t options,
                                                          std::uint32_t relativeToWindow) override {
-    if (!session_) return std::nullopt;
+    if (!ready()) return std::nullopt;
     // A server that is gone has no windows left; one that does not answer tells nothing.
     if (session_->broken()) return std::vector<RecordValue>{};
     if (!session_->answering()) return std::nullopt;
@@ -125,7 +122,7 @@ class X11WindowServer final : public WindowServer {
   }
 
   std::optional<Point> cursorLocation() override {
-    if (!session_) return std::nullopt;
+    if (!ready()) return std::nullopt;
     auto* c = session_->connection();
     auto pointer = x11::reply<xcb_query_pointer_reply_t>(c, xcb_query_pointer(c, session_->root()));
     if (!pointer) return std::nullopt;
@@ -138,7 +135,7 @@ class X11WindowServer final : public WindowServer {
   // the answer is not plainly the snapshot's (the point in a client's invisible margin, a window
   // that is not drawn, no client), the snapshot decides.
   std::optional<WindowOwner> ownerAt(Point point) override {
-    if (!session_ || !session_->usable()) return std::nullopt;
+    if (!ready() || !session_->usable()) return std::nullopt;
     auto client = clientAt(point);
     if (!client) return WindowServer::ownerAt(point);
     auto described = describe({*client}, kOnScreenSnapshot, nullptr);
@@ -153,7 +150,7 @@ class X11WindowServer final : public WindowServer {
 
   std::vector<ScreenInfo> screens() override {
     std::vector<ScreenInfo> list;
-    if (!session_) return list;
+    if (!ready()) return list;
     const auto layout = currentLayout();
     for (const auto& m : layout.monitors) {
       ScreenInfo& info = list.emplace_back();
@@ -232,7 +229,7 @@ class X11WindowServer final : public WindowServer {
   // The layout as read with the latest snapshot, or afresh when that is older than a moment,
   // so that a display query right after a snapshot costs no round trip.
   x11::Layout currentLayout() {
-    if (!session_) return {};
+    if (!ready()) return {};
     return session_->layout();
   }
 
@@ -549,8 +546,15 @@ class X11WindowServer final : public WindowServer {
     return std::nullopt;
   }
 
-  x11::Session* session_;  // null without a display
-  std::vector<xcb_atom_t> atoms_ = std::vector<xcb_atom_t>(kAtomCount, XCB_ATOM_NONE);
+  // The session, taken again while no display has answered; false while there is none.
+  bool ready() {
+    session_ = hold_.get();
+    return session_ != nullptr;
+  }
+
+  x11::SessionHold hold_{kAtomNames};
+  x11::Session* session_ = nullptr;  // null without a display
+  const std::vector<xcb_atom_t>& atoms_ = hold_.atoms();
   x11::Layout layout_;  // as read with the snapshot being taken
 };
 

@@ -57,17 +57,16 @@ struct Pending {
 
 class X11Workspace : public Workspace {
  public:
-  X11Workspace() : session_(x11::Session::get()), windows_(makeWindowServerX11()) {
-    if (!session_) return;
-    atoms_ = session_->atoms(kAtomNames);
-  }
+  X11Workspace() : windows_(makeWindowServerX11()) { session_ = hold_.get(); }
 
   std::optional<RunningApplication> frontmostApplication() override {
+    session_ = hold_.get();
     if (!session_ || !session_->usable()) return std::nullopt;
     return whole([this] { return readFrontmost(); });
   }
 
   std::optional<RunningApplication> runningApplication(std::int32_t pid) override {
+    session_ = hold_.get();
     if (!session_ || !session_->usable()) return std::nullopt;
     return whole([this, pid] { return readApplication(pid); });
   }
@@ -224,8 +223,10 @@ class X11Workspace : public Workspace {
     return app && app->activationPolicy == kActivationPolicyRegular;
   }
 
-  x11::Session* session_;  // null without a display
-  std::vector<xcb_atom_t> atoms_ = std::vector<xcb_atom_t>(kAtomCount, XCB_ATOM_NONE);
+  // Taken again while no display has answered (a server stalled at start-up).
+  x11::SessionHold hold_{kAtomNames};
+  x11::Session* session_ = nullptr;  // null without a display
+  const std::vector<xcb_atom_t>& atoms_ = hold_.atoms();
   std::unique_ptr<WindowServer> windows_;
 };
 

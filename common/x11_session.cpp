@@ -2,6 +2,7 @@
 
 #include <xcb/res.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "json.hpp"
@@ -82,6 +83,26 @@ Session* Session::get() {
   // Never closed: the backends of a process use it until the process ends.
   opened = new Session(c, made.screen, it.data);
   return opened;
+}
+
+SessionHold::SessionHold(const std::vector<std::string_view>& atomNames)
+    : names_(atomNames), atoms_(atomNames.size(), XCB_ATOM_NONE) {
+  session_ = Session::get();
+  triedAtMs_ = nowMs();
+  get();
+}
+
+Session* SessionHold::get() {
+  constexpr std::uint64_t kRetryMs = 1000;
+  if (!session_ && nowMs() - triedAtMs_ >= kRetryMs) {
+    session_ = Session::get();
+    triedAtMs_ = nowMs();
+  }
+  if (session_ && !named_ && session_->usable()) {
+    atoms_ = session_->atoms(names_);
+    named_ = std::find(atoms_.begin(), atoms_.end(), XCB_ATOM_NONE) == atoms_.end();
+  }
+  return session_;
 }
 
 Session::Session(xcb_connection_t* c, int screenNumber, xcb_screen_t* screen)

@@ -75,6 +75,28 @@ struct PendingWindowManager {
   bool runs = false;
 };
 
+class Session;
+
+// A backend's hold on the session and on the atoms it names. A display that did not answer
+// when the backend was made (a server stalled at start-up) is asked for again on later calls,
+// at most once a second, and atoms a stalled server did not name are interned again once it
+// answers: a tool started during a stall works once the server does.
+class SessionHold {
+ public:
+  explicit SessionHold(const std::vector<std::string_view>& atomNames);
+  // The session, or null while no display has answered.
+  Session* get();
+  // The atoms, in the order of the names; XCB_ATOM_NONE for one not named yet.
+  const std::vector<xcb_atom_t>& atoms() const { return atoms_; }
+
+ private:
+  std::vector<std::string_view> names_;
+  std::vector<xcb_atom_t> atoms_;
+  Session* session_ = nullptr;
+  std::uint64_t triedAtMs_ = 0;
+  bool named_ = false;
+};
+
 class Session {
  public:
   // The process's session, opened at the first call; null when no display can be opened (a

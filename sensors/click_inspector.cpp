@@ -167,16 +167,27 @@ struct ClickInspector::Press {
 ClickInspector::ClickInspector(Context& context, EventTaps& taps, Output& errors, RunLoop* runLoop)
     : context(context), taps(taps), errors(errors), runLoop(runLoop) {}
 
-void ClickInspector::startClickTap() {
+bool ClickInspector::createClickTap() {
+  clickTapTriedAtMs = context.steadyMs();
   clickEventTap = taps.createListenOnlyTap(
       kClickEventMask,
       [this](std::uint32_t type, const TapEvent& event) { clickTapCallback(type, event); });
-  if (!clickEventTap) {
-    errors.writeErr(kClickTapUnavailable);
-    return;
-  }
+  clickTapMissing = !clickEventTap;
+  if (!clickEventTap) return false;
   clickEventTap->addToCurrentRunLoop();
   clickEventTap->enable(true);
+  return true;
+}
+
+void ClickInspector::startClickTap() {
+  if (!createClickTap()) errors.writeErr(kClickTapUnavailable);
+}
+
+void ClickInspector::retryClickTap() {
+  constexpr std::int64_t kRetryMs = 1000;
+  if (!clickTapMissing || !taps.tapMayComeLater()) return;
+  if (context.steadyMs() - clickTapTriedAtMs < kRetryMs) return;
+  createClickTap();
 }
 
 void ClickInspector::clickTapCallback(std::uint32_t type, const TapEvent& event) {

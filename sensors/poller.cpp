@@ -200,11 +200,12 @@ int run(const Arguments& arguments, Context& context, EventTaps& taps, RunLoop& 
   // Where the window server says when windows change, window lines follow its word; only a
   // browser's address, of which it says nothing, is still polled.
   const bool told = context.windowServer.watchChanges([&poller] { poller.tick(); });
-  runLoop.addRepeatingTimer(timerIntervalSeconds(arguments.pollMs), [&poller, told] {
+  ClickInspector inspector(context, taps, errors, &runLoop);
+  runLoop.addRepeatingTimer(timerIntervalSeconds(arguments.pollMs), [&poller, &inspector, told] {
     if (!told || poller.browserInFront()) poller.tick();
+    inspector.retryClickTap();
   });
   poller.tick();
-  ClickInspector inspector(context, taps, errors, &runLoop);
   inspector.startClickTap();
   runLoop.run();
   return 0;

@@ -263,8 +263,11 @@ class ClickInspector {
   ClickInspector(Context& context, EventTaps& taps, Output& errors, RunLoop* runLoop = nullptr);
 
   // Creates, installs and enables the tap; when it cannot be created, writes the one message
-  // to standard error and never tries again.
+  // to standard error. It is tried again (retryClickTap) only where the backend says a later
+  // try may succeed (an X server that stalled at start-up), silently.
   void startClickTap();
+  // On every timer tick: the tap again, at most once a second, while it may still come.
+  void retryClickTap();
 
   // The tap's callback: a "click" or "clickUp" line per button event, built from the event;
   // after a press, the element lookup handed to the worker; and the tap enabled again when
@@ -293,7 +296,11 @@ class ClickInspector {
   EventTaps& taps;
   Output& errors;
   RunLoop* runLoop;
+  bool createClickTap();
+
   std::unique_ptr<EventTap> clickEventTap;
+  bool clickTapMissing = false;
+  std::int64_t clickTapTriedAtMs = 0;
   std::shared_ptr<Press> lastPress;  // main thread only
 };
 

@@ -2,7 +2,8 @@
 it runs. Every tool answers as it does without a display (window-list "[]", the selector its
 cancellation, window-bounds "closed", the sensors their one message, eventtap its error), goes
 on running where it polls, never takes a window it was following for closed, and ends at once on
-SIGTERM, eventtap with its log written."""
+SIGTERM, eventtap with its log written. A server that stalls while a tool starts is followed
+once it answers again."""
 
 import json
 import os
@@ -16,6 +17,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "harness"))
 from process_main import main, programs  # noqa: E402
+from atspi import AccessibilityBus, GtkFixture  # noqa: E402
 from xenv import XServer, tool_available  # noqa: E402
 
 WINDOW_LIST, WINDOW_BOUNDS, SELECTOR, SENSORS, EVENTTAP, FIXTURE = programs(6)
@@ -110,6 +112,38 @@ class StuckServer(unittest.TestCase):
             tool = Tool(self, [EVENTTAP, os.path.join(tmp, "log.json")], self.env)
             self.assertIn(b"could not create", tool.line("stderr"))
             self.assertEqual(tool.proc.wait(STOP), 1)
+
+    def test_stalled_at_the_start_then_answering(self):
+        # A server that stalls while a tool starts is followed once it answers again: the
+        # window's status, and the sensors' window, click and element lines.
+        with AccessibilityBus(self.env) as bus:
+            app = GtkFixture(bus.env(), title="Stalled", button="Save",
+                             geometry="400x300+50+50")
+            self.addCleanup(app.close)
+            self.x.wait_viewable(app.window)
+            bx, by, bw, bh = app.where("button")
+            self.stop_server()
+            bounds = Tool(self, [WINDOW_BOUNDS, "--window-id", str(app.window),
+                                 "--poll-ms", "100"], bus.env())
+            sensors = Tool(self, [SENSORS, "--poll-ms", "100"], bus.env())
+            self.assertEqual(json.loads(bounds.line())["status"], "closed")
+            self.assertEqual(sensors.line("stderr"),
+                             b"[orvane/capture-sensors] click tap unavailable\n")
+            os.kill(self.x.procs[0].pid, signal.SIGCONT)
+            self.assertEqual(json.loads(bounds.line())["status"], "visible")
+            self.assertEqual(json.loads(sensors.line())["type"], "window")
+            # The tap and the accessibility service are tried again once a second.
+            time.sleep(1.5)
+            self.x.run("xdotool", "mousemove", str(bx + bw // 2), str(by + bh // 2),
+                       "click", "1")
+            lines = []
+            while not lines or lines[-1]["type"] != "clickUp":
+                lines.append(json.loads(sensors.line()))
+                self.assertLess(len(lines), 10, lines)
+            self.assertEqual([(l["type"], l.get("label")) for l in lines[-3:]],
+                             [("click", None), ("ax-element", "Save"), ("clickUp", None)])
+            bounds.terminate()
+            sensors.terminate()
 
     def test_stopped_while_running(self):
         fixture = self.x.fixture(FIXTURE)

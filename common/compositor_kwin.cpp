@@ -397,8 +397,9 @@ class KWinCompositor final : public Compositor {
 
   // ---- start and stop (the constructing thread) ----
 
-  // Everything but the calls that load and start the script (startCalls()): whose replies
-  // go to started(). False when there is nothing to load (no bus, no file).
+  // What the calls that load and start the script (startCalls()) need: whose replies go to
+  // started(). False when there is nothing to load (no bus, no file). Nothing here waits or
+  // starts a thread: on a session without KWin (the probe asks there too) it costs little.
   bool prepare() {
     bus_ = sessionBus();
     if (!bus_) return false;
@@ -411,19 +412,12 @@ class KWinCompositor final : public Compositor {
     registration_ = g_dbus_connection_register_object(bus_, kObjectPath, node->interfaces[0],
                                                       &vtable, this, nullptr, nullptr);
     g_dbus_node_info_unref(node);
-    watch_ = g_bus_watch_name_on_connection(bus_, "org.kde.KWin", G_BUS_NAME_WATCHER_FLAGS_NONE,
-                                            nullptr, &KWinCompositor::onVanished, this, nullptr);
     GSource* timer = g_timeout_source_new_seconds(2);
     g_source_set_callback(timer, &KWinCompositor::onTimer, this, nullptr);
     g_source_attach(timer, context_);
     g_source_unref(timer);
     g_main_context_pop_thread_default(context_);
     if (!registration_ || !writeScript()) return false;
-    worker_ = std::thread([this] {
-      g_main_context_push_thread_default(context_);
-      g_main_loop_run(loop_);
-      g_main_context_pop_thread_default(context_);
-    });
     pluginName_ = "orvane-" + std::to_string(::getpid()) + "-" + std::to_string(g_random_int());
     return true;
   }
@@ -465,7 +459,21 @@ class KWinCompositor final : public Compositor {
     ownerFound_.notify_all();
     loaded_ = !kwinOwner_.empty() && scriptId >= 0 && replies[2];
     if (!present) pluginName_.clear();
-    if (!loaded_ && !pluginName_.empty()) unload();
+    if (!loaded_) {
+      if (!pluginName_.empty()) unload();
+      return;
+    }
+    // The script's calls wait on the context until the worker serves them: it runs long before
+    // KWin has run the script. A KWin gone before the watch begins is gone at once.
+    g_main_context_push_thread_default(context_);
+    watch_ = g_bus_watch_name_on_connection(bus_, "org.kde.KWin", G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                            nullptr, &KWinCompositor::onVanished, this, nullptr);
+    g_main_context_pop_thread_default(context_);
+    worker_ = std::thread([this] {
+      g_main_context_push_thread_default(context_);
+      g_main_loop_run(loop_);
+      g_main_context_pop_thread_default(context_);
+    });
   }
 
  public:

@@ -438,8 +438,9 @@ class KWinCompositor final : public Compositor {
             {"org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "start", nullptr, nullptr}};
   }
 
-  // The replies to startCalls(), in their order (not unreferenced here).
-  void started(GVariant* const* all) {
+  // The replies to startCalls(), in their order (not unreferenced here); a script loaded
+  // for a KWin that is not `wanted` is unloaded.
+  void started(GVariant* const* all, bool wanted) {
     // The bus's word that KWin is not there: it refused the load itself, nothing to unload.
     gboolean present = TRUE;
     if (all[0]) g_variant_get(all[0], "(b)", &present);
@@ -457,7 +458,7 @@ class KWinCompositor final : public Compositor {
       if (!replies[0] || !replies[1] || !replies[2]) stalled_ = true;
     }
     ownerFound_.notify_all();
-    loaded_ = !kwinOwner_.empty() && scriptId >= 0 && replies[2];
+    loaded_ = wanted && !kwinOwner_.empty() && scriptId >= 0 && replies[2];
     if (!present) pluginName_.clear();
     if (!loaded_) {
       if (!pluginName_.empty()) unload();
@@ -482,7 +483,7 @@ class KWinCompositor final : public Compositor {
     auto kwin = std::make_unique<KWinCompositor>();
     if (kwin->prepare()) {
       std::vector<GVariant*> replies = callAll(kwin->bus_, kwin->startCalls(), kBusCallDeadline);
-      kwin->started(replies.data());
+      kwin->started(replies.data(), true);
       for (GVariant* reply : replies)
         if (reply) g_variant_unref(reply);
     }
@@ -497,9 +498,9 @@ class KWinCompositor final : public Compositor {
     return kwin;
   }
 
-  void startedWithin(const std::vector<GVariant*>& replies) {
+  void startedWithin(const std::vector<GVariant*>& replies, bool wanted) {
     if (replies.size() == 4)
-      started(replies.data());
+      started(replies.data(), wanted);
     else
       loaded_ = false;
   }
@@ -800,7 +801,7 @@ std::vector<BusCall> kwinProbeCalls() {
 void kwinProbed(const std::vector<GVariant*>& replies, bool kwin) {
   auto& probed = probedKWin();
   if (!probed) return;
-  probed->startedWithin(replies);
+  probed->startedWithin(replies, kwin);
   if (!kwin) probed.reset();
 }
 

@@ -35,6 +35,11 @@ def seconds(env, command):
     return time.perf_counter() - start
 
 
+def quartiles(samples):
+    q = statistics.quantiles(samples, n=4)
+    return "%.2f-%.2f" % (q[0] * 1000, q[2] * 1000)
+
+
 def windows(k, f, count, made):
     for i in range(made, count):
         f.stdin.write("create %d %d 300 200 title=%s\n"
@@ -92,9 +97,12 @@ def main():
             f.kill()
             f.wait()
     a, b = statistics.median(a_runs), statistics.median(b_runs)
-    print("KWin, 100 windows, %d listed; %d runs each" % (listed.stdout.count('"id"'), runs))
-    print("%-44s %8.2f ms" % ("orvane-window-list (median)", a * 1000))
-    print("%-44s %8.2f ms" % ("gdbus call WindowsRunner Match (median)", b * 1000))
+    print("KWin, 100 windows, %d listed; %d runs each; load average %.2f"
+          % (listed.stdout.count('"id"'), runs, os.getloadavg()[0]))
+    print("%-44s %8.2f ms (quartiles %s)" % ("orvane-window-list (median)", a * 1000,
+                                             quartiles(a_runs)))
+    print("%-44s %8.2f ms (quartiles %s)" % ("gdbus call WindowsRunner Match (median)",
+                                             b * 1000, quartiles(b_runs)))
     print("ratio orvane-window-list / gdbus: %.2f (goal: at most 1: %s)"
           % (a / b, "met" if a <= b else "MISSED"))
 

@@ -31,6 +31,7 @@
 // with _exit on SIGTERM) leaves it loaded but inert: its waiting Next() fails once the
 // process's bus connection is gone, which ends the chain, and a watching script sends at most
 // one more Changed() (to nobody) before it waits for a state that nobody asks for.
+#include "compositor_kwin.hpp"
 #include "kwin_state.hpp"
 
 #include <fcntl.h>
@@ -306,7 +307,7 @@ std::vector<kwin::OutputScale> readOutputScales(std::chrono::milliseconds) { ret
 
 class KWinCompositor final : public Compositor {
  public:
-  KWinCompositor() : names_(sway::OwnerNames::fromEnvironment()) { start(); }
+  KWinCompositor() : names_(sway::OwnerNames::fromEnvironment()) {}
 
   ~KWinCompositor() override { stop(); }
 
@@ -396,9 +397,12 @@ class KWinCompositor final : public Compositor {
 
   // ---- start and stop (the constructing thread) ----
 
-  void start() {
+  // What the calls that load and start the script (startCalls()) need: whose replies go to
+  // started(). False when there is nothing to load (no bus, no file). Nothing here waits or
+  // starts a thread: on a session without KWin (the probe asks there too) it costs little.
+  bool prepare() {
     bus_ = sessionBus();
-    if (!bus_) return;
+    if (!bus_) return false;
     context_ = g_main_context_new();
     loop_ = g_main_loop_new(context_, FALSE);
 
@@ -408,35 +412,39 @@ class KWinCompositor final : public Compositor {
     registration_ = g_dbus_connection_register_object(bus_, kObjectPath, node->interfaces[0],
                                                       &vtable, this, nullptr, nullptr);
     g_dbus_node_info_unref(node);
-    watch_ = g_bus_watch_name_on_connection(bus_, "org.kde.KWin", G_BUS_NAME_WATCHER_FLAGS_NONE,
-                                            nullptr, &KWinCompositor::onVanished, this, nullptr);
     GSource* timer = g_timeout_source_new_seconds(2);
     g_source_set_callback(timer, &KWinCompositor::onTimer, this, nullptr);
     g_source_attach(timer, context_);
     g_source_unref(timer);
     g_main_context_pop_thread_default(context_);
-    if (!registration_ || !writeScript()) return;
-    worker_ = std::thread([this] {
-      g_main_context_push_thread_default(context_);
-      g_main_loop_run(loop_);
-      g_main_context_pop_thread_default(context_);
-    });
-
+    if (!registration_ || !writeScript()) return false;
     pluginName_ = "orvane-" + std::to_string(::getpid()) + "-" + std::to_string(g_random_int());
-    // KWin's owner, the load and the start in one round trip: the bus hands KWin the load
-    // before the start. Started through /Scripting's start(), which runs every loaded script
-    // that is not running yet (as System Settings does after changing scripts), not through
-    // the script's own object: KWin 5.27 numbers scripts by how many are loaded, so after
-    // another process's unload two scripts can share a number, and the object of that number
-    // is the other's.
-    std::vector<GVariant*> replies = callAll(
-        bus_,
-        {{"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
-          g_variant_new("(s)", "org.kde.KWin"), "(s)"},
-         {"org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "loadScript",
-          g_variant_new("(ss)", scriptPath_.c_str(), pluginName_.c_str()), "(i)"},
-         {"org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "start", nullptr, nullptr}},
-        kBusCallDeadline);
+    return true;
+  }
+
+  // Whether KWin is there and its owner, the load and the start, sent at once: the bus hands
+  // KWin the load before the start. Started through /Scripting's start(), which runs every loaded
+  // script that is not running yet (as System Settings does after changing scripts), not through
+  // the script's own object: KWin 5.27 numbers scripts by how many are loaded, so after another
+  // process's unload two scripts can share a number, and the object of that number is the
+  // other's.
+  std::vector<BusCall> startCalls() const {
+    return {{"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+             "NameHasOwner", g_variant_new("(s)", "org.kde.KWin"), "(b)"},
+            {"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+             "GetNameOwner", g_variant_new("(s)", "org.kde.KWin"), "(s)"},
+            {"org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "loadScript",
+             g_variant_new("(ss)", scriptPath_.c_str(), pluginName_.c_str()), "(i)"},
+            {"org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "start", nullptr, nullptr}};
+  }
+
+  // The replies to startCalls(), in their order (not unreferenced here); a script loaded
+  // for a KWin that is not `wanted` is unloaded.
+  void started(GVariant* const* all, bool wanted) {
+    // The bus's word that KWin is not there: it refused the load itself, nothing to unload.
+    gboolean present = TRUE;
+    if (all[0]) g_variant_get(all[0], "(b)", &present);
+    GVariant* const* replies = all + 1;
     gint32 scriptId = -1;
     {
       std::lock_guard guard(lock_);
@@ -450,14 +458,58 @@ class KWinCompositor final : public Compositor {
       if (!replies[0] || !replies[1] || !replies[2]) stalled_ = true;
     }
     ownerFound_.notify_all();
-    loaded_ = !kwinOwner_.empty() && scriptId >= 0 && replies[2];
-    for (GVariant* reply : replies)
-      if (reply) g_variant_unref(reply);
-    if (!loaded_) unload();
+    loaded_ = wanted && !kwinOwner_.empty() && scriptId >= 0 && replies[2];
+    if (!present) pluginName_.clear();
+    if (!loaded_) {
+      if (!pluginName_.empty()) unload();
+      return;
+    }
+    // The script's calls wait on the context until the worker serves them: it runs long before
+    // KWin has run the script. A KWin gone before the watch begins is gone at once.
+    g_main_context_push_thread_default(context_);
+    watch_ = g_bus_watch_name_on_connection(bus_, "org.kde.KWin", G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                            nullptr, &KWinCompositor::onVanished, this, nullptr);
+    g_main_context_pop_thread_default(context_);
+    worker_ = std::thread([this] {
+      g_main_context_push_thread_default(context_);
+      g_main_loop_run(loop_);
+      g_main_context_pop_thread_default(context_);
+    });
   }
 
+ public:
+  // Prepared, loaded and started in a round trip of its own.
+  static std::unique_ptr<KWinCompositor> startAlone() {
+    auto kwin = std::make_unique<KWinCompositor>();
+    if (kwin->prepare()) {
+      std::vector<GVariant*> replies = callAll(kwin->bus_, kwin->startCalls(), kBusCallDeadline);
+      kwin->started(replies.data(), true);
+      for (GVariant* reply : replies)
+        if (reply) g_variant_unref(reply);
+    }
+    return kwin;
+  }
+
+  // Prepared now, its start calls sent in another batch (the session bus probe's) and their
+  // replies handed to started().
+  static std::unique_ptr<KWinCompositor> startWithin(std::vector<BusCall>& calls) {
+    auto kwin = std::make_unique<KWinCompositor>();
+    if (kwin->prepare()) calls = kwin->startCalls();
+    return kwin;
+  }
+
+  void startedWithin(const std::vector<GVariant*>& replies, bool wanted) {
+    if (replies.size() == 4)
+      started(replies.data(), wanted);
+    else
+      loaded_ = false;
+  }
+
+ private:
   void stop() {
-    if (!pluginName_.empty()) unload();
+    // The worker ends while the unload is on its way.
+    const bool unloading = !pluginName_.empty();
+    if (unloading) sendUnload();
     if (context_) {
       g_main_context_invoke(
           context_,
@@ -473,17 +525,27 @@ class KWinCompositor final : public Compositor {
           },
           this);
       // Without a worker, the context is free and the function above has run here already.
+      if (unloading) awaitSent();
       if (worker_.joinable()) worker_.join();
       g_main_loop_unref(loop_);
       g_main_context_unref(context_);
+    } else if (unloading) {
+      awaitSent();
     }
     removeScriptFile();
   }
 
   // Sent without waiting for KWin's answer: the bus delivers it after everything this
   // process sent before, and a KWin that is busy (or gone) does not hold the tool at its end.
-  // An unload that did not happen leaves an inert script.
+  // What is waited for is the bus's answer to a ping sent after it, which proves the unload
+  // has left this process (GLib's flush has no deadline, and costs a thread of its own, a
+  // tenth of a one-shot tool's time). An unload that did not happen leaves an inert script.
   void unload() {
+    sendUnload();
+    awaitSent();
+  }
+
+  void sendUnload() {
     GDBusMessage* message =
         g_dbus_message_new_method_call(kwinOwner_.empty() ? "org.kde.KWin" : kwinOwner_.c_str(),
                                        "/Scripting", "org.kde.kwin.Scripting", "unloadScript");
@@ -493,8 +555,16 @@ class KWinCompositor final : public Compositor {
                                                             G_DBUS_MESSAGE_FLAGS_NO_AUTO_START));
     g_dbus_connection_send_message(bus_, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, nullptr);
     g_object_unref(message);
-    g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
     pluginName_.clear();
+  }
+
+  // Until what this process sent before has left it (within kUnloadDeadline).
+  void awaitSent() {
+    GVariant* pong = g_dbus_connection_call_sync(
+        bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.Peer", "Ping",
+        nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, static_cast<gint>(kUnloadDeadline.count()),
+        nullptr, nullptr);
+    if (pong) g_variant_unref(pong);
   }
 
   bool writeScript() {
@@ -712,6 +782,32 @@ class KWinCompositor final : public Compositor {
 
 }  // namespace
 
-std::unique_ptr<Compositor> makeKWinCompositor() { return std::make_unique<KWinCompositor>(); }
+namespace {
+
+// The adapter started within the probe, until makeKWinCompositor takes it.
+std::unique_ptr<KWinCompositor>& probedKWin() {
+  static std::unique_ptr<KWinCompositor> kwin;
+  return kwin;
+}
+
+}  // namespace
+
+std::vector<BusCall> kwinProbeCalls() {
+  std::vector<BusCall> calls;
+  probedKWin() = KWinCompositor::startWithin(calls);
+  return calls;
+}
+
+void kwinProbed(const std::vector<GVariant*>& replies, bool kwin) {
+  auto& probed = probedKWin();
+  if (!probed) return;
+  probed->startedWithin(replies, kwin);
+  if (!kwin) probed.reset();
+}
+
+std::unique_ptr<Compositor> makeKWinCompositor() {
+  if (auto& probed = probedKWin()) return std::move(probed);
+  return KWinCompositor::startAlone();
+}
 
 }  // namespace orvane

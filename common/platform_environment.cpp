@@ -20,6 +20,9 @@
 #include <cstring>
 
 #include "session_bus.hpp"
+#if defined(ORVANE_WAYLAND)
+#include "compositor_kwin.hpp"
+#endif
 #include "text.hpp"
 
 extern char** environ;
@@ -119,7 +122,12 @@ PlatformEnvironment readPlatformEnvironment() {
   }
 #if defined(ORVANE_WAYLAND)
   if (wantsIpc && !environment.compositorIpc) {
-    const SessionBusPresence present = probeSessionBus();
+    // KWin's adapter loads its script in the probe's round trip: on KWin, the tools pay one
+    // round trip fewer.
+    const SessionBusPresence present =
+        probeSessionBus({kwinProbeCalls(),
+                         [](const std::vector<GVariant*>& replies,
+                            const SessionBusPresence& found) { kwinProbed(replies, found.kwin); }});
     environment.gnomeShell = present.gnomeShell;
     environment.gnomeShellExtension = present.gnomeShellExtension;
     environment.kwin = present.kwin;

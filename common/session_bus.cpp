@@ -88,23 +88,29 @@ std::vector<GVariant*> callAll(GDBusConnection* bus, const std::vector<BusCall>&
   return batch.replies;
 }
 
-SessionBusPresence probeSessionBus() {
+SessionBusPresence probeSessionBus(const ProbeRider& rider) {
   SessionBusPresence present;
   GDBusConnection* bus = sessionBus();
-  if (!bus) return present;
+  if (!bus) {
+    for (const BusCall& c : rider.calls)
+      if (c.parameters) g_variant_unref(g_variant_ref_sink(c.parameters));
+    if (rider.answered) rider.answered(std::vector<GVariant*>(rider.calls.size()), present);
+    return present;
+  }
   const std::string extension(kGnomeShellExtensionBusName);
   constexpr char kBus[] = "org.freedesktop.DBus";
   constexpr char kBusPath[] = "/org/freedesktop/DBus";
   // Every question at once: one round trip (a ping to a name nobody owns is answered by the
   // bus itself at once).
-  std::vector<GVariant*> replies = callAll(
-      bus,
-      {{kBus, kBusPath, kBus, "NameHasOwner", g_variant_new("(s)", "org.gnome.Shell"), "(b)"},
-       {kBus, kBusPath, kBus, "NameHasOwner", g_variant_new("(s)", extension.c_str()), "(b)"},
-       {extension.c_str(), "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr},
-       {kBus, kBusPath, kBus, "NameHasOwner", g_variant_new("(s)", "org.kde.KWin"), "(b)"},
-       {"org.kde.KWin", "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr}},
-      kProbeDeadline);
+  std::vector<BusCall> calls = {
+      {kBus, kBusPath, kBus, "NameHasOwner", g_variant_new("(s)", "org.gnome.Shell"), "(b)"},
+      {kBus, kBusPath, kBus, "NameHasOwner", g_variant_new("(s)", extension.c_str()), "(b)"},
+      {extension.c_str(), "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr},
+      {kBus, kBusPath, kBus, "NameHasOwner", g_variant_new("(s)", "org.kde.KWin"), "(b)"},
+      {"org.kde.KWin", "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr}};
+  const std::size_t own = calls.size();
+  calls.insert(calls.end(), rider.calls.begin(), rider.calls.end());
+  std::vector<GVariant*> replies = callAll(bus, calls, kProbeDeadline);
   auto owned = [](GVariant* reply) {
     gboolean yes = FALSE;
     if (reply) g_variant_get(reply, "(b)", &yes);
@@ -113,6 +119,10 @@ SessionBusPresence probeSessionBus() {
   present.gnomeShell = owned(replies[0]);
   present.gnomeShellExtension = present.gnomeShell && owned(replies[1]) && replies[2];
   present.kwin = !present.gnomeShell && owned(replies[3]) && replies[4];
+  if (rider.answered)
+    rider.answered(
+        std::vector<GVariant*>(replies.begin() + static_cast<std::ptrdiff_t>(own), replies.end()),
+        present);
   for (GVariant* reply : replies)
     if (reply) g_variant_unref(reply);
   return present;

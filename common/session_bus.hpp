@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -33,10 +34,6 @@ struct SessionBusPresence {
   bool kwin = false;                 // org.kde.KWin has an owner that answers a ping
 };
 
-// Asks the bus, all questions at once within one deadline; nothing present when there is no
-// bus.
-SessionBusPresence probeSessionBus();
-
 // One method call of a batch (see callAll).
 struct BusCall {
   const char* name;  // destination
@@ -53,5 +50,18 @@ struct BusCall {
 // thread.
 std::vector<GVariant*> callAll(GDBusConnection* bus, const std::vector<BusCall>& calls,
                                std::chrono::milliseconds deadline);
+
+// Calls that ride in the probe's batch (one round trip for both), and what is done with their
+// replies (in the same order, null when a call failed; unreferenced after) once the probe
+// knows what is there.
+struct ProbeRider {
+  std::vector<BusCall> calls;
+  std::function<void(const std::vector<GVariant*>& replies, const SessionBusPresence& present)>
+      answered;
+};
+
+// Asks the bus, all questions at once within one deadline; nothing present when there is no
+// bus.
+SessionBusPresence probeSessionBus(const ProbeRider& rider = {});
 
 }  // namespace orvane

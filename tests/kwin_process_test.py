@@ -124,6 +124,11 @@ class OnKWin(unittest.TestCase):
             r.join(30)
         self.assertEqual([sorted(r) for r in results], [sorted(by_title[t]["id"]
                          for t in by_title)] * 6)
+        # Every listing unloaded its script at its end: KWin holds the followers' and the test's.
+        deadline = time.time() + 10
+        while k.loaded_scripts() != k.scripts + 2 and time.time() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(k.loaded_scripts(), k.scripts + 2)
         k.on_window("Second output", "c.frameGeometry = {x: 200, y: 150, width: 500, "
                                      "height: 350};")
         line = tool.wait_for(lambda l: l.get("bounds", {}).get("width") == 500)

@@ -153,6 +153,17 @@ class KWin(clients.Session):
         # Not through the script's own object: its number may be a tool's script's too.
         self.gdbus("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.start")
 
+    def loaded_scripts(self):
+        """How many scripts KWin holds: KWin 5.27 numbers a script it loads by that count."""
+        path = os.path.join(self.dir, "count.js")
+        with open(path, "w") as f:
+            f.write("\n")
+        out = self.gdbus("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.loadScript",
+                         path, "orvane-test-count").stdout
+        self.gdbus("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.unloadScript",
+                   "orvane-test-count")
+        return int(out.strip().strip("(),"))
+
     def on_window(self, title, statements):
         """Runs `statements` with `c` bound to the window whose caption is `title`."""
         self.script("var l = workspace.clientList(); for (var i = 0; i < l.length; i++) {"

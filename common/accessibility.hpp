@@ -211,6 +211,14 @@ class Accessibility {
   // global display points, single precision as the platform takes them; nothing on failure.
   virtual std::optional<AXElement> copyElementAtPosition(const AXElement& element, float x,
                                                          float y) = 0;
+
+  // The next element-at-position query will be at this point: a backend that must first ask
+  // the window server which window lies there may ask it now, while the caller does other
+  // work, and the query then waits only on the application. A no-op elsewhere.
+  virtual void expectElementAtPosition(float x, float y) {
+    (void)x;
+    (void)y;
+  }
 };
 
 // Bounds every call of the service to kAccessibilityCallTimeoutMs, for every element it hands

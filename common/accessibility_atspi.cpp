@@ -63,6 +63,7 @@
 #include <set>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "accessibility_roles.hpp"
@@ -377,13 +378,22 @@ class AtspiAccessibility : public Accessibility {
     return switchOn();
   }
 
+  void expectElementAtPosition(float x, float y) override {
+    if (!active_) return;
+    const Point point{x, y};
+    expected_ = Expected{point, windowOwnerAt(point)};
+  }
+
   std::optional<AXElement> copyElementAtPosition(const AXElement& element, float x,
                                                  float y) override {
     const AtspiNode* node = nodeOf(element);
     if (!active_ || !node || node->kind != AtspiNode::Kind::systemWide) return std::nullopt;
     limitNextCalls();
     const Point point{x, y};
-    const auto owner = windowOwnerAt(point);
+    auto expected = std::exchange(expected_, std::nullopt);
+    const auto owner = expected && expected->point.x == point.x && expected->point.y == point.y
+                           ? expected->owner
+                           : windowOwnerAt(point);
     if (!owner) return std::nullopt;
     const Point pixels = side_.pointsToPixels(point);
     const int px = static_cast<int>(pixels.x), py = static_cast<int>(pixels.y);
@@ -951,6 +961,12 @@ class AtspiAccessibility : public Accessibility {
 
   AtspiDesktopSide side_;
   std::unique_ptr<WindowServer> windows_;
+  // The window owner found for the point of the query announced last; the next query takes it.
+  struct Expected {
+    Point point;
+    std::optional<WindowServer::WindowOwner> owner;
+  };
+  std::optional<Expected> expected_;
   bool active_ = false;
   GDBusConnection* session_ = nullptr;
   bool sessionTried_ = false;

@@ -197,6 +197,12 @@ void ClickInspector::clickTapCallback(std::uint32_t type, const TapEvent& event)
   }
   const Point point = event.location();
   const bool release = isRelease(type);
+  // The worker looks for the window under a press while the front application is read here.
+  if (!release) {
+    context.accessibility.post([point](Accessibility& ax) {
+      ax.expectElementAtPosition(static_cast<float>(point.x), static_cast<float>(point.y));
+    });
+  }
   // One query serves the line's "app" and the switch-on after a press: both name the
   // application in front at this event.
   const auto front = context.workspace.frontmostApplication();

@@ -152,6 +152,16 @@ namespace {
 bool isPress(EventType type) {
   return type == EventType::leftMouseDown || type == EventType::rightMouseDown;
 }
+// Input that may move focus by itself: a press, or a key that types no printable text (Tab,
+// Return, an arrow, a shortcut). A key that types a character stays in its field.
+bool mayMoveFocus(EventType type, const std::string& typed) {
+  if (isPress(type)) return true;
+  if (type != EventType::keyDown) return false;
+  return typed.empty() || std::any_of(typed.begin(), typed.end(), [](char c) {
+           const auto byte = static_cast<unsigned char>(c);
+           return byte < 0x20 || byte == 0x7f;
+         });
+}
 }  // namespace
 
 void Recorder::collectFields() {
@@ -161,11 +171,19 @@ void Recorder::collectFields() {
       // answered, or only after: the read may describe either side of it.
       const bool clickUnanswered = std::any_of(
           waiting.begin(), waiting.end(), [](const Waiting& w) { return isPress(w.event.type); });
+      // Input taken after an event, before its answer, may have moved focus (Tab, a press)
+      // before the application answered; the focus events it caused may even have been
+      // counted before the event was taken (the two come by different connections). The read
+      // may then describe where focus went.
+      std::uint64_t lastMover = 0;
+      for (const Waiting& w : waiting) {
+        if (mayMoveFocus(w.event.type, w.typed)) lastMover = w.id;
+      }
       while (!waiting.empty() && waiting.front().id <= answer.upTo) {
         Waiting& w = waiting.front();
         // Focus moved between the event and the answer: the read may describe where it went.
-        const bool sure =
-            answer.followed && answer.settled && answer.changes == w.mark && !clickUnanswered;
+        const bool sure = answer.followed && answer.settled && answer.changes == w.mark &&
+                          !clickUnanswered && lastMover <= w.id;
         complete(w, answer.field, sure);
         waiting.pop_front();
       }

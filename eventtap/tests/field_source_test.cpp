@@ -94,6 +94,22 @@ TEST_F(LateFieldTest, PlainTextIsKeptOnlyWhenFocusCannotHaveMovedBeforeTheRead) 
   EXPECT_EQ(r->recordedEvents().back().text, "");
   source.answers.push_back({source.requests.back(), kPlain, 2, true});
   r->collectFields();
+  // A key that may move focus after it (Tab), answered by the same read or not answered yet;
+  // a key that types a character does not count.
+  r->record(EventType::keyDown, FakeTapEvent::key(0, "a"));
+  r->record(EventType::keyDown, FakeTapEvent::key(48, "\t"));
+  source.answers.push_back({source.requests.end()[-2], kPlain, 2, true});
+  r->collectFields();
+  EXPECT_EQ(r->recordedEvents().back().text, "");
+  source.answers.push_back({source.requests.back(), kPlain, 2, true});
+  r->collectFields();
+  EXPECT_EQ(r->recordedEvents().back().text, "\t");
+  r->record(EventType::keyDown, FakeTapEvent::key(0, "a"));
+  r->record(EventType::keyDown, FakeTapEvent::key(11, "b"));
+  source.answers.push_back({source.requests.back(), kPlain, 2, true});
+  r->collectFields();
+  const auto& recorded = r->recordedEvents();
+  EXPECT_EQ(recorded[recorded.size() - 2].text, "a");
 
   // Once the tap reports what it has handed over, an event is held against the mark taken
   // before it was sent, however late the recorder takes it.

@@ -318,11 +318,24 @@ def main():
             peer_cpu, peer_runs = xdotool_loop(env, args.seconds)
 
             # Clicks: press, wait for the lines, release, wait for the release's line.
-            # Both sides are measured warm: the first press at a point makes the application
-            # build the accessible objects there, which no client can avoid.
+            # Both sides are measured warm: the first presses at a point make the application
+            # build the accessible objects there, which no client can avoid, and a lookup
+            # slower than the tool's budget has it leave the application alone for a while.
+            # So presses are repeated until one gets its element line (or 20 s have passed).
             xtest = XTest(x.display)
+            warm_until = time.monotonic() + 20
+            while time.monotonic() < warm_until:
+                xtest.move(*points[0])
+                start = lines.count()
+                xtest.button(1, True)
+                found = lines.wait_for(start, "ax-element", timeout=1)
+                xtest.button(1, False)
+                lines.wait_for(start, "clickUp")
+                if found is not None:
+                    break
             click_ms, element_ms, lookup_ms = [], [], []
             missing = 0  # presses whose element was not found within the tool's budget
+            missed_at = []
             for i, (px, py) in enumerate([points[0]] + points):
                 xtest.move(px, py)
                 start = lines.count()
@@ -338,6 +351,7 @@ def main():
                     click_ms.append((t_click - t0) * 1000)
                     if t_element is None:
                         missing += 1
+                        missed_at.append(i)
                     else:
                         element_ms.append((t_element - t0) * 1000)
                         lookup_ms.append((t_element - t_click) * 1000)
@@ -431,6 +445,7 @@ def main():
     if os.environ.get("ORVANE_BENCH_DETAIL"):
         print("press -> click, in order:", " ".join("%.1f" % v for v in click_ms))
         print("press -> ax-element, in order:", " ".join("%.1f" % v for v in element_ms))
+        print("presses without an element line, by number:", missed_at)
     print("ax-element p99 / pyatspi p99: %.2f (goal at most 1: %s)"
           % (percentile(element_ms, 99) / percentile(peer_ms, 99),
              "met" if percentile(element_ms, 99) <= percentile(peer_ms, 99) else "MISSED"))

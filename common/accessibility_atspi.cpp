@@ -192,6 +192,8 @@ struct AtspiNode : AXElement::Node {
   bool answered = false;
   mutable bool textsRead = false;
   mutable std::optional<atspi::NameAndDescription> texts;
+  // Its extents (screen pixels), when the query read them with its role.
+  std::optional<Rect> extents;
   AtspiNode(Kind k, std::int32_t p, GRef<AtspiAccessible> o,
             std::optional<AXRoleName> r = std::nullopt)
       : kind(k), pid(p), object(std::move(o)), role(std::move(r)) {}
@@ -223,14 +225,18 @@ class States {
   GRef<AtspiStateSet> states_;
 };
 
+AXRoleName axRoleOf(AtspiRole role) {
+  GString_ name(atspi_role_get_name(role));
+  return axRoleForAtspiRole(name ? std::string_view(name.get()) : std::string_view());
+}
+
 // An object's role in the vocabulary of macOS, asked with one call; nothing when it fails.
 std::optional<AXRoleName> axRole(AtspiAccessible* object) {
   limitNextCalls();
   Error error;
   const AtspiRole role = atspi_accessible_get_role(object, error.out());
   if (error || role == ATSPI_ROLE_INVALID) return std::nullopt;
-  GString_ name(atspi_role_get_name(role));
-  return axRoleForAtspiRole(name ? std::string_view(name.get()) : std::string_view());
+  return axRoleOf(role);
 }
 
 class AtspiAccessibility : public Accessibility {
@@ -350,6 +356,10 @@ class AtspiAccessibility : public Accessibility {
         if ((attribute == kAttrRole || attribute == kAttrSubrole) && node->role) {
           return axRoleAttribute(*node->role, attribute);
         }
+        if (node->extents && (attribute == kAttrFrame || attribute == kAttrPosition ||
+                              attribute == kAttrSize)) {
+          return geometryAttribute(side_.pixelsToPoints(*node->extents), attribute);
+        }
         if (node->answered && (attribute == kAttrTitle || attribute == kAttrDescription ||
                                attribute == kAttrChildren)) {
           if (!node->textsRead) {
@@ -400,13 +410,30 @@ class AtspiAccessibility : public Accessibility {
     // The frame last found active for the same window is asked straight away: a window keeps
     // its frame. When that frame has nothing at the point, or no longer answers, the frames
     // are looked at as for a window not seen before.
+    // Clicks in a window mostly land where one landed before: the last descent in it is
+    // checked with all its questions at once, and the descent goes on one question at a time
+    // only from where the answers part from it.
     std::vector<GRef<AtspiAccessible>> path;
+    std::optional<atspi::HitReads> reads;
     if (auto* known = application(owner->pid, false);
         known && known->window == owner->window && known->windowFrame) {
-      path.push_back(GRef<AtspiAccessible>::share(known->windowFrame.get()));
-      if (!descend(path, px, py)) {
+      if (known->hitPath.size() > 1 && known->hitPath.front().get() == known->windowFrame.get()) {
+        std::vector<AtspiAccessible*> remembered;
+        for (const auto& object : known->hitPath) remembered.push_back(object.get());
+        limitNextCalls();
+        const auto check = atspi::checkPath(remembered, px, py, callTimeoutMs(kCallTimeoutMs));
+        for (std::size_t i = 0; check.firstAnswered && i < check.confirmed; ++i) {
+          path.push_back(GRef<AtspiAccessible>::share(remembered[i]));
+        }
+        if (check.deepest && check.confirmed == remembered.size()) reads = check.reads;
+        if (check.firstAnswered && !check.deepest) descend(path, px, py);
+      } else {
+        path.push_back(GRef<AtspiAccessible>::share(known->windowFrame.get()));
+        if (!descend(path, px, py)) path.clear();
+      }
+      if (path.empty()) {
         known->windowFrame = {};
-        path.clear();
+        known->hitPath.clear();
       }
     }
     if (path.empty()) {
@@ -415,10 +442,31 @@ class AtspiAccessibility : public Accessibility {
       path.push_back(std::move(frame));
       descend(path, px, py);
     }
-    auto [hit, role] = controlLabelledBy(path);
+    if (auto* known = application(owner->pid, false);
+        known && known->windowFrame && known->windowFrame.get() == path.front().get()) {
+      known->hitPath.clear();
+      for (const auto& object : path) {
+        known->hitPath.push_back(GRef<AtspiAccessible>::share(object.get()));
+      }
+    }
+    // The deepest answer's role, texts and extents are asked together: it is nearly always
+    // the element of the line.
+    if (!reads) {
+      limitNextCalls();
+      reads = atspi::readHit(path.back().get(), callTimeoutMs(kCallTimeoutMs));
+    }
+    auto [hit, role] = controlLabelledBy(path, *reads);
     auto answer = std::make_shared<AtspiNode>(AtspiNode::Kind::object, -1, std::move(path[hit]),
                                               std::move(role));
     answer->answered = true;
+    if (hit == path.size() - 1) {
+      if (reads->texts) {
+        answer->textsRead = true;
+        answer->texts = reads->texts;
+      }
+      if (const auto& e = reads->extents) answer->extents = Rect{double((*e)[0]), double((*e)[1]),
+                                                                 double((*e)[2]), double((*e)[3])};
+    }
     return AXElement(std::shared_ptr<const AtspiNode>(std::move(answer)));
   }
 
@@ -469,10 +517,12 @@ class AtspiAccessibility : public Accessibility {
   // more.
   // With it, the role read of the element chosen (nothing when none was read).
   static std::pair<std::size_t, std::optional<AXRoleName>> controlLabelledBy(
-      const std::vector<GRef<AtspiAccessible>>& path) {
+      const std::vector<GRef<AtspiAccessible>>& path, const atspi::HitReads& reads) {
     const std::size_t last = path.size() - 1;
-    if (last == 0) return {last, std::nullopt};
-    auto role = axRole(path[last].get());
+    std::optional<AXRoleName> role;
+    if (reads.role) role = axRoleOf(static_cast<AtspiRole>(*reads.role));
+    if (last == 0) return {last, role};
+    if (!reads.role) role = axRole(path[last].get());
     if (!role || role->role != "AXStaticText") return {last, role};
     // Text sits in the control itself or in a group or two inside it.
     constexpr std::size_t kMaxTextDepth = 3;
@@ -481,7 +531,7 @@ class AtspiAccessibility : public Accessibility {
       if (!above) return {last, role};
       if (above->role == "AXGroup" || above->role == "AXUnknown") continue;
       if (!isLabelledControl(above->role)) return {last, role};
-      auto text = name(path[last].get());
+      auto text = reads.texts ? std::optional(reads.texts->name) : name(path[last].get());
       auto label = name(path[i].get());
       if (text && label && !label->empty() && *text == *label) return {i, above};
       return {last, role};
@@ -630,6 +680,8 @@ class AtspiAccessibility : public Accessibility {
     // The window the last query found an active frame under, and that frame.
     std::int64_t window = 0;
     GRef<AtspiAccessible> windowFrame;
+    // The last descent from that frame: the frame, then each answer down to the deepest.
+    std::vector<GRef<AtspiAccessible>> hitPath;
   };
 
   // The AT-SPI application of a process, looked up among the desktop's applications. One
@@ -655,7 +707,7 @@ class AtspiAccessibility : public Accessibility {
       if (!app) continue;
       const guint appPid = atspi_accessible_get_process_id(app.get(), error.out());
       if (error || static_cast<std::int32_t>(appPid) != pid) continue;
-      return &(applications_[pid] = KnownApplication{std::move(app), {}, {}, 0, {}});
+      return &(applications_[pid] = KnownApplication{std::move(app), {}, {}, 0, {}, {}});
     }
     return nullptr;
   }
@@ -904,12 +956,15 @@ class AtspiAccessibility : public Accessibility {
     if (attribute == kAttrFrame || attribute == kAttrPosition || attribute == kAttrSize) {
       auto pixels = extents(object);
       if (!pixels) return std::nullopt;
-      const Rect r = side_.pixelsToPoints(*pixels);
-      if (attribute == kAttrFrame) return AXGeometry{kAXGeometryRect, r.x, r.y, r.width, r.height};
-      if (attribute == kAttrPosition) return AXGeometry{kAXGeometryPoint, r.x, r.y, 0, 0};
-      return AXGeometry{kAXGeometrySize, 0, 0, r.width, r.height};
+      return geometryAttribute(side_.pixelsToPoints(*pixels), attribute);
     }
     return std::nullopt;
+  }
+
+  static AXValue geometryAttribute(const Rect& r, std::string_view attribute) {
+    if (attribute == kAttrFrame) return AXGeometry{kAXGeometryRect, r.x, r.y, r.width, r.height};
+    if (attribute == kAttrPosition) return AXGeometry{kAXGeometryPoint, r.x, r.y, 0, 0};
+    return AXGeometry{kAXGeometrySize, 0, 0, r.width, r.height};
   }
 
   // The text of a text element (entries, labels); the current value of an element with a

@@ -1,5 +1,6 @@
 #include "atspi_properties.hpp"
 
+#include <climits>
 #include <memory>
 #include <string_view>
 
@@ -11,7 +12,182 @@ struct MessageUnref {
 };
 using Message = std::unique_ptr<DBusMessage, MessageUnref>;
 
+struct PendingUnref {
+  void operator()(DBusPendingCall* p) const {
+    dbus_pending_call_cancel(p);
+    dbus_pending_call_unref(p);
+  }
+};
+using Pending = std::unique_ptr<DBusPendingCall, PendingUnref>;
+
+// Sends a call without waiting for its answer; nothing when it cannot be sent.
+Pending sendCall(DBusConnection* bus, const AtspiObject* o, const char* iface, const char* method,
+             int firstType, const void* first, int timeoutMs) {
+  Message call(dbus_message_new_method_call(o->app->bus_name, o->path, iface, method));
+  if (!call) return {};
+  if (firstType != DBUS_TYPE_INVALID &&
+      !dbus_message_append_args(call.get(), firstType, first, DBUS_TYPE_INVALID)) {
+    return {};
+  }
+  DBusPendingCall* pending = nullptr;
+  if (!dbus_connection_send_with_reply(bus, call.get(), &pending, timeoutMs) || !pending) {
+    return {};
+  }
+  return Pending(pending);
+}
+
+// The answer to a call sent; nothing for an error or a call not sent.
+Message answer(const Pending& pending) {
+  if (!pending) return {};
+  dbus_pending_call_block(pending.get());
+  Message reply(dbus_pending_call_steal_reply(pending.get()));
+  if (!reply || dbus_message_get_type(reply.get()) != DBUS_MESSAGE_TYPE_METHOD_RETURN) return {};
+  return reply;
+}
+
+struct Reads {
+  Pending role, texts, extents;
+};
+
+Reads sendReads(DBusConnection* bus, const AtspiObject* o, int timeoutMs) {
+  const char* accessible = "org.a11y.atspi.Accessible";
+  const dbus_uint32_t screen = ATSPI_COORD_TYPE_SCREEN;
+  Reads out;
+  out.role = sendCall(bus, o, accessible, "GetRole", DBUS_TYPE_INVALID, nullptr, timeoutMs);
+  out.texts = sendCall(bus, o, "org.freedesktop.DBus.Properties", "GetAll", DBUS_TYPE_STRING,
+                       &accessible, timeoutMs);
+  out.extents = sendCall(bus, o, "org.a11y.atspi.Component", "GetExtents", DBUS_TYPE_UINT32,
+                         &screen, timeoutMs);
+  return out;
+}
+
+HitReads answers(const Reads& sent) {
+  HitReads out;
+  if (Message reply = answer(sent.role)) {
+    dbus_uint32_t value = 0;
+    if (dbus_message_get_args(reply.get(), nullptr, DBUS_TYPE_UINT32, &value, DBUS_TYPE_INVALID) &&
+        value != ATSPI_ROLE_INVALID) {
+      out.role = value;
+    }
+  }
+  if (Message reply = answer(sent.texts)) out.texts = nameAndDescriptionOf(reply.get());
+  if (Message reply = answer(sent.extents)) {
+    DBusMessageIter it, rect;
+    std::array<std::int32_t, 4> r{};
+    bool ok = dbus_message_iter_init(reply.get(), &it) &&
+              dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_STRUCT;
+    if (ok) dbus_message_iter_recurse(&it, &rect);
+    for (std::size_t i = 0; ok && i < r.size(); ++i) {
+      ok = dbus_message_iter_get_arg_type(&rect) == DBUS_TYPE_INT32;
+      if (ok) {
+        dbus_message_iter_get_basic(&rect, &r[i]);
+        dbus_message_iter_next(&rect);
+      }
+    }
+    if (ok && r[0] != INT_MIN && r[1] != INT_MIN && r[2] >= 0 && r[3] >= 0) out.extents = r;
+  }
+  return out;
+}
+
+// Whether the (bus name, path) of a reference names the object.
+bool names(const ObjectReference& ref, const AtspiObject* o) {
+  return o->app && o->app->bus_name && o->path && ref.busName == o->app->bus_name &&
+         ref.path == o->path;
+}
+
+// The connection libatspi calls an object's application on: its own when it has one.
+DBusConnection* connectionOf(const AtspiObject* o) {
+  return o->app->bus ? o->app->bus : atspi_get_a11y_bus();
+}
+
+bool callable(const AtspiObject* o) { return o->app && o->app->bus_name && o->path; }
+
 }  // namespace
+
+std::optional<ObjectReference> referenceOf(DBusMessage* reply) {
+  if (!reply) return std::nullopt;
+  DBusMessageIter it, ref;
+  if (!dbus_message_iter_init(reply, &it) ||
+      dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_STRUCT) {
+    return std::nullopt;
+  }
+  dbus_message_iter_recurse(&it, &ref);
+  const char* bus = nullptr;
+  const char* path = nullptr;
+  if (dbus_message_iter_get_arg_type(&ref) != DBUS_TYPE_STRING) return std::nullopt;
+  dbus_message_iter_get_basic(&ref, &bus);
+  if (!dbus_message_iter_next(&ref) ||
+      dbus_message_iter_get_arg_type(&ref) != DBUS_TYPE_OBJECT_PATH) {
+    return std::nullopt;
+  }
+  dbus_message_iter_get_basic(&ref, &path);
+  if (!bus || !path || std::string_view(path) == "/org/a11y/atspi/null") return std::nullopt;
+  return ObjectReference{bus, path};
+}
+
+PathCheck checkPath(const std::vector<AtspiAccessible*>& path, int x, int y, int timeoutMs) {
+  PathCheck out;
+  if (path.empty()) return out;
+  for (AtspiAccessible* object : path) {
+    if (!object || !callable(ATSPI_OBJECT(object))) return out;
+  }
+  const AtspiObject* first = ATSPI_OBJECT(path.front());
+  DBusConnection* bus = connectionOf(first);
+  if (!bus) return out;
+  std::vector<Pending> atPoint;
+  atPoint.reserve(path.size());
+  const dbus_int32_t px = x, py = y;
+  const dbus_uint32_t screen = ATSPI_COORD_TYPE_SCREEN;
+  for (AtspiAccessible* object : path) {
+    const AtspiObject* o = ATSPI_OBJECT(object);
+    Message call(dbus_message_new_method_call(o->app->bus_name, o->path,
+                                              "org.a11y.atspi.Component",
+                                              "GetAccessibleAtPoint"));
+    DBusPendingCall* pending = nullptr;
+    if (!call ||
+        !dbus_message_append_args(call.get(), DBUS_TYPE_INT32, &px, DBUS_TYPE_INT32, &py,
+                                  DBUS_TYPE_UINT32, &screen, DBUS_TYPE_INVALID) ||
+        !dbus_connection_send_with_reply(connectionOf(o), call.get(), &pending, timeoutMs) ||
+        !pending) {
+      break;  // the questions sent so far are still checked
+    }
+    atPoint.emplace_back(pending);
+  }
+  const Reads reads = atPoint.size() == path.size()
+                          ? sendReads(connectionOf(ATSPI_OBJECT(path.back())),
+                                      ATSPI_OBJECT(path.back()), timeoutMs)
+                          : Reads{};
+  dbus_connection_flush(bus);
+  dbus_connection_flush(connectionOf(ATSPI_OBJECT(path.back())));
+  for (std::size_t i = 0; i < atPoint.size(); ++i) {
+    Message reply = answer(atPoint[i]);
+    const auto child = referenceOf(reply.get());
+    if (i == 0 && !child) return out;
+    out.firstAnswered = true;
+    out.confirmed = i + 1;
+    if (!child) {
+      out.deepest = true;
+      break;
+    }
+    if (i + 1 < path.size() && names(*child, ATSPI_OBJECT(path[i + 1]))) continue;
+    for (std::size_t j = 0; j <= i; ++j) {
+      if (names(*child, ATSPI_OBJECT(path[j]))) out.deepest = true;
+    }
+    break;  // a new object: the descent goes on from path[i] asking one question at a time
+  }
+  if (out.deepest && out.confirmed == path.size()) out.reads = answers(reads);
+  return out;
+}
+
+HitReads readHit(AtspiAccessible* object, int timeoutMs) {
+  if (!object || !callable(ATSPI_OBJECT(object))) return {};
+  const AtspiObject* o = ATSPI_OBJECT(object);
+  DBusConnection* bus = connectionOf(o);
+  if (!bus) return {};
+  const Reads sent = sendReads(bus, o, timeoutMs);
+  dbus_connection_flush(bus);
+  return answers(sent);
+}
 
 std::optional<NameAndDescription> nameAndDescriptionOf(DBusMessage* reply) {
   if (!reply) return std::nullopt;

@@ -110,6 +110,30 @@ TEST(AtspiProperties, AReplyOfAnotherShapeReadsNothing) {
   EXPECT_FALSE(atspi::nameAndDescriptionOf(numbered.get()));
 }
 
+TEST(AtspiProperties, ObjectReferencesAndTheNullReference) {
+  const auto reference = [](const char* bus, const char* path, int pathType) {
+    Message reply(dbus_message_new(DBUS_MESSAGE_TYPE_METHOD_RETURN));
+    DBusMessageIter it, ref;
+    dbus_message_iter_init_append(reply.get(), &it);
+    dbus_message_iter_open_container(&it, DBUS_TYPE_STRUCT, nullptr, &ref);
+    dbus_message_iter_append_basic(&ref, DBUS_TYPE_STRING, &bus);
+    dbus_message_iter_append_basic(&ref, pathType, &path);
+    dbus_message_iter_close_container(&it, &ref);
+    return reply;
+  };
+  auto hit = reference(":1.7", "/org/a11y/atspi/accessible/42", DBUS_TYPE_OBJECT_PATH);
+  const auto named = atspi::referenceOf(hit.get());
+  ASSERT_TRUE(named);
+  EXPECT_EQ(named->busName, ":1.7");
+  EXPECT_EQ(named->path, "/org/a11y/atspi/accessible/42");
+  // Nothing at the point; a path sent as text; no reply.
+  auto none = reference(":1.7", "/org/a11y/atspi/null", DBUS_TYPE_OBJECT_PATH);
+  EXPECT_FALSE(atspi::referenceOf(none.get()));
+  auto text = reference(":1.7", "/org/a11y/atspi/accessible/42", DBUS_TYPE_STRING);
+  EXPECT_FALSE(atspi::referenceOf(text.get()));
+  EXPECT_FALSE(atspi::referenceOf(nullptr));
+}
+
 // libatspi ends the process when it finds no bus, so a desktop without one must never reach it;
 // and then there is nothing to look up, so the window server is never made.
 class NoAccessibilityBus : public ::testing::Test {

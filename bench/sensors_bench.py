@@ -345,6 +345,7 @@ def main():
                 t_element = lines.wait_for(start, "ax-element", timeout=2)
                 xtest.button(1, False)
                 lines.wait_for(start, "clickUp")
+                time.sleep(0.02)  # the release handled before the next press, as for the peer
                 if t_click is None:
                     raise RuntimeError("a press gave no click line")
                 if i > 0:

@@ -391,7 +391,27 @@ class AtspiAccessibility : public Accessibility {
   void expectElementAtPosition(float x, float y) override {
     if (!active_) return;
     const Point point{x, y};
-    expected_ = Expected{point, windowOwnerAt(point)};
+    Expected expected;
+    expected.point = point;
+    // The window the last press landed in is asked at once, while the window server is asked
+    // which window is under the point: mostly it is the same one.
+    if (auto* known = lastHitPid_ ? application(*lastHitPid_, false) : nullptr;
+        known && known->hitPath.size() > 1 && known->windowFrame &&
+        known->hitPath.front().get() == known->windowFrame.get()) {
+      const Point pixels = side_.pointsToPixels(point);
+      std::vector<AtspiAccessible*> remembered;
+      for (const auto& object : known->hitPath) {
+        remembered.push_back(object.get());
+        expected.askedPath.push_back(GRef<AtspiAccessible>::share(object.get()));
+      }
+      expected.askedPid = *lastHitPid_;
+      expected.askedWindow = known->window;
+      expected.asked = atspi::PathQuestions::ask(remembered, static_cast<int>(pixels.x),
+                                                 static_cast<int>(pixels.y),
+                                                 callTimeoutMs(kCallTimeoutMs));
+    }
+    expected.owner = windowOwnerAt(point);
+    expected_ = std::move(expected);
   }
 
   std::optional<AXElement> copyElementAtPosition(const AXElement& element, float x,
@@ -401,9 +421,10 @@ class AtspiAccessibility : public Accessibility {
     limitNextCalls();
     const Point point{x, y};
     auto expected = std::exchange(expected_, std::nullopt);
-    const auto owner = expected && expected->point.x == point.x && expected->point.y == point.y
-                           ? expected->owner
-                           : windowOwnerAt(point);
+    if (expected && (expected->point.x != point.x || expected->point.y != point.y)) {
+      expected.reset();
+    }
+    const auto owner = expected ? expected->owner : windowOwnerAt(point);
     if (!owner) return std::nullopt;
     const Point pixels = side_.pointsToPixels(point);
     const int px = static_cast<int>(pixels.x), py = static_cast<int>(pixels.y);
@@ -421,7 +442,13 @@ class AtspiAccessibility : public Accessibility {
         std::vector<AtspiAccessible*> remembered;
         for (const auto& object : known->hitPath) remembered.push_back(object.get());
         limitNextCalls();
-        const auto check = atspi::checkPath(remembered, px, py, callTimeoutMs(kCallTimeoutMs));
+        const bool askedAlready = expected && expected->asked &&
+                                  expected->askedPid == owner->pid &&
+                                  expected->askedWindow == owner->window &&
+                                  sameObjects(expected->askedPath, known->hitPath);
+        const auto check = askedAlready
+                               ? expected->asked->answers()
+                               : atspi::checkPath(remembered, px, py, callTimeoutMs(kCallTimeoutMs));
         for (std::size_t i = 0; check.firstAnswered && i < check.confirmed; ++i) {
           path.push_back(GRef<AtspiAccessible>::share(remembered[i]));
         }
@@ -448,6 +475,7 @@ class AtspiAccessibility : public Accessibility {
       for (const auto& object : path) {
         known->hitPath.push_back(GRef<AtspiAccessible>::share(object.get()));
       }
+      lastHitPid_ = owner->pid;
     }
     // The deepest answer's role, texts and extents are asked together: it is nearly always
     // the element of the line.
@@ -1020,7 +1048,20 @@ class AtspiAccessibility : public Accessibility {
   struct Expected {
     Point point;
     std::optional<WindowServer::WindowOwner> owner;
+    // The last descent of the application a press last landed in, and its questions at the
+    // point, sent before the owner was known.
+    std::int32_t askedPid = -1;
+    std::int64_t askedWindow = 0;
+    std::vector<GRef<AtspiAccessible>> askedPath;
+    std::optional<atspi::PathQuestions> asked;
   };
+  std::optional<std::int32_t> lastHitPid_;
+
+  static bool sameObjects(const std::vector<GRef<AtspiAccessible>>& a,
+                          const std::vector<GRef<AtspiAccessible>>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const auto& x, const auto& y) { return x.get() == y.get(); });
+  }
   std::optional<Expected> expected_;
   bool active_ = false;
   GDBusConnection* session_ = nullptr;

@@ -61,7 +61,7 @@ Reads sendReads(DBusConnection* bus, const AtspiObject* o, int timeoutMs) {
   return out;
 }
 
-HitReads answers(const Reads& sent) {
+HitReads readAnswers(const Reads& sent) {
   HitReads out;
   if (Message reply = answer(sent.role)) {
     dbus_uint32_t value = 0;
@@ -125,17 +125,27 @@ std::optional<ObjectReference> referenceOf(DBusMessage* reply) {
   return ObjectReference{bus, path};
 }
 
-PathCheck checkPath(const std::vector<AtspiAccessible*>& path, int x, int y, int timeoutMs) {
-  PathCheck out;
+struct PathQuestions::Sent {
+  std::vector<AtspiAccessible*> path;
+  std::vector<Pending> atPoint;
+  Reads reads;
+};
+
+PathQuestions::PathQuestions() = default;
+PathQuestions::PathQuestions(PathQuestions&&) noexcept = default;
+PathQuestions& PathQuestions::operator=(PathQuestions&&) noexcept = default;
+PathQuestions::~PathQuestions() = default;
+
+PathQuestions PathQuestions::ask(const std::vector<AtspiAccessible*>& path, int x, int y,
+                                 int timeoutMs) {
+  PathQuestions out;
   if (path.empty()) return out;
   for (AtspiAccessible* object : path) {
     if (!object || !callable(ATSPI_OBJECT(object))) return out;
   }
-  const AtspiObject* first = ATSPI_OBJECT(path.front());
-  DBusConnection* bus = connectionOf(first);
-  if (!bus) return out;
-  std::vector<Pending> atPoint;
-  atPoint.reserve(path.size());
+  auto sent = std::make_unique<Sent>();
+  sent->path = path;
+  sent->atPoint.reserve(path.size());
   const dbus_int32_t px = x, py = y;
   const dbus_uint32_t screen = ATSPI_COORD_TYPE_SCREEN;
   for (AtspiAccessible* object : path) {
@@ -151,18 +161,27 @@ PathCheck checkPath(const std::vector<AtspiAccessible*>& path, int x, int y, int
         !pending) {
       break;  // the questions sent so far are still checked
     }
-    atPoint.emplace_back(pending);
+    sent->atPoint.emplace_back(pending);
   }
-  const Reads reads = atPoint.size() == path.size()
-                          ? sendReads(connectionOf(ATSPI_OBJECT(path.back())),
-                                      ATSPI_OBJECT(path.back()), timeoutMs)
-                          : Reads{};
-  dbus_connection_flush(bus);
-  dbus_connection_flush(connectionOf(ATSPI_OBJECT(path.back())));
-  for (std::size_t i = 0; i < atPoint.size(); ++i) {
-    Message reply = answer(atPoint[i]);
+  if (sent->atPoint.size() == path.size()) {
+    const AtspiObject* last = ATSPI_OBJECT(path.back());
+    sent->reads = sendReads(connectionOf(last), last, timeoutMs);
+  }
+  for (AtspiAccessible* object : {path.front(), path.back()}) {
+    if (DBusConnection* bus = connectionOf(ATSPI_OBJECT(object))) dbus_connection_flush(bus);
+  }
+  out.sent_ = std::move(sent);
+  return out;
+}
+
+PathCheck PathQuestions::answers() {
+  PathCheck out;
+  if (!sent_) return out;
+  const auto& path = sent_->path;
+  for (std::size_t i = 0; i < sent_->atPoint.size(); ++i) {
+    Message reply = answer(sent_->atPoint[i]);
     const auto child = referenceOf(reply.get());
-    if (i == 0 && !child) return out;
+    if (i == 0 && !child) break;
     out.firstAnswered = true;
     out.confirmed = i + 1;
     if (!child) {
@@ -175,8 +194,13 @@ PathCheck checkPath(const std::vector<AtspiAccessible*>& path, int x, int y, int
     }
     break;  // a new object: the descent goes on from path[i] asking one question at a time
   }
-  if (out.deepest && out.confirmed == path.size()) out.reads = answers(reads);
+  if (out.deepest && out.confirmed == path.size()) out.reads = readAnswers(sent_->reads);
+  sent_.reset();
   return out;
+}
+
+PathCheck checkPath(const std::vector<AtspiAccessible*>& path, int x, int y, int timeoutMs) {
+  return PathQuestions::ask(path, x, y, timeoutMs).answers();
 }
 
 HitReads readHit(AtspiAccessible* object, int timeoutMs) {
@@ -186,7 +210,7 @@ HitReads readHit(AtspiAccessible* object, int timeoutMs) {
   if (!bus) return {};
   const Reads sent = sendReads(bus, o, timeoutMs);
   dbus_connection_flush(bus);
-  return answers(sent);
+  return readAnswers(sent);
 }
 
 std::optional<NameAndDescription> nameAndDescriptionOf(DBusMessage* reply) {

@@ -18,6 +18,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -68,6 +69,23 @@ struct PathCheck {
   // on the path (Chromium may answer the object asked or an ancestor).
   bool deepest = false;
   HitReads reads;  // of the path's last object, worth something only when all are confirmed
+};
+// The questions of such a check, sent and not yet waited for: they travel while the caller
+// does something else. Dropping them unanswered cancels them.
+class PathQuestions {
+ public:
+  PathQuestions();
+  PathQuestions(PathQuestions&&) noexcept;
+  PathQuestions& operator=(PathQuestions&&) noexcept;
+  ~PathQuestions();
+  // Sends them (the path's objects must outlive the questions).
+  static PathQuestions ask(const std::vector<AtspiAccessible*>& path, int x, int y, int timeoutMs);
+  // Waits for the answers (each question ends by its own timeout at the latest).
+  PathCheck answers();
+
+ private:
+  struct Sent;
+  std::unique_ptr<Sent> sent_;
 };
 PathCheck checkPath(const std::vector<AtspiAccessible*>& path, int x, int y, int timeoutMs);
 

@@ -197,9 +197,11 @@ void ClickInspector::clickTapCallback(std::uint32_t type, const TapEvent& event)
   }
   const Point point = event.location();
   const bool release = isRelease(type);
+  const std::int64_t deadline = context.steadyMs() + kSearchBudgetMs;
   // The worker looks for the window under a press while the front application is read here.
   if (!release) {
-    context.accessibility.post([point](Accessibility& ax) {
+    context.accessibility.post([point, deadline](Accessibility& ax) {
+      ax.setCallDeadline(deadline);
       ax.expectElementAtPosition(static_cast<float>(point.x), static_cast<float>(point.y));
     });
   }
@@ -225,7 +227,6 @@ void ClickInspector::clickTapCallback(std::uint32_t type, const TapEvent& event)
 
   auto press = std::make_shared<Press>(context.stdoutQueue);
   lastPress = press;
-  const std::int64_t deadline = context.steadyMs() + kSearchBudgetMs;
   context.accessibility.post([this, press, point, front, deadline](Accessibility& ax) {
     if (press->isSettled()) return;  // a later press, or its budget, ended it
     press->settle(axElementLineAt(ax, point, front, deadline));

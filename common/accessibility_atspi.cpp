@@ -356,8 +356,8 @@ class AtspiAccessibility : public Accessibility {
         if ((attribute == kAttrRole || attribute == kAttrSubrole) && node->role) {
           return axRoleAttribute(*node->role, attribute);
         }
-        if (node->extents && (attribute == kAttrFrame || attribute == kAttrPosition ||
-                              attribute == kAttrSize)) {
+        if (node->extents &&
+            (attribute == kAttrFrame || attribute == kAttrPosition || attribute == kAttrSize)) {
           return geometryAttribute(side_.pixelsToPoints(*node->extents), attribute);
         }
         if (node->answered && (attribute == kAttrTitle || attribute == kAttrDescription ||
@@ -406,9 +406,9 @@ class AtspiAccessibility : public Accessibility {
       }
       expected.askedPid = *lastHitPid_;
       expected.askedWindow = known->window;
-      expected.asked = atspi::PathQuestions::ask(remembered, static_cast<int>(pixels.x),
-                                                 static_cast<int>(pixels.y),
-                                                 callTimeoutMs(kCallTimeoutMs));
+      expected.asked =
+          atspi::PathQuestions::ask(remembered, static_cast<int>(pixels.x),
+                                    static_cast<int>(pixels.y), callTimeoutMs(kCallTimeoutMs));
     }
     expected.owner = windowOwnerAt(point);
     expected_ = std::move(expected);
@@ -442,13 +442,12 @@ class AtspiAccessibility : public Accessibility {
         std::vector<AtspiAccessible*> remembered;
         for (const auto& object : known->hitPath) remembered.push_back(object.get());
         limitNextCalls();
-        const bool askedAlready = expected && expected->asked &&
-                                  expected->askedPid == owner->pid &&
+        const bool askedAlready = expected && expected->asked && expected->askedPid == owner->pid &&
                                   expected->askedWindow == owner->window &&
                                   sameObjects(expected->askedPath, known->hitPath);
-        const auto check = askedAlready
-                               ? expected->asked->answers()
-                               : atspi::checkPath(remembered, px, py, callTimeoutMs(kCallTimeoutMs));
+        const auto check =
+            askedAlready ? expected->asked->answers()
+                         : atspi::checkPath(remembered, px, py, callTimeoutMs(kCallTimeoutMs));
         for (std::size_t i = 0; check.firstAnswered && i < check.confirmed; ++i) {
           path.push_back(GRef<AtspiAccessible>::share(remembered[i]));
         }
@@ -492,8 +491,8 @@ class AtspiAccessibility : public Accessibility {
         answer->textsRead = true;
         answer->texts = reads->texts;
       }
-      if (const auto& e = reads->extents) answer->extents = Rect{double((*e)[0]), double((*e)[1]),
-                                                                 double((*e)[2]), double((*e)[3])};
+      if (const auto& e = reads->extents)
+        answer->extents = Rect{double((*e)[0]), double((*e)[1]), double((*e)[2]), double((*e)[3])};
     }
     return AXElement(std::shared_ptr<const AtspiNode>(std::move(answer)));
   }

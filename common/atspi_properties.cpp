@@ -22,7 +22,7 @@ using Pending = std::unique_ptr<DBusPendingCall, PendingUnref>;
 
 // Sends a call without waiting for its answer; nothing when it cannot be sent.
 Pending sendCall(DBusConnection* bus, const AtspiObject* o, const char* iface, const char* method,
-             int firstType, const void* first, int timeoutMs) {
+                 int firstType, const void* first, int timeoutMs) {
   Message call(dbus_message_new_method_call(o->app->bus_name, o->path, iface, method));
   if (!call) return {};
   if (firstType != DBUS_TYPE_INVALID &&
@@ -150,8 +150,7 @@ PathQuestions PathQuestions::ask(const std::vector<AtspiAccessible*>& path, int 
   const dbus_uint32_t screen = ATSPI_COORD_TYPE_SCREEN;
   for (AtspiAccessible* object : path) {
     const AtspiObject* o = ATSPI_OBJECT(object);
-    Message call(dbus_message_new_method_call(o->app->bus_name, o->path,
-                                              "org.a11y.atspi.Component",
+    Message call(dbus_message_new_method_call(o->app->bus_name, o->path, "org.a11y.atspi.Component",
                                               "GetAccessibleAtPoint"));
     DBusPendingCall* pending = nullptr;
     if (!call ||

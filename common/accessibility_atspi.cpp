@@ -429,11 +429,11 @@ class AtspiAccessibility : public Accessibility {
     const Point pixels = side_.pointsToPixels(point);
     const int px = static_cast<int>(pixels.x), py = static_cast<int>(pixels.y);
     // The frame last found active for the same window is asked straight away: a window keeps
-    // its frame. When that frame has nothing at the point, or no longer answers, the frames
-    // are looked at as for a window not seen before.
-    // Clicks in a window mostly land where one landed before: the last descent in it is
-    // checked with all its questions at once, and the descent goes on one question at a time
-    // only from where the answers part from it.
+    // its frame. Clicks in a window mostly land where one landed before, so the last descent
+    // from that frame is checked with all its questions at once (sent at the press when the
+    // window was the last one hit), and the descent goes on one question at a time only from
+    // where the answers part from it. When the frame has nothing at the point, or no longer
+    // answers, the frames are looked at as for a window not seen before.
     std::vector<GRef<AtspiAccessible>> path;
     std::optional<atspi::HitReads> reads;
     if (auto* known = application(owner->pid, false);

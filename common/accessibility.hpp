@@ -5,6 +5,7 @@
 // Calls are made on one thread: the main thread, or the one thread that made the service.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -169,6 +170,15 @@ class Accessibility {
   virtual void waitForEvents() {}
   // Ends a waitForEvents() under way (or the next one) at once; callable from any thread.
   virtual void interruptWait() {}
+
+  // Waits until the application with keyboard focus has handled the input the window server
+  // sent it before now (so that a read made after describes the state after that input):
+  // true once it has shown that, false when it has not within `within`; nothing where the
+  // platform cannot ask it (then a read is as good as it is without).
+  virtual std::optional<bool> awaitFocusedInputHandled(std::chrono::milliseconds within) {
+    (void)within;
+    return std::nullopt;
+  }
 
   // Whether the service reads nothing only because the display did not answer when it was
   // made (an X server stalled at start-up): one made again once the display answers may read.

@@ -255,6 +255,11 @@ class AtspiAccessibility : public Accessibility {
 
   bool madeBeforeTheDisplay() const override { return side_.displayLate; }
 
+  std::optional<bool> awaitFocusedInputHandled(std::chrono::milliseconds within) override {
+    if (!active_ || !side_.awaitInputHandled) return std::nullopt;
+    return side_.awaitInputHandled(within);
+  }
+
   ~AtspiAccessibility() override {
     if (listener_) {
       Error error;

@@ -3,6 +3,7 @@
 // as a small side of that desktop. Never included by a seam header.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -28,6 +29,10 @@ struct AtspiDesktopSide {
   // The window server that names the window under a point (WindowServer::ownerAt); made once, on
   // the first element-at-position query.
   std::function<std::unique_ptr<WindowServer>()> makeWindowServer;
+  // Waits until the application with the input focus has handled the input the display sent
+  // it before now: true once shown, false when not shown within the time; nothing where it
+  // cannot be asked (may be empty).
+  std::function<std::optional<bool>(std::chrono::milliseconds)> awaitInputHandled;
   // Set when the display did not answer when the side was made: nothing above is set then,
   // and a service made again later may find it.
   bool displayLate = false;

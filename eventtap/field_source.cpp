@@ -23,9 +23,10 @@ FieldWorker::~FieldWorker() {
   thread_.join();
 }
 
-void FieldWorker::request(std::uint64_t id) {
+void FieldWorker::request(std::uint64_t id, bool movesFocus) {
   {
     std::lock_guard lock(mutex_);
+    if (movesFocus) toFence_ = true;
     if (id <= requested_) return;
     requested_ = id;
     if (interrupt_) interrupt_();
@@ -76,13 +77,21 @@ void FieldWorker::work(std::function<Reader()> start) {
       continue;
     }
     const std::uint64_t target = requested_;
+    const bool fence = std::exchange(toFence_, false);
     lock.unlock();
     // NOTE: a wait that ended does not mean the service's events are all handled: it may
     // have read them and handled only some (a focus loss without the gain that follows it).
     // Everything received by now was sent before the read, so it is handled first. The read
     // itself is a round trip to the focused application, which brings every event that
     // application sent before it answered; when those move focus, the read is made again.
-    FieldAnswer answer{target, std::nullopt, 0, true, true};
+    FieldAnswer answer{target, std::nullopt, 0, true, true, false};
+    if (fence && reader.fence) {
+      if (const auto shown = reader.fence(); shown && !*shown) {
+        answer.unfenced = true;
+        std::lock_guard again(mutex_);
+        toFence_ = true;  // the next read waits for it again
+      }
+    }
     for (int attempt = 0; attempt <= kMaxRereads; ++attempt) {
       if (reader.pump) reader.pump();
       const std::uint64_t before = reader.changes ? reader.changes() : 0;

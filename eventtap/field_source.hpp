@@ -30,13 +30,18 @@ struct FieldAnswer {
   std::uint64_t changes = 0;
   bool settled = true;
   bool followed = true;
+  // Input that may move focus (a press, Tab) came before the read, and the application was not
+  // shown to have handled it: the read may describe focus from before it.
+  bool unfenced = false;
 };
 
 class FieldSource {
  public:
   virtual ~FieldSource() = default;
-  // The event numbered `id` (numbers start at 1 and increase) wants its field.
-  virtual void request(std::uint64_t id) = 0;
+  // The event numbered `id` (numbers start at 1 and increase) wants its field. `movesFocus`:
+  // the event may move focus by itself (a press, Tab); reads after it wait, where the source
+  // can, until the application has handled it.
+  virtual void request(std::uint64_t id, bool movesFocus = false) = 0;
   // The answers that came since the last call, oldest first.
   virtual std::vector<FieldAnswer> take() = 0;
   // Waits until an answer covers `id`, or at most `timeout`.
@@ -51,7 +56,7 @@ class ImmediateFieldSource final : public FieldSource {
  public:
   explicit ImmediateFieldSource(std::function<std::optional<EventField>()> read)
       : read_(std::move(read)) {}
-  void request(std::uint64_t id) override { answers_.push_back({id, read_()}); }
+  void request(std::uint64_t id, bool) override { answers_.push_back({id, read_()}); }
   std::vector<FieldAnswer> take() override { return std::exchange(answers_, {}); }
   void waitFor(std::uint64_t, std::chrono::nanoseconds) override {}
 
@@ -76,6 +81,13 @@ class FieldWorker final : public FieldSource {
     // How many focus changes `pump` has handled so far; may be empty. A read is made again
     // when the events handled after it moved focus: they were sent before the read's answer.
     std::function<std::uint64_t()> changes;
+    // Waits until the focused application has handled the input it was sent before now: true
+    // once shown, false when not in time, nothing where it cannot be asked; may be empty. Made
+    // before the first read after input that may move focus, so that the focus change that
+    // input made is told before the read's answer. An application answers the accessibility
+    // bus between its input events, so without it a read may come before a press it has yet to
+    // handle.
+    std::function<std::optional<bool>()> fence;
   };
 
   // `start` runs first on the worker's thread and makes the reader, which that thread alone
@@ -85,7 +97,7 @@ class FieldWorker final : public FieldSource {
   // Waits for a read under way to end.
   ~FieldWorker();
 
-  void request(std::uint64_t id) override;
+  void request(std::uint64_t id, bool movesFocus = false) override;
   std::vector<FieldAnswer> take() override;
   void waitFor(std::uint64_t id, std::chrono::nanoseconds timeout) override;
   std::uint64_t mark() const override { return changes_.load(std::memory_order_acquire); }
@@ -99,6 +111,7 @@ class FieldWorker final : public FieldSource {
   std::condition_variable changed_;
   std::uint64_t requested_ = 0;
   std::uint64_t answered_ = 0;
+  bool toFence_ = false;  // input that may move focus came since the last fence shown
   std::vector<FieldAnswer> answers_;
   bool stopping_ = false;
   std::atomic<std::uint64_t> changes_{0};  // published after the worker handled them

@@ -10,6 +10,19 @@
 
 namespace orvane::eventtap {
 namespace {
+bool isPress(EventType type) {
+  return type == EventType::leftMouseDown || type == EventType::rightMouseDown;
+}
+// Input that may move focus by itself: a press, or a key that types no printable text (Tab,
+// Return, an arrow, a shortcut). A key that types a character stays in its field.
+bool mayMoveFocus(EventType type, const std::string& typed) {
+  if (isPress(type)) return true;
+  if (type != EventType::keyDown) return false;
+  return typed.empty() || std::any_of(typed.begin(), typed.end(), [](char c) {
+           const auto byte = static_cast<unsigned char>(c);
+           return byte < 0x20 || byte == 0x7f;
+         });
+}
 
 // Overwrites text that must not stay in memory before its buffer is given back.
 void wipe(std::string& text) {
@@ -129,7 +142,10 @@ void Recorder::record(EventType type, const TapEvent& event) {
     waiting.pop_front();
   }
   waiting.push_back(std::move(w));
-  fieldSource->request(waiting.back().id);
+  // Only plain mode keeps text, and so needs to know that a move of focus was handled.
+  fieldSource->request(
+      waiting.back().id,
+      !redactionEnabled && mayMoveFocus(waiting.back().event.type, waiting.back().typed));
   collectFields();
 }
 
@@ -147,22 +163,6 @@ void Recorder::complete(Waiting& w, std::optional<EventField> field, bool sure) 
   if (field) e.field = shared(std::move(*field));
   events.push_back(std::move(e));
 }
-
-namespace {
-bool isPress(EventType type) {
-  return type == EventType::leftMouseDown || type == EventType::rightMouseDown;
-}
-// Input that may move focus by itself: a press, or a key that types no printable text (Tab,
-// Return, an arrow, a shortcut). A key that types a character stays in its field.
-bool mayMoveFocus(EventType type, const std::string& typed) {
-  if (isPress(type)) return true;
-  if (type != EventType::keyDown) return false;
-  return typed.empty() || std::any_of(typed.begin(), typed.end(), [](char c) {
-           const auto byte = static_cast<unsigned char>(c);
-           return byte < 0x20 || byte == 0x7f;
-         });
-}
-}  // namespace
 
 void Recorder::collectFields() {
   if (fieldSource) {
@@ -182,8 +182,8 @@ void Recorder::collectFields() {
       while (!waiting.empty() && waiting.front().id <= answer.upTo) {
         Waiting& w = waiting.front();
         // Focus moved between the event and the answer: the read may describe where it went.
-        const bool sure = answer.followed && answer.settled && answer.changes == w.mark &&
-                          !clickUnanswered && lastMover <= w.id;
+        const bool sure = answer.followed && answer.settled && !answer.unfenced &&
+                          answer.changes == w.mark && !clickUnanswered && lastMover <= w.id;
         complete(w, answer.field, sure);
         waiting.pop_front();
       }
@@ -326,6 +326,9 @@ int run(const Arguments& arguments, Platform& platform) {
           reader.wait = [accessibility] { accessibility->waitForEvents(); };
           reader.interrupt = [accessibility] { accessibility->interruptWait(); };
         }
+        reader.fence = [accessibility] {
+          return accessibility->awaitFocusedInputHandled(kFenceDeadline);
+        };
         return reader;
       },
       [&platform, &recorder, &tap] {

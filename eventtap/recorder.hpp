@@ -2,6 +2,7 @@
 // and, when stopped, writes them once as the event log.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -38,6 +39,9 @@ inline constexpr std::int64_t kCursorIntervalMs = 50;
 // How long an event waits for its focused field; after that it is recorded without one, as
 // when the query fails.
 inline constexpr std::int64_t kFieldBudgetMs = 500;
+// How long a read after a press or Tab waits for the application to show that it has handled
+// that input: within the budget, with time left for the read.
+inline constexpr std::chrono::milliseconds kFenceDeadline{300};
 // Events waiting for their field; beyond that the oldest is recorded without one.
 inline constexpr std::size_t kMaxWaitingEvents = 4096;
 

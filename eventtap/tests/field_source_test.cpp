@@ -18,9 +18,13 @@ using namespace std::chrono_literals;
 // recorder was prepared to wait.
 struct ScriptedSource : FieldSource {
   std::vector<std::uint64_t> requests;
+  std::vector<std::uint64_t> movers;  // requests that may move focus
   std::vector<FieldAnswer> answers;
   std::vector<std::pair<std::uint64_t, std::chrono::nanoseconds>> waits;
-  void request(std::uint64_t id) override { requests.push_back(id); }
+  void request(std::uint64_t id, bool movesFocus) override {
+    requests.push_back(id);
+    if (movesFocus) movers.push_back(id);
+  }
   std::vector<FieldAnswer> take() override { return std::exchange(answers, {}); }
   void waitFor(std::uint64_t id, std::chrono::nanoseconds timeout) override {
     waits.emplace_back(id, timeout);
@@ -51,6 +55,7 @@ TEST_F(LateFieldTest, AnEventKeepsItsOwnTimeAndPlaceWhileItWaitsForItsField) {
   advanceMs(300);
   r->record(EventType::keyDown, FakeTapEvent::key(0, "a"));
   EXPECT_EQ(source.requests, (std::vector<std::uint64_t>{1, 2}));
+  EXPECT_EQ(source.movers, (std::vector<std::uint64_t>{1}));  // the press, not the letter
   EXPECT_EQ(r->recordedEvents().size(), 0u);
   // One answer for both: the first was asked for before the read began.
   source.answers.push_back({2, kPlain});
@@ -118,6 +123,10 @@ TEST_F(LateFieldTest, PlainTextIsKeptOnlyWhenFocusCannotHaveMovedBeforeTheRead) 
   EXPECT_EQ(key({0, kPlain, 4, true}), withheld);
   r->caughtUp(4);
   EXPECT_EQ(key({0, kPlain, 4, true}), kept);
+  // A read that came before the application was shown to have handled a press or Tab.
+  FieldAnswer unfenced{0, kPlain, 4, true};
+  unfenced.unfenced = true;
+  EXPECT_EQ(key(unfenced), withheld);
 }
 
 TEST_F(LateFieldTest, PlainTextWaitsForTheFieldAndASecureFieldWithholdsIt) {
@@ -189,6 +198,7 @@ TEST(FieldWorker, ASlowReadHoldsUpNeitherTheCallerNorLaterRequests) {
                                      while (!release) std::this_thread::sleep_for(1ms);
                                      return kPlain;
                                    },
+                                   {},
                                    {},
                                    {},
                                    {},
@@ -327,6 +337,40 @@ TEST(FieldWorker, AReadThatBringsAFocusChangeIsMadeAgainWithinABound) {
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_EQ(service->reads, 3);
   EXPECT_EQ(answers[0].field->title, "b");
+}
+
+TEST(FieldWorker, AReadAfterInputThatMayMoveFocusWaitsUntilItWasHandled) {
+  auto service = std::make_shared<ScriptedService>();
+  std::atomic<int> fences = 0;
+  std::atomic<bool> shown = true;
+  FieldWorker worker(
+      [&] {
+        auto r = service->reader(service);
+        r.fence = [&]() -> std::optional<bool> {
+          ++fences;
+          return shown.load();
+        };
+        return r;
+      },
+      [] {});
+  // Letters alone need no fence; a press or Tab makes the next read wait for one.
+  worker.request(1);
+  EXPECT_FALSE(answersUpTo(worker, 1).at(0).unfenced);
+  EXPECT_EQ(fences, 0);
+  worker.request(2, true);
+  EXPECT_FALSE(answersUpTo(worker, 2).at(0).unfenced);
+  EXPECT_EQ(fences, 1);
+  worker.request(3);
+  answersUpTo(worker, 3);
+  EXPECT_EQ(fences, 1);
+  // Not shown in time: the answer says so, and the next read waits for it again.
+  shown = false;
+  worker.request(4, true);
+  EXPECT_TRUE(answersUpTo(worker, 4).at(0).unfenced);
+  shown = true;
+  worker.request(5);
+  EXPECT_FALSE(answersUpTo(worker, 5).at(0).unfenced);
+  EXPECT_EQ(fences, 3);
 }
 
 }  // namespace

@@ -62,4 +62,14 @@ struct ScriptState {
 std::optional<ScriptState> parseState(std::string_view json, sway::OwnerNames& names,
                                       const std::vector<OutputScale>& scales = {});
 
+// The script the adapters load into KWin (see compositor_kwin.cpp), calling `owner` (a unique
+// bus name): the one that serves a process that goes on, or with `oneShotPluginName` (its name
+// as loaded) the one that sends its state once and unloads itself.
+std::string scriptSource(std::string_view owner, std::string_view oneShotPluginName = {});
+
+// Writes `source` to a new file only this user reads (in the runtime directory, else the
+// temporary one) and sets `path` to it; false when it could not be written (`path` is then
+// what is left to remove, or empty).
+bool writeScriptFile(const std::string& source, std::string& path);
+
 }  // namespace orvane::kwin

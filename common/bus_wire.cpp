@@ -26,7 +26,7 @@ enum Field : std::uint8_t {
   kSignature = 8,
 };
 
-// Little-endian, as this machine and every bus it talks to here write.
+// Written little-endian (the header says so), whatever the machine; buses read either.
 class Writer {
  public:
   void align(std::size_t n) {

@@ -11,10 +11,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <memory>
 #include <random>
+#include <string_view>
 
 #include "bus_wire.hpp"
 #include "compositor.hpp"

@@ -1,6 +1,7 @@
 // KWin's side of the compositor seam that needs no KWin: what the adapter's script sends, read
-// as a snapshot, and the window numbers made from KWin's window UUIDs. The adapter itself (the
-// script, its loading and the bus traffic) is in compositor_kwin.cpp.
+// as a snapshot, the window numbers made from KWin's window UUIDs, and the script's text. The
+// adapters themselves (the script's loading and the bus traffic) are in compositor_kwin.cpp and
+// compositor_bus_once.cpp.
 #pragma once
 
 #include <cstdint>

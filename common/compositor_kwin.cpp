@@ -9,7 +9,8 @@
 //     "wait"           nothing to do (sent before KWin's own call timeout can end the chain)
 //     "stop"           the script ends its chain (the adapter is unloading it)
 //   and calls Next() again.
-// The script also sends its state as it starts, which is all a one-shot tool needs. Once asked
+// The script also sends its state as it starts (a one-shot tool's script, see
+// compositor_bus_once.cpp, sends only that, and unloads itself). Once asked
 // to watch (the adapter does on its second snapshot), it calls Changed() on the first change
 // after each state it sends (KWin's signals: frames, captions, minimizing, desktops, stacking,
 // focus, windows coming and going, screens): until then the adapter's last state stands, so
@@ -32,32 +33,18 @@
 // process's bus connection is gone, which ends the chain, and a watching script sends at most
 // one more Changed() (to nobody) before it waits for a state that nobody asks for.
 #include "compositor_kwin.hpp"
-#include "kwin_state.hpp"
 
-#include <fcntl.h>
 #include <gio/gio.h>
-#include <poll.h>
 #include <unistd.h>
-#if defined(ORVANE_WAYLAND)
-#include <wayland-client.h>
 
-#include "xdg-output-unstable-v1-client-protocol.h"
-#endif
-
-#include <rapidjson/document.h>
-#include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
-#include <deque>
-#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
 
+#include "kwin_state.hpp"
 #include "session_bus.hpp"
 
 namespace orvane {
@@ -74,87 +61,6 @@ constexpr char kIntrospection[] =
     "<method name='Changed'/>"
     "</interface></node>";
 
-// The script; @OWNER@ becomes this process's unique name as a JSON string.
-constexpr std::string_view kScript = R"JS(
-var owner = @OWNER@, path = "/dev/orvane/KWin", iface = "dev.orvane.KWin";
-function rect(r) { return [r.x, r.y, r.width, r.height]; }
-function listed() {
-  var all = workspace.clientList(), out = [];
-  for (var i = 0; i < all.length; i++) {
-    var c = all[i];
-    if (c.specialWindow || c.popupWindow || c.deleted) continue;
-    out.push(c);
-  }
-  return out;
-}
-// Changed() tells the adapter that its last state is out of date: once, until the next state.
-var dirty = true;
-function changed() {
-  if (dirty) return;
-  dirty = true;
-  callDBus(owner, path, iface, "Changed");
-}
-function on(signal) { if (signal && signal.connect) signal.connect(changed); }
-function watch(c) {
-  on(c.frameGeometryChanged); on(c.captionChanged); on(c.minimizedChanged);
-  on(c.desktopChanged); on(c.stackingOrderChanged); on(c.screenChanged);
-}
-function state() {
-  dirty = false;
-  var desk = workspace.currentDesktop, screens = [], windows = [], all = listed();
-  for (var s = 0; s < workspace.numScreens; s++)
-    screens.push(rect(workspace.clientArea(KWin.ScreenArea, s, desk)));
-  for (var i = 0; i < all.length; i++) {
-    var c = all[i];
-    windows.push({id: String(c.internalId), pid: c.pid, rc: String(c.resourceClass || ""),
-                  df: String(c.desktopFileName || ""), t: String(c.caption || ""),
-                  g: rect(c.frameGeometry), m: !!c.minimized, d: c.desktop,
-                  a: !!c.onAllDesktops, s: c.screen, o: c.stackingOrder,
-                  x: typeof c.windowId === "number" && c.windowId > 0});
-  }
-  var active = workspace.activeClient;
-  return JSON.stringify({desk: desk, act: active ? String(active.internalId) : "",
-                         screens: screens, w: windows});
-}
-function activate(id) {
-  var all = listed();
-  for (var i = 0; i < all.length; i++) {
-    var c = all[i];
-    if (String(c.internalId) !== id) continue;
-    if (c.minimized) c.minimized = false;
-    if (!c.onAllDesktops && c.desktop > 0 && c.desktop !== workspace.currentDesktop)
-      workspace.currentDesktop = c.desktop;
-    workspace.activeClient = c;
-    var now = workspace.activeClient;
-    return !!now && String(now.internalId) === id;
-  }
-  return false;
-}
-function next() {
-  callDBus(owner, path, iface, "Next", function (command) {
-    if (command === "watch") startWatching();
-    if (command === "state" || command === "watch") callDBus(owner, path, iface, "State", state());
-    else if (command.indexOf("activate ") === 0)
-      callDBus(owner, path, iface, "Done", activate(command.substring(9)));
-    if (command !== "stop") next();
-  });
-}
-var watching = false;
-function startWatching() {
-  if (watching) return;
-  watching = true;
-  var known = workspace.clientList();
-  for (var k = 0; k < known.length; k++) watch(known[k]);
-  if (workspace.clientAdded) workspace.clientAdded.connect(function (c) { watch(c); changed(); });
-  on(workspace.clientRemoved); on(workspace.clientActivated); on(workspace.clientMinimized);
-  on(workspace.clientUnminimized); on(workspace.currentDesktopChanged);
-  on(workspace.numberScreensChanged); on(workspace.screenResized);
-  on(workspace.virtualScreenGeometryChanged);
-}
-callDBus(owner, path, iface, "State", state());
-next();
-)JS";
-
 // How long a state the script has not called out of date is taken as it is: KWin's signals
 // tell of every change the tools look at, and this bounds what one that slipped by costs.
 constexpr auto kFreshFor = std::chrono::seconds(1);
@@ -164,146 +70,6 @@ constexpr std::chrono::milliseconds kUnloadDeadline{250};
 // How long the script's Next() is left waiting before it is answered "wait": well inside
 // the 25 s after which KWin gives up on a call (and the script's chain would end).
 constexpr auto kIdleAnswer = std::chrono::seconds(10);
-
-std::string jsonString(std::string_view s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-#if defined(ORVANE_WAYLAND)
-// Waits for everything the compositor sent before now, until the deadline; false when it
-// passed or the connection failed.
-bool roundtrip(wl_display* display, std::chrono::steady_clock::time_point deadline) {
-  bool done = false;
-  wl_callback* callback = wl_display_sync(display);
-  static const wl_callback_listener listener = {
-      [](void* data, wl_callback*, std::uint32_t) { *static_cast<bool*>(data) = true; }};
-  wl_callback_add_listener(callback, &listener, &done);
-  bool failed = false;
-  while (!done && !failed) {
-    if (wl_display_prepare_read(display) != 0) {
-      failed = wl_display_dispatch_pending(display) < 0;
-      continue;
-    }
-    wl_display_flush(display);
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd p{wl_display_get_fd(display), POLLIN, 0};
-    const int n = left.count() > 0 ? ::poll(&p, 1, static_cast<int>(left.count())) : 0;
-    if (n <= 0) {
-      wl_display_cancel_read(display);
-      if (n < 0 && errno == EINTR) continue;
-      failed = true;
-      break;
-    }
-    failed = wl_display_read_events(display) < 0 || wl_display_dispatch_pending(display) < 0;
-  }
-  wl_callback_destroy(callback);
-  return done;
-}
-
-// Each output's logical rect and scale as KWin tells its Wayland clients; nothing when the
-// session's display cannot be reached within the deadline.
-std::vector<kwin::OutputScale> readOutputScales(std::chrono::milliseconds within) {
-  const auto deadline = std::chrono::steady_clock::now() + within;
-  wl_display* display = wl_display_connect(nullptr);
-  if (!display) return {};
-  struct Output {
-    wl_output* output = nullptr;
-    std::uint32_t version = 0;
-    zxdg_output_v1* xdg = nullptr;
-    int modeWidth = 0, modeHeight = 0, transform = 0, scale = 1;
-    int x = 0, y = 0, width = 0, height = 0;
-    bool position = false;
-  };
-  struct Globals {
-    std::deque<Output> outputs;  // grows without moving what the listeners hold
-    zxdg_output_manager_v1* manager = nullptr;
-  } globals;
-  static const wl_registry_listener registryListener = {
-      [](void* data, wl_registry* registry, std::uint32_t name, const char* interface,
-         std::uint32_t version) {
-        auto* g = static_cast<Globals*>(data);
-        const std::string_view iface(interface);
-        if (iface == wl_output_interface.name) {
-          Output& o = g->outputs.emplace_back();
-          o.version = std::min(version, 3u);
-          o.output = static_cast<wl_output*>(
-              wl_registry_bind(registry, name, &wl_output_interface, o.version));
-        } else if (iface == zxdg_output_manager_v1_interface.name && !g->manager) {
-          g->manager = static_cast<zxdg_output_manager_v1*>(wl_registry_bind(
-              registry, name, &zxdg_output_manager_v1_interface, std::min(version, 2u)));
-        }
-      },
-      [](void*, wl_registry*, std::uint32_t) {}};
-  wl_registry* registry = wl_display_get_registry(display);
-  wl_registry_add_listener(registry, &registryListener, &globals);
-  std::vector<kwin::OutputScale> scales;
-  if (roundtrip(display, deadline)) {
-    static const wl_output_listener outputListener = {
-        [](void* data, wl_output*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-           std::int32_t, const char*, const char*,
-           std::int32_t transform) { static_cast<Output*>(data)->transform = transform; },
-        [](void* data, wl_output*, std::uint32_t flags, std::int32_t width, std::int32_t height,
-           std::int32_t) {
-          if (!(flags & WL_OUTPUT_MODE_CURRENT)) return;
-          static_cast<Output*>(data)->modeWidth = width;
-          static_cast<Output*>(data)->modeHeight = height;
-        },
-        [](void*, wl_output*) {},
-        [](void* data, wl_output*, std::int32_t factor) {
-          static_cast<Output*>(data)->scale = factor;
-        },
-        [](void*, wl_output*, const char*) {},
-        [](void*, wl_output*, const char*) {}};
-    static const zxdg_output_v1_listener xdgListener = {
-        [](void* data, zxdg_output_v1*, std::int32_t x, std::int32_t y) {
-          static_cast<Output*>(data)->x = x;
-          static_cast<Output*>(data)->y = y;
-          static_cast<Output*>(data)->position = true;
-        },
-        [](void* data, zxdg_output_v1*, std::int32_t width, std::int32_t height) {
-          static_cast<Output*>(data)->width = width;
-          static_cast<Output*>(data)->height = height;
-        },
-        [](void*, zxdg_output_v1*) {}, [](void*, zxdg_output_v1*, const char*) {},
-        [](void*, zxdg_output_v1*, const char*) {}};
-    for (Output& o : globals.outputs) {
-      wl_output_add_listener(o.output, &outputListener, &o);
-      if (globals.manager) {
-        o.xdg = zxdg_output_manager_v1_get_xdg_output(globals.manager, o.output);
-        zxdg_output_v1_add_listener(o.xdg, &xdgListener, &o);
-      }
-    }
-    if (globals.manager && roundtrip(display, deadline)) {
-      for (const Output& o : globals.outputs) {
-        if (!o.position || o.width <= 0 || o.height <= 0) continue;
-        scales.push_back(kwin::OutputScale{
-            Rect{static_cast<double>(o.x), static_cast<double>(o.y), static_cast<double>(o.width),
-                 static_cast<double>(o.height)},
-            kwin::outputScale(o.modeWidth, o.modeHeight, o.transform, o.width, o.height, o.scale)});
-      }
-    }
-  }
-  for (Output& o : globals.outputs) {
-    if (o.xdg) zxdg_output_v1_destroy(o.xdg);
-    if (o.version >= 3)
-      wl_output_release(o.output);
-    else
-      wl_output_destroy(o.output);
-  }
-  if (globals.manager) zxdg_output_manager_v1_destroy(globals.manager);
-  wl_registry_destroy(registry);
-  wl_display_disconnect(display);
-  return scales;
-}
-#else
-std::vector<kwin::OutputScale> readOutputScales(std::chrono::milliseconds) { return {}; }
-#endif
 
 class KWinCompositor final : public Compositor {
  public:
@@ -568,28 +334,8 @@ class KWinCompositor final : public Compositor {
   }
 
   bool writeScript() {
-    std::string source(kScript);
-    const std::string owner = jsonString(g_dbus_connection_get_unique_name(bus_));
-    source.replace(source.find("@OWNER@"), 7, owner);
-    std::string dir = g_get_user_runtime_dir();
-    if (::access(dir.c_str(), W_OK) != 0) dir = g_get_tmp_dir();
-    std::string path = dir + "/orvane-kwin-XXXXXX";
-    const int fd = g_mkstemp_full(path.data(), O_WRONLY | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    scriptPath_ = path;
-    const char* data = source.data();
-    std::size_t left = source.size();
-    while (left > 0) {
-      const ssize_t n = ::write(fd, data, left);
-      if (n <= 0) {
-        ::close(fd);
-        return false;
-      }
-      data += n;
-      left -= static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    return true;
+    return kwin::writeScriptFile(kwin::scriptSource(g_dbus_connection_get_unique_name(bus_)),
+                                 scriptPath_);
   }
 
   void removeScriptFile() {
@@ -792,17 +538,16 @@ std::unique_ptr<KWinCompositor>& probedKWin() {
 
 }  // namespace
 
-std::vector<BusCall> kwinProbeCalls() {
+SessionBusPresence probeCompositorBus() {
   std::vector<BusCall> calls;
   probedKWin() = KWinCompositor::startWithin(calls);
-  return calls;
-}
-
-void kwinProbed(const std::vector<GVariant*>& replies, bool kwin) {
-  auto& probed = probedKWin();
-  if (!probed) return;
-  probed->startedWithin(replies, kwin);
-  if (!kwin) probed.reset();
+  return probeSessionBus({std::move(calls), [](const std::vector<GVariant*>& replies,
+                                               const SessionBusPresence& found) {
+                            auto& probed = probedKWin();
+                            if (!probed) return;
+                            probed->startedWithin(replies, found.kwin);
+                            if (!found.kwin) probed.reset();
+                          }});
 }
 
 std::unique_ptr<Compositor> makeKWinCompositor() {

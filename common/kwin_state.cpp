@@ -1,11 +1,15 @@
 #include "kwin_state.hpp"
 
+#include <fcntl.h>
 #include <rapidjson/document.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <map>
 
@@ -214,6 +218,155 @@ std::optional<ScriptState> parseState(std::string_view json, sway::OwnerNames& n
     snapshot.windows.push_back(std::move(l.window));
   }
   return state;
+}
+
+namespace {
+
+// The script, its part that makes the state; @OWNER@ becomes this process's unique name as a
+// JSON string.
+constexpr std::string_view kScriptState = R"JS(
+var owner = @OWNER@, path = "/dev/orvane/KWin", iface = "dev.orvane.KWin";
+function rect(r) { return [r.x, r.y, r.width, r.height]; }
+function listed() {
+  var all = workspace.clientList(), out = [];
+  for (var i = 0; i < all.length; i++) {
+    var c = all[i];
+    if (c.specialWindow || c.popupWindow || c.deleted) continue;
+    out.push(c);
+  }
+  return out;
+}
+// Changed() tells the adapter that its last state is out of date: once, until the next state.
+var dirty = true;
+function state() {
+  dirty = false;
+  var desk = workspace.currentDesktop, screens = [], windows = [], all = listed();
+  for (var s = 0; s < workspace.numScreens; s++)
+    screens.push(rect(workspace.clientArea(KWin.ScreenArea, s, desk)));
+  for (var i = 0; i < all.length; i++) {
+    var c = all[i];
+    windows.push({id: String(c.internalId), pid: c.pid, rc: String(c.resourceClass || ""),
+                  df: String(c.desktopFileName || ""), t: String(c.caption || ""),
+                  g: rect(c.frameGeometry), m: !!c.minimized, d: c.desktop,
+                  a: !!c.onAllDesktops, s: c.screen, o: c.stackingOrder,
+                  x: typeof c.windowId === "number" && c.windowId > 0});
+  }
+  var active = workspace.activeClient;
+  return JSON.stringify({desk: desk, act: active ? String(active.internalId) : "",
+                         screens: screens, w: windows});
+}
+)JS";
+
+// The rest for a process that goes on: it serves the adapter's commands (the chain above).
+constexpr std::string_view kScriptFollow = R"JS(
+function changed() {
+  if (dirty) return;
+  dirty = true;
+  callDBus(owner, path, iface, "Changed");
+}
+function on(signal) { if (signal && signal.connect) signal.connect(changed); }
+function watch(c) {
+  on(c.frameGeometryChanged); on(c.captionChanged); on(c.minimizedChanged);
+  on(c.desktopChanged); on(c.stackingOrderChanged); on(c.screenChanged);
+}
+function activate(id) {
+  var all = listed();
+  for (var i = 0; i < all.length; i++) {
+    var c = all[i];
+    if (String(c.internalId) !== id) continue;
+    if (c.minimized) c.minimized = false;
+    if (!c.onAllDesktops && c.desktop > 0 && c.desktop !== workspace.currentDesktop)
+      workspace.currentDesktop = c.desktop;
+    workspace.activeClient = c;
+    var now = workspace.activeClient;
+    return !!now && String(now.internalId) === id;
+  }
+  return false;
+}
+function next() {
+  callDBus(owner, path, iface, "Next", function (command) {
+    if (command === "watch") startWatching();
+    if (command === "state" || command === "watch") callDBus(owner, path, iface, "State", state());
+    else if (command.indexOf("activate ") === 0)
+      callDBus(owner, path, iface, "Done", activate(command.substring(9)));
+    if (command !== "stop") next();
+  });
+}
+var watching = false;
+function startWatching() {
+  if (watching) return;
+  watching = true;
+  var known = workspace.clientList();
+  for (var k = 0; k < known.length; k++) watch(known[k]);
+  if (workspace.clientAdded) workspace.clientAdded.connect(function (c) { watch(c); changed(); });
+  on(workspace.clientRemoved); on(workspace.clientActivated); on(workspace.clientMinimized);
+  on(workspace.clientUnminimized); on(workspace.currentDesktopChanged);
+  on(workspace.numberScreensChanged); on(workspace.screenResized);
+  on(workspace.virtualScreenGeometryChanged);
+}
+callDBus(owner, path, iface, "State", state());
+next();
+)JS";
+
+// The rest for a one-shot process: its state, and the script unloads itself (@PLUGIN@ is its
+// name as a JSON string). The unload is KWin's own call, queued after the State call.
+constexpr std::string_view kScriptOnce = R"JS(
+callDBus(owner, path, iface, "State", state());
+callDBus("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "unloadScript", @PLUGIN@);
+)JS";
+
+std::string jsonString(std::string_view s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string scriptSource(std::string_view owner, std::string_view oneShotPluginName) {
+  std::string source(kScriptState);
+  if (oneShotPluginName.empty()) {
+    source += kScriptFollow;
+  } else {
+    source += kScriptOnce;
+    source.replace(source.find("@PLUGIN@"), 8, jsonString(oneShotPluginName));
+  }
+  source.replace(source.find("@OWNER@"), 7, jsonString(owner));
+  return source;
+}
+
+// Writes the script where only this user reads it (the runtime directory, else the temporary
+// one); false when it could not.
+bool writeScriptFile(const std::string& source, std::string& path) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string dir = runtime && *runtime && ::access(runtime, W_OK) == 0 ? runtime : "";
+  if (dir.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    dir = tmp && *tmp ? tmp : "/tmp";
+  }
+  path = dir + "/orvane-kwin-XXXXXX";
+  const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) {
+    path.clear();
+    return false;
+  }
+  const char* data = source.data();
+  std::size_t left = source.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, data, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      return false;
+    }
+    data += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  return true;
 }
 
 }  // namespace kwin

@@ -1,6 +1,7 @@
 // KWin's side of the compositor seam that needs no KWin: what the adapter's script sends, read
-// as a snapshot, and the window numbers made from KWin's window UUIDs. The adapter itself (the
-// script, its loading and the bus traffic) is in compositor_kwin.cpp.
+// as a snapshot, the window numbers made from KWin's window UUIDs, and the script's text. The
+// adapters themselves (the script's loading and the bus traffic) are in compositor_kwin.cpp and
+// compositor_bus_once.cpp.
 #pragma once
 
 #include <cstdint>
@@ -61,5 +62,15 @@ struct ScriptState {
 // else 1. Nothing when the message is not such an object.
 std::optional<ScriptState> parseState(std::string_view json, sway::OwnerNames& names,
                                       const std::vector<OutputScale>& scales = {});
+
+// The script the adapters load into KWin (see compositor_kwin.cpp), calling `owner` (a unique
+// bus name): the one that serves a process that goes on, or with `oneShotPluginName` (its name
+// as loaded) the one that sends its state once and unloads itself.
+std::string scriptSource(std::string_view owner, std::string_view oneShotPluginName = {});
+
+// Writes `source` to a new file only this user reads (in the runtime directory, else the
+// temporary one) and sets `path` to it; false when it could not be written (`path` is then
+// what is left to remove, or empty).
+bool writeScriptFile(const std::string& source, std::string& path);
 
 }  // namespace orvane::kwin

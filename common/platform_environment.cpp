@@ -124,10 +124,7 @@ PlatformEnvironment readPlatformEnvironment() {
   if (wantsIpc && !environment.compositorIpc) {
     // KWin's adapter loads its script in the probe's round trip: on KWin, the tools pay one
     // round trip fewer.
-    const SessionBusPresence present =
-        probeSessionBus({kwinProbeCalls(),
-                         [](const std::vector<GVariant*>& replies,
-                            const SessionBusPresence& found) { kwinProbed(replies, found.kwin); }});
+    const SessionBusPresence present = probeCompositorBus();
     environment.gnomeShell = present.gnomeShell;
     environment.gnomeShellExtension = present.gnomeShellExtension;
     environment.kwin = present.kwin;

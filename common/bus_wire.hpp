@@ -2,7 +2,8 @@
 // and ends: it costs a fraction of GIO's start (no worker thread, no type system) and writes
 // everything it has at once. Unix sockets, EXTERNAL authentication and the argument types its
 // callers use only; where the session needs more (another transport or mechanism), open()
-// fails and the caller takes GIO's connection. Every wait has a deadline.
+// fails and the caller finds no compositor on the bus, as in a session without one. Every
+// wait has a deadline.
 #pragma once
 
 #include <chrono>

@@ -111,9 +111,10 @@ std::optional<ScriptState> parseState(std::string_view json, sway::OwnerNames& n
   rapidjson::Document doc;
   doc.Parse<rapidjson::kParseIterativeFlag>(json.data(), json.size());
   if (doc.HasParseError() || !doc.IsObject()) return std::nullopt;
-  auto screens = doc.FindMember("screens");
-  auto windows = doc.FindMember("w");
-  if (screens == doc.MemberEnd() || !screens->value.IsArray() || windows == doc.MemberEnd() ||
+  const rapidjson::Value& root = doc;
+  auto screens = root.FindMember("screens");
+  auto windows = root.FindMember("w");
+  if (screens == root.MemberEnd() || !screens->value.IsArray() || windows == root.MemberEnd() ||
       !windows->value.IsArray())
     return std::nullopt;
   const double desk = number(doc, "desk").value_or(0);

@@ -189,7 +189,9 @@ class Reader {
           if (!item) return std::nullopt;
           v.items.push_back(std::move(*item));
         }
-        if (type.empty()) return std::nullopt;
+        // An empty struct takes no bytes: an array of them would never end.
+        if (type.empty() || v.items.empty() || (v.type == '{' && v.items.size() != 2))
+          return std::nullopt;
         type.remove_prefix(1);
         return v;
       }
@@ -228,9 +230,10 @@ class Reader {
     if (c == 'a') return skipType(type, depth + 1);
     if (c == '(' || c == '{') {
       const char close = c == '(' ? ')' : '}';
-      while (!type.empty() && type[0] != close)
+      std::size_t fields = 0;
+      for (; !type.empty() && type[0] != close; ++fields)
         if (!skipType(type, depth + 1)) return false;
-      if (type.empty()) return false;
+      if (type.empty() || fields == 0 || (c == '{' && fields != 2)) return false;
       type.remove_prefix(1);
       return true;
     }

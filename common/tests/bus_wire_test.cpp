@@ -129,6 +129,12 @@ TEST(BusWire, MalformedInputIsRefusedNotOverread) {
   EXPECT_FALSE(parseMessage(reply(1, "au", longArray.out)));
   EXPECT_FALSE(parseMessage(reply(1, "(s", s.out)));                // an unclosed struct
   EXPECT_FALSE(parseMessage(reply(1, "h", std::string(4, '\0'))));  // no descriptors here
+  // Elements that take no bytes would be read without end.
+  Bytes eight;
+  eight.u32(8);
+  eight.u64(0);
+  EXPECT_FALSE(parseMessage(reply(1, "a()", eight.out)));
+  EXPECT_FALSE(parseMessage(reply(1, "a{}", eight.out)));
   EXPECT_FALSE(messageSize("X" + good.substr(1)));
   // A length that claims more than the bus allows.
   std::string huge = good;

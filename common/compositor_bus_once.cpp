@@ -145,8 +145,10 @@ class KWinOnce final : public Compositor {
         stalled_ = true;
         return false;
       }
-      if (m->kind == Kind::signal && m->member == "NameOwnerChanged" && m->arguments.size() == 3 &&
-          m->arguments[0].text == "org.kde.KWin" && m->arguments[2].text != owner_) {
+      // The bus's own word only: any peer can send us a signal of that name.
+      if (m->kind == Kind::signal && m->sender == kBus && m->member == "NameOwnerChanged" &&
+          m->signature == "sss" && m->arguments[0].text == "org.kde.KWin" &&
+          m->arguments[2].text != owner_) {
         gone_ = true;
         return false;
       }

@@ -14,6 +14,8 @@ namespace {
 
 // Messages longer than this are refused (the bus's own limit is 128 MiB).
 constexpr std::size_t kLargest = 64u << 20;
+// And those of more values than this: a Value takes some 80 bytes, a byte array's element one.
+constexpr std::size_t kMostValues = 1u << 18;
 
 enum Field : std::uint8_t {
   kPath = 1,
@@ -129,7 +131,7 @@ class Reader {
 
   // The value of the complete type that starts at `type` (which moves past it).
   std::optional<Value> value(std::string_view& type, int depth = 0) {
-    if (type.empty() || depth > 32) return std::nullopt;
+    if (type.empty() || depth > 32 || ++values_ > kMostValues) return std::nullopt;
     Value v;
     v.type = type[0];
     type.remove_prefix(1);
@@ -269,6 +271,7 @@ class Reader {
   std::string_view data_;
   bool big_;
   std::size_t at_ = 0;
+  std::size_t values_ = 0;
 };
 
 std::uint32_t u32At(std::string_view data, std::size_t at, bool big) {

@@ -51,7 +51,8 @@ std::string methodReturn(std::uint32_t serial, std::uint32_t replySerial,
 std::optional<std::size_t> messageSize(std::string_view data);
 
 // The message of exactly `data` (as messageSize() measured it); nothing when it is malformed
-// (unix file descriptors count as such: nobody sends us any).
+// (unix file descriptors count as such: nobody sends us any) or holds more than 2^18 values
+// (read, each takes more memory than its bytes did).
 std::optional<Message> parseMessage(std::string_view data);
 
 // The socket of the first unix: entry of a bus address ("unix:path=..." or

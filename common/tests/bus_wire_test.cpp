@@ -135,6 +135,12 @@ TEST(BusWire, MalformedInputIsRefusedNotOverread) {
   eight.u64(0);
   EXPECT_FALSE(parseMessage(reply(1, "a()", eight.out)));
   EXPECT_FALSE(parseMessage(reply(1, "a{}", eight.out)));
+  // A byte costs a whole value as read: a message of too many is refused, not read into
+  // eighty times its size.
+  Bytes bytes;
+  bytes.u32((1u << 18) + 1);
+  bytes.out.resize(bytes.out.size() + (1u << 18) + 1);
+  EXPECT_FALSE(parseMessage(reply(1, "ay", bytes.out)));
   EXPECT_FALSE(messageSize("X" + good.substr(1)));
   // A length that claims more than the bus allows.
   std::string huge = good;

@@ -398,6 +398,10 @@ class AtspiAccessibility : public Accessibility {
     const Point point{x, y};
     Expected expected;
     expected.point = point;
+    // Questions asked for a press whose lookup never came (its application was left alone,
+    // or the budget ran out first) are not asked again until a lookup answers: an application
+    // that does not answer would get them on every press.
+    if (expected_ && expected_->asked) lastHitPid_.reset();
     // The window the last press landed in is asked at once, while the window server is asked
     // which window is under the point: mostly it is the same one.
     if (auto* known = lastHitPid_ ? application(*lastHitPid_, false) : nullptr;

@@ -215,6 +215,8 @@ class Hostile(unittest.TestCase):
         # The application handles its input late but answers the accessibility bus between
         # input events: a read made after a click into its password entry, before it has
         # handled the click, describes the entry focused before.
+        # Input of the tests before may still be on its way in (a loaded machine).
+        self.app.send("sync", timeout=120)
         for name in ("entry", "password"):
             self.app.send("clear " + name)
         r = self.start("lagging.json", "plain")

@@ -445,7 +445,7 @@ class KWinCompositor final : public Compositor {
     } else if (name == "Done") {
       gboolean done = FALSE;
       g_variant_get(parameters, "(b)", &done);
-      answer = done ? "1" : "0";
+      answer.assign(1, done ? '1' : '0');
     }
     g_dbus_method_invocation_return_value(invocation, nullptr);
     std::lock_guard guard(self->lock_);

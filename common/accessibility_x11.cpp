@@ -59,8 +59,7 @@ class FocusedClientPing {
     message.data.data32[2] = client;
     xcb_send_event(c, 0, client, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
     xcb_flush(c);
-    std::unique_lock lock(mutex_);
-    for (;;) {
+    const auto answered = [&] {
       for (const auto& e : inbox_->take()) {
         const auto* m = reinterpret_cast<const xcb_client_message_event_t*>(e.get());
         if (m->type == protocols && m->format == 32 && m->data.data32[0] == ping &&
@@ -68,59 +67,53 @@ class FocusedClientPing {
           return true;
         }
       }
-      if (cv_.wait_until(lock, deadline) == std::cv_status::timeout) {
-        // One last look: the answer may have come with the wake-up that was missed.
-        for (const auto& e : inbox_->take()) {
-          const auto* m = reinterpret_cast<const xcb_client_message_event_t*>(e.get());
-          if (m->type == protocols && m->data.data32[1] == token) return true;
-        }
-        return false;
-      }
+      return false;
+    };
+    std::unique_lock lock(mutex_);
+    while (!answered()) {
+      // One last look after the deadline: the answer may have come with the wake-up missed.
+      if (cv_.wait_until(lock, deadline) == std::cv_status::timeout) return answered();
     }
+    return true;
   }
 
  private:
-  // The focus window or the nearest ancestor that takes pings (GTK focuses a child of its
-  // toplevel); kept for the next time, as focus stays a while.
-  // With the focus on the pointer's root (no window manager), keys go to the window under the
-  // pointer: its top-level window, or the client a window manager's frame holds, is asked.
+  // The window that takes pings for the focus: the focus window or its nearest ancestor that
+  // does (GTK focuses a child of its top-level window). With the focus on the pointer's root (no
+  // window manager), keys go to the window under the pointer: its top-level window, or the
+  // client a window manager's frame holds. Kept for the next time, as focus stays a while.
   xcb_window_t pingable(xcb_window_t focus, xcb_atom_t protocols, xcb_atom_t ping) {
     if (focus == XCB_WINDOW_NONE) return XCB_WINDOW_NONE;
     auto* c = session_.connection();
-    if (focus == XCB_INPUT_FOCUS_POINTER_ROOT || focus == session_.root()) {
+    const bool underPointer = focus == XCB_INPUT_FOCUS_POINTER_ROOT || focus == session_.root();
+    if (underPointer) {
       auto pointer =
           x11::reply<xcb_query_pointer_reply_t>(c, xcb_query_pointer(c, session_.root()));
       if (!pointer || pointer->child == XCB_WINDOW_NONE) return XCB_WINDOW_NONE;
-      const xcb_window_t top = pointer->child;
-      if (top == lastFocus_) return lastClient_;
-      xcb_window_t found = XCB_WINDOW_NONE;
-      if (takesPing(top, protocols, ping)) found = top;
-      if (found == XCB_WINDOW_NONE) {
-        if (auto tree = x11::reply<xcb_query_tree_reply_t>(c, xcb_query_tree(c, top))) {
-          const xcb_window_t* children = xcb_query_tree_children(tree.get());
-          for (int i = xcb_query_tree_children_length(tree.get()); i-- > 0;) {
-            if (takesPing(children[i], protocols, ping)) {
-              found = children[i];
-              break;
-            }
-          }
-        }
-      }
-      session_.settle();
-      lastFocus_ = top;
-      lastClient_ = found;
-      return found;
+      focus = pointer->child;
     }
     if (focus == lastFocus_) return lastClient_;
-    xcb_window_t w = focus, found = XCB_WINDOW_NONE;
-    for (int depth = 0; depth < 8 && w != XCB_WINDOW_NONE && w != session_.root(); ++depth) {
-      if (takesPing(w, protocols, ping)) {
-        found = w;
-        break;
+    xcb_window_t found = XCB_WINDOW_NONE;
+    if (underPointer) {
+      if (takesPing(focus, protocols, ping)) {
+        found = focus;
+      } else if (auto tree = x11::reply<xcb_query_tree_reply_t>(c, xcb_query_tree(c, focus))) {
+        const xcb_window_t* children = xcb_query_tree_children(tree.get());
+        for (int i = xcb_query_tree_children_length(tree.get()); i-- > 0 && !found;) {
+          if (takesPing(children[i], protocols, ping)) found = children[i];
+        }
       }
-      auto tree = x11::reply<xcb_query_tree_reply_t>(c, xcb_query_tree(c, w));
-      if (!tree) break;
-      w = tree->parent;
+    } else {
+      xcb_window_t w = focus;
+      for (int depth = 0; depth < 8 && w != XCB_WINDOW_NONE && w != session_.root(); ++depth) {
+        if (takesPing(w, protocols, ping)) {
+          found = w;
+          break;
+        }
+        auto tree = x11::reply<xcb_query_tree_reply_t>(c, xcb_query_tree(c, w));
+        if (!tree) break;
+        w = tree->parent;
+      }
     }
     session_.settle();
     lastFocus_ = focus;

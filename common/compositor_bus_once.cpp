@@ -35,8 +35,6 @@ using buswire::Message;
 constexpr std::chrono::milliseconds kConnectDeadline{1000};
 constexpr std::chrono::milliseconds kProbeDeadline{500};
 constexpr std::chrono::milliseconds kUnloadDeadline{250};
-constexpr char kBus[] = "org.freedesktop.DBus";
-constexpr char kBusPath[] = "/org/freedesktop/DBus";
 
 // The process's connection, once the probe made it, and what was read from it while waiting
 // for something else.
@@ -146,7 +144,7 @@ class KWinOnce final : public Compositor {
         return false;
       }
       // The bus's own word only: any peer can send us a signal of that name.
-      if (m->kind == Kind::signal && m->sender == kBus && m->member == "NameOwnerChanged" &&
+      if (m->kind == Kind::signal && m->sender == kDBusName && m->member == "NameOwnerChanged" &&
           m->signature == "sss" && m->arguments[0].text == "org.kde.KWin" &&
           m->arguments[2].text != owner_) {
         gone_ = true;
@@ -254,9 +252,8 @@ SessionBusPresence probeCompositorBus() {
   SessionBusPresence present;
   const std::string address = sessionAddress();
   if (address.empty()) return present;
-  const std::string extension(kGnomeShellExtensionBusName);
-  // probeSessionBus's questions, then KWin's owner and a watch on it, numbered from 2 (after
-  // the Hello).
+  // The probe's questions, then KWin's owner and a watch on it, numbered from 2 (after the
+  // Hello).
   std::uint32_t serial = 2;
   std::vector<std::string> first;
   auto call = [&](std::string_view name, std::string_view path, std::string_view iface,
@@ -264,17 +261,17 @@ SessionBusPresence probeCompositorBus() {
                   bool noReply = false) {
     first.push_back(buswire::methodCall(serial++, name, path, iface, method, arguments, noReply));
   };
-  call(kBus, kBusPath, kBus, "NameHasOwner", {"org.gnome.Shell"});
-  call(kBus, kBusPath, kBus, "NameHasOwner", {extension});
-  call(extension, "/", "org.freedesktop.DBus.Peer", "Ping", {});
-  call(kBus, kBusPath, kBus, "NameHasOwner", {"org.kde.KWin"});
-  call("org.kde.KWin", "/", "org.freedesktop.DBus.Peer", "Ping", {});
-  call(kBus, kBusPath, kBus, "GetNameOwner", {"org.kde.KWin"});
-  call(kBus, kBusPath, kBus, "AddMatch",
+  for (const ProbeQuestion& q : kProbeQuestions) {
+    call(q.name, q.path, q.interface, q.method,
+         q.argument.empty() ? std::vector<std::string>{} : std::vector{std::string(q.argument)});
+  }
+  call(kDBusName, kDBusPath, kDBusName, "GetNameOwner", {"org.kde.KWin"});
+  call(kDBusName, kDBusPath, kDBusName, "AddMatch",
        {"type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
         "member='NameOwnerChanged',path='/org/freedesktop/DBus',arg0='org.kde.KWin'"},
        true);
   constexpr std::uint32_t kFirst = 2, kKWinOwned = 5, kOwner = 7, kLoad = 9, kStart = 10;
+  static_assert(kOwner == kFirst + kProbeQuestions.size() && kKWinOwned == kFirst + 3);
   auto bus = std::make_unique<OnceBus>();
   if (!bus->connection.open(address, first, Clock::now() + kConnectDeadline)) return present;
 
@@ -317,9 +314,12 @@ SessionBusPresence probeCompositorBus() {
     const Message* m = answered(s);
     return m && m->signature == "b" && m->arguments[0].number != 0;
   };
-  present.gnomeShell = owned(2);
-  present.gnomeShellExtension = present.gnomeShell && owned(3) && answered(4);
-  present.kwin = !present.gnomeShell && owned(kKWinOwned) && answered(6);
+  std::array<bool, kProbeQuestions.size()> asked{}, yes{};
+  for (std::size_t i = 0; i < kProbeQuestions.size(); ++i) {
+    asked[i] = answered(kFirst + static_cast<std::uint32_t>(i)) != nullptr;
+    yes[i] = owned(kFirst + static_cast<std::uint32_t>(i));
+  }
+  present = presenceOf(asked, yes);
 
   const Message* owner = answered(kOwner);
   const std::string kwinOwner = owner && owner->signature == "s" ? owner->arguments[0].text : "";

@@ -1,5 +1,7 @@
 #include "session_bus.hpp"
 
+#include <deque>
+
 #include <gio/gio.h>
 
 #include <condition_variable>
@@ -97,28 +99,28 @@ SessionBusPresence probeSessionBus(const ProbeRider& rider) {
     if (rider.answered) rider.answered(std::vector<GVariant*>(rider.calls.size()), present);
     return present;
   }
-  const std::string extension(kGnomeShellExtensionBusName);
-  constexpr char kBus[] = "org.freedesktop.DBus";
-  constexpr char kBusPath[] = "/org/freedesktop/DBus";
-  // Every question at once: one round trip (a ping to a name nobody owns is answered by the
-  // bus itself at once).
-  std::vector<BusCall> calls = {
-      {kBus, kBusPath, kBus, "NameHasOwner", g_variant_new("(s)", "org.gnome.Shell"), "(b)"},
-      {kBus, kBusPath, kBus, "NameHasOwner", g_variant_new("(s)", extension.c_str()), "(b)"},
-      {extension.c_str(), "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr},
-      {kBus, kBusPath, kBus, "NameHasOwner", g_variant_new("(s)", "org.kde.KWin"), "(b)"},
-      {"org.kde.KWin", "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr}};
+  // Every question at once: one round trip. The texts are kept as C strings for the calls.
+  std::deque<std::string> texts;
+  const auto text = [&texts](std::string_view v) { return texts.emplace_back(v).c_str(); };
+  std::vector<BusCall> calls;
+  for (const ProbeQuestion& q : kProbeQuestions) {
+    const bool asks = !q.argument.empty();
+    calls.push_back({text(q.name), text(q.path), text(q.interface), text(q.method),
+                     asks ? g_variant_new("(s)", text(q.argument)) : nullptr,
+                     asks ? "(b)" : nullptr});
+  }
   const std::size_t own = calls.size();
   calls.insert(calls.end(), rider.calls.begin(), rider.calls.end());
   std::vector<GVariant*> replies = callAll(bus, calls, kProbeDeadline);
-  auto owned = [](GVariant* reply) {
-    gboolean yes = FALSE;
-    if (reply) g_variant_get(reply, "(b)", &yes);
-    return yes == TRUE;
-  };
-  present.gnomeShell = owned(replies[0]);
-  present.gnomeShellExtension = present.gnomeShell && owned(replies[1]) && replies[2];
-  present.kwin = !present.gnomeShell && owned(replies[3]) && replies[4];
+  std::array<bool, kProbeQuestions.size()> answered{}, yes{};
+  for (std::size_t i = 0; i < own; ++i) {
+    answered[i] = replies[i] != nullptr;
+    gboolean value = FALSE;
+    if (replies[i] && g_variant_is_of_type(replies[i], G_VARIANT_TYPE("(b)")))
+      g_variant_get(replies[i], "(b)", &value);
+    yes[i] = value == TRUE;
+  }
+  present = presenceOf(answered, yes);
   if (rider.answered)
     rider.answered(
         std::vector<GVariant*>(replies.begin() + static_cast<std::ptrdiff_t>(own), replies.end()),

@@ -3,6 +3,7 @@
 // start-up question of which of them is there.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <string_view>
@@ -33,6 +34,33 @@ struct SessionBusPresence {
   bool gnomeShellExtension = false;  // our extension's name has an owner that answers a ping
   bool kwin = false;                 // org.kde.KWin has an owner that answers a ping
 };
+
+// The start-up probe's questions, asked all at once (a ping to a name nobody owns is answered
+// by the bus itself at once), whichever bus connection asks them: a method call with at most
+// one text argument (empty: none).
+struct ProbeQuestion {
+  std::string_view name, path, interface, method, argument;
+};
+inline constexpr std::string_view kDBusName = "org.freedesktop.DBus";
+inline constexpr std::string_view kDBusPath = "/org/freedesktop/DBus";
+inline constexpr std::array<ProbeQuestion, 5> kProbeQuestions = {{
+    {kDBusName, kDBusPath, kDBusName, "NameHasOwner", "org.gnome.Shell"},
+    {kDBusName, kDBusPath, kDBusName, "NameHasOwner", kGnomeShellExtensionBusName},
+    {kGnomeShellExtensionBusName, "/", "org.freedesktop.DBus.Peer", "Ping", ""},
+    {kDBusName, kDBusPath, kDBusName, "NameHasOwner", "org.kde.KWin"},
+    {"org.kde.KWin", "/", "org.freedesktop.DBus.Peer", "Ping", ""},
+}};
+
+// What the answers to kProbeQuestions tell: `answered[i]`, question i got an answer;
+// `yes[i]`, that answer was true (for the NameHasOwner questions).
+inline SessionBusPresence presenceOf(const std::array<bool, 5>& answered,
+                                     const std::array<bool, 5>& yes) {
+  SessionBusPresence present;
+  present.gnomeShell = answered[0] && yes[0];
+  present.gnomeShellExtension = present.gnomeShell && answered[1] && yes[1] && answered[2];
+  present.kwin = !present.gnomeShell && answered[3] && yes[3] && answered[4];
+  return present;
+}
 
 // One method call of a batch (see callAll).
 struct BusCall {
